@@ -1,0 +1,23 @@
+// Display set-up: the one-time initialisation of the show (decoding, the
+// PlaybackBuffer, glyph lists, the letterboxed 2:1 viewport, the first clears)
+// and the viewport values that the frame loop, the cameras and two effects read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+extern int viewportWidth;
+extern int viewportHeight;
+extern int viewportY;
+extern float viewportAspect;
+
+struct ViewportLayout {
+  int width;
+  int height;
+  int y;
+  float aspect;
+};
+
+// The letterbox for a client area of W x H: full width, W / 2 high, centred
+// vertically; 32-bit integer arithmetic with truncating divisions, no clamping.
+ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHeight);

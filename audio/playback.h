@@ -1,0 +1,37 @@
+// The PlaybackBuffer that the audio device plays and the analysis reads, its
+// filling from the decoded track, and the beat clock derived from a play position.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint32_t playbackFrameCount = 7893900;  // 179 s at 44,100 Hz
+constexpr std::uint32_t guardFrameCount = 512;         // silent frames after the end
+constexpr int sampleRate = 44100;
+constexpr float sampleScale = 0.000030517578125f;      // 1 / 32768
+
+constexpr float beatsPerSample = 6.2358275e-05f;    // 165 beats per minute at 44,100 Hz
+constexpr float secondsPerSample = 2.2675737e-05f;  // 1 / 44,100
+
+// Interleaved stereo floats, left then right: the show's 179 seconds followed by the guard.
+extern float playbackBuffer[(playbackFrameCount + guardFrameCount) * 2];
+
+// The frame's play position, stored once at the top of every frame; the effects
+// and the scope read this copy, so the whole frame sees one position.
+extern std::uint32_t playbackPosition;
+
+// Writes frame i from 16-bit samples 2i and 2i+1 while 4(i+1) < byteSize. At most
+// playbackFrameCount frames are written: a longer track is cut there. Returns the
+// number of frames written.
+std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteSize);
+
+// Zeroes the whole buffer (tests and a second load of another track).
+void clearPlaybackBuffer();
+
+struct BeatClock {
+  float beatPosition;  // position x beatsPerSample, rounded to a float
+  int beat;            // floor of the same product before the rounding
+  float beatPhase;     // 1 on the beat, falling towards 0
+  float beatTime;      // (beat + 1) - beatPhase, the continuous beat position
+};
+
+BeatClock beatClockAt(std::uint32_t position);
