@@ -26,14 +26,29 @@ struct TrackDecoder {
   char* chunkBuffer;
   int chunkBytes;
 
+  // Which library states exist, so that clear() releases exactly those, and whether
+  // the three headers were read: broken input must never reach the synthesis.
+  bool syncReady = false;
+  bool streamReady = false;
+  bool codecReady = false;
+  bool synthesisReady = false;
+  // The most PCM bytes that decodeAll keeps: what the show can play (set by open).
+  std::int64_t pcmLimit = 0;
+
   TrackDecoder(const unsigned char* data, int size);
   ~TrackDecoder();
   TrackDecoder(const TrackDecoder&) = delete;
   TrackDecoder& operator=(const TrackDecoder&) = delete;
 
   int readChunk(char* destination, int n);
+  // Reads the three headers and sets up synthesis; false when the data holds no
+  // Vorbis stream that can be decoded (the decoder is then left unusable).
   bool open();
+  // Decodes every audio packet to the end of the stream; false when open did not
+  // succeed or memory ran out (what was decoded before that is kept).
   bool decodeAll();
+  int channels() const { return synthesisReady ? info.channels : 0; }
+  long rate() const { return synthesisReady ? info.rate : 0; }
   int pcmBytes() const { return pcmSize; }
   std::int16_t sampleAt(int index) const { return pcmData[index]; }
   void clear();

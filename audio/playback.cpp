@@ -1,0 +1,34 @@
+// The PlaybackBuffer, its filling and the beat clock.
+#include "audio/playback.h"
+
+#include <cmath>
+#include <cstring>
+
+alignas(64) float playbackBuffer[(playbackFrameCount + guardFrameCount) * 2];
+std::uint32_t playbackPosition = 0;
+
+std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteSize) {
+  // Whole frames only (four bytes each), and never past the end of the show: a
+  // longer track is cut there.
+  if (byteSize <= 0) return 0;
+  const std::int64_t wholeFrames = byteSize / 4;
+  const std::uint32_t frames =
+      wholeFrames < playbackFrameCount ? static_cast<std::uint32_t>(wholeFrames) : playbackFrameCount;
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    playbackBuffer[2 * i] = samples[2 * i] * sampleScale;
+    playbackBuffer[2 * i + 1] = samples[2 * i + 1] * sampleScale;
+  }
+  return frames;
+}
+
+void clearPlaybackBuffer() { std::memset(playbackBuffer, 0, sizeof playbackBuffer); }
+
+BeatClock beatClockAt(std::uint32_t position) {
+  BeatClock clock;
+  const double product = static_cast<double>(position) * static_cast<double>(beatsPerSample);
+  clock.beatPosition = static_cast<float>(product);
+  clock.beat = static_cast<int>(std::floor(product));
+  clock.beatPhase = 1.0f - (clock.beatPosition - static_cast<float>(clock.beat));
+  clock.beatTime = static_cast<float>(clock.beat + 1) - clock.beatPhase;
+  return clock;
+}
