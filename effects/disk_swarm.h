@@ -1,0 +1,28 @@
+// DiskSwarm: sixteen rings of columns of small disks about the Y axis, spaced and
+// coloured by sixteen smoothed bands, with eight ribbons winding round the centre,
+// under the swirling camera.
+#pragma once
+
+#include <GL/glu.h>
+
+#include "effects/swirl_camera.h"
+
+// The ribbons' running angle: program-wide, starts at 0, never reset; it grows
+// by 8 x bands[3] per draw.
+extern float swirlAngle;
+
+struct DiskSwarm {
+  GLUquadric* quadric;
+  float bands[swirlBandCount];  // band k drives ring k
+  float level;                  // the last update's level; scales the colours
+
+  DiskSwarm();
+  ~DiskSwarm();
+  DiskSwarm(const DiskSwarm&) = delete;
+  DiskSwarm& operator=(const DiskSwarm&) = delete;
+
+  void update(float level);
+  // Replaces both matrices and leaves its camera in the projection and the last
+  // column's turn about Y in the modelview, for the effects drawn after it.
+  void draw();
+};

@@ -1,0 +1,64 @@
+// PillarGrid: the lattice of square pillars.
+#include "effects/pillar_grid.h"
+
+#include <GL/gl.h>
+
+namespace {
+
+constexpr int tintBand = 3;
+constexpr int heightBand = 10;
+constexpr float tintThreshold = 0.002f;
+constexpr float tintBrightness = 100.0f;
+constexpr float tintStrong = 0.5f;
+constexpr float tintMiddle = 0.25f;
+constexpr float tintWeak = 0.125f;
+constexpr int gridReach = 10;  // pillars from -10 to 10 along X and Z
+constexpr int floors = 5;
+constexpr float gridSpacing = 40.0f;
+constexpr float floorSpacing = 50.0f;
+constexpr float lowestFloor = -100.0f;
+constexpr float heightPerBand = 50.0f;
+constexpr float baseHeight = 20.0f;
+constexpr double pillarRadius = 10.0;
+constexpr int pillarSlices = 4;  // four slices make the tube square
+constexpr int pillarStacks = 1;
+
+}  // namespace
+
+PillarTint pillarTint(float colourBand) {
+  const float d = tintBrightness * colourBand;
+  if (colourBand > tintThreshold) return {tintStrong * d, tintMiddle * d, tintWeak * d};
+  return {tintWeak * d, tintMiddle * d, tintStrong * d};
+}
+
+PillarGrid::PillarGrid() : quadric(gluNewQuadric()), bands{}, level(1.0f) {}
+
+PillarGrid::~PillarGrid() { gluDeleteQuadric(quadric); }
+
+void PillarGrid::update(float newLevel) {
+  smoothSwirlBands(bands);
+  level = newLevel;
+}
+
+void PillarGrid::draw() {
+  glEnable(GL_BLEND);
+  placeSwirlCamera();
+  const PillarTint tint = pillarTint(bands[tintBand]);
+  const float h = heightPerBand * bands[heightBand] + baseHeight;
+  for (int i = -gridReach; i <= gridReach; ++i) {
+    glColor4f(tint.red, tint.green, tint.blue, level);
+    for (int j = -gridReach; j <= gridReach; ++j) {
+      for (int k = 0; k < floors; ++k) {
+        glLoadIdentity();
+        glTranslatef(gridSpacing * static_cast<float>(i), floorSpacing * static_cast<float>(k) + lowestFloor,
+                     gridSpacing * static_cast<float>(j));
+        glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
+        gluQuadricDrawStyle(quadric, GLU_FILL);
+        gluCylinder(quadric, pillarRadius, pillarRadius, h, pillarSlices, pillarStacks);
+        gluQuadricDrawStyle(quadric, GLU_SILHOUETTE);
+        gluCylinder(quadric, pillarRadius, pillarRadius, h, pillarSlices, pillarStacks);
+      }
+    }
+  }
+  glDisable(GL_BLEND);
+}
