@@ -1,5 +1,75 @@
+// Display set-up and the one-time initialisation of the show.
 #include "app/display.h"
+
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <string>
+
+#include "audio/decoder.h"
+#include "audio/playback.h"
+#include "platform/glyphs.h"
+#include "platform/live.h"
+
 int viewportWidth = 0;
 int viewportHeight = 0;
 int viewportY = 0;
 float viewportAspect = 0.0f;
+
+ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHeight) {
+  ViewportLayout layout;
+  layout.width = clientWidth;
+  layout.height = clientWidth / 2;
+  layout.y = clientHeight / 2 - clientWidth / 4;  // negative on screens wider than 2:1
+  layout.aspect = static_cast<float>(static_cast<double>(clientWidth) / static_cast<double>(layout.height));
+  return layout;
+}
+
+namespace {
+// A mono track is heard on both sides.
+std::uint32_t fillFromDecoder(const TrackDecoder& decoder, int channels) {
+  if (channels == 2) return fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
+  if (channels != 1 || decoder.pcmBytes() <= 0) return 0;
+  const std::int64_t samples = decoder.pcmBytes() / 2;
+  const std::uint32_t frames =
+      samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    const float value = decoder.pcmData[i] * sampleScale;
+    playbackBuffer[2 * i] = value;
+    playbackBuffer[2 * i + 1] = value;
+  }
+  return frames;
+}
+}  // namespace
+
+TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
+                         LiveWindow* window) {
+  TrackLoad load;
+  TrackDecoder decoder(track, trackSize);
+  load.opened = decoder.open();
+  if (load.opened) {
+    load.channels = decoder.channels();
+    load.rate = decoder.rate();
+    decoder.decodeAll();
+    load.frames = fillFromDecoder(decoder, load.channels);
+  }
+  decoder.clear();
+
+  std::string error;
+  if (!buildGlyphLists(error)) std::fprintf(stderr, "pulse165: captions unavailable: %s\n", error.c_str());
+  glListBase(fontListBase);
+
+  const ViewportLayout layout = letterboxViewport(clientWidth, clientHeight);
+  viewportWidth = layout.width;
+  viewportHeight = layout.height;
+  viewportY = layout.y;
+  viewportAspect = layout.aspect;
+  glViewport(0, viewportY, viewportWidth, viewportHeight);
+
+  // The only clears of the show: both buffers black, bands included.
+  for (int i = 0; i < 2; ++i) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (window) window->swap();
+  }
+  return load;
+}

@@ -21,3 +21,20 @@ struct ViewportLayout {
 // The letterbox for a client area of W x H: full width, W / 2 high, centred
 // vertically; 32-bit integer arithmetic with truncating divisions, no clamping.
 ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHeight);
+
+struct LiveWindow;
+
+// What decoding found, for the messages of a hand-picked track.
+struct TrackLoad {
+  bool opened = false;         // the headers were read
+  int channels = 0;
+  long rate = 0;
+  std::uint32_t frames = 0;    // frames written into the PlaybackBuffer
+};
+
+// The one-time initialisation, in order: decode the track, convert it into the
+// PlaybackBuffer, release the codec state, build the glyph lists, set the letterboxed
+// viewport for a client area of W x H, clear and present twice (live window only),
+// free the decoded samples. Needs a current GL context.
+TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
+                         LiveWindow* window);

@@ -1,0 +1,191 @@
+// Command-line parsing on getopt_long.
+#include "app/options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "audio/playback.h"
+
+namespace {
+constexpr int maxSide = 16384;
+constexpr double showSeconds = 179.0;
+
+bool parseNumber(const std::string& text, double& value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && end && *end == '\0' && std::isfinite(value);
+}
+
+enum OptionId { optWindow = 1000, optScreenshot, optAt, optSize, optHelp, optVersion };
+}  // namespace
+
+bool parseSize(const std::string& text, int& width, int& height, std::string& error) {
+  const std::size_t x = text.find('x');
+  char* end = nullptr;
+  if (x == std::string::npos || x == 0 || x + 1 >= text.size()) {
+    error = "size '" + text + "' is not of the form WIDTHxHEIGHT, e.g. 1920x1080";
+    return false;
+  }
+  const std::string w = text.substr(0, x), h = text.substr(x + 1);
+  for (const std::string& part : {w, h}) {
+    for (char c : part) {
+      if (c < '0' || c > '9') {
+        error = "size '" + text + "' is not of the form WIDTHxHEIGHT, e.g. 1920x1080";
+        return false;
+      }
+    }
+  }
+  const long wv = std::strtol(w.c_str(), &end, 10), hv = std::strtol(h.c_str(), &end, 10);
+  if (wv < 1 || hv < 1 || wv > maxSide || hv > maxSide || w.size() > 6 || h.size() > 6) {
+    error = "size '" + text + "' is out of range (1 to 16384 on a side)";
+    return false;
+  }
+  width = static_cast<int>(wv);
+  height = static_cast<int>(hv);
+  return true;
+}
+
+bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error) {
+  const std::string bad = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
+  if (text.empty()) {
+    error = bad;
+    return false;
+  }
+  if (text.back() == 'b') {
+    double beats;
+    if (!parseNumber(text.substr(0, text.size() - 1), beats)) {
+      error = bad;
+      return false;
+    }
+    if (beats < 0 || beats * 60.0 / 165.0 > showSeconds) {
+      error = "time '" + text + "' is outside the show (0 to 179 s, beats 0 to 492.25)";
+      return false;
+    }
+    // The first position whose beat product reaches this beat, so that "288b" is
+    // the first frame of beat 288, not the end of beat 287.
+    const double perSample = static_cast<double>(beatsPerSample);
+    double estimate = std::ceil(beats / perSample);
+    if (estimate > playbackFrameCount) estimate = playbackFrameCount;
+    std::uint32_t p = static_cast<std::uint32_t>(estimate);
+    while (p < playbackFrameCount && static_cast<double>(p) * perSample < beats) ++p;
+    while (p > 0 && static_cast<double>(p - 1) * perSample >= beats) --p;
+    position = p;
+    return true;
+  }
+  double seconds = 0;
+  const std::size_t colon = text.find(':');
+  if (colon != std::string::npos) {
+    double minutes, rest;
+    if (!parseNumber(text.substr(0, colon), minutes) || !parseNumber(text.substr(colon + 1), rest) ||
+        minutes != std::floor(minutes) || rest >= 60.0 || minutes < 0 || rest < 0) {
+      error = bad;
+      return false;
+    }
+    seconds = minutes * 60.0 + rest;
+  } else if (!parseNumber(text, seconds)) {
+    error = bad;
+    return false;
+  }
+  if (seconds < 0 || seconds > showSeconds) {
+    error = "time '" + text + "' is outside the show (0 to 179 s)";
+    return false;
+  }
+  position = static_cast<std::uint32_t>(std::ceil(seconds * sampleRate - 1e-6));
+  if (position > playbackFrameCount) position = playbackFrameCount;
+  return true;
+}
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+  static const option longOptions[] = {
+      {"window", optional_argument, nullptr, optWindow},
+      {"screenshot", required_argument, nullptr, optScreenshot},
+      {"at", required_argument, nullptr, optAt},
+      {"size", required_argument, nullptr, optSize},
+      {"help", no_argument, nullptr, optHelp},
+      {"version", no_argument, nullptr, optVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  bool sizeGiven = false;
+  optind = 0;  // a fresh scan each call
+  opterr = 0;
+  for (;;) {
+    int index = 0;
+    const int id = getopt_long(argc, argv, "hV", longOptions, &index);
+    if (id == -1) break;
+    const std::string value = optarg ? optarg : "";
+    switch (id) {
+      case optWindow:
+        options.windowed = true;
+        if (optarg && !parseSize(value, options.windowWidth, options.windowHeight, error)) return false;
+        break;
+      case optScreenshot:
+        if (value.empty()) {
+          error = "--screenshot needs a file name, e.g. --screenshot=shot.png";
+          return false;
+        }
+        options.mode = RunMode::screenshot;
+        options.screenshotPath = value;
+        break;
+      case optAt:
+        if (!parseShowTime(value, options.atPosition, error)) return false;
+        options.atGiven = true;
+        break;
+      case optSize:
+        if (!parseSize(value, options.width, options.height, error)) return false;
+        sizeGiven = true;
+        break;
+      case optHelp:
+      case 'h':
+        options.mode = RunMode::help;
+        return true;
+      case optVersion:
+      case 'V':
+        options.mode = RunMode::version;
+        return true;
+      default: {
+        const char* arg = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+        error = std::string("unknown option, or a value missing or not allowed: '") + arg + "'";
+        return false;
+      }
+    }
+  }
+  if (optind < argc) {
+    error = std::string("unexpected argument '") + argv[optind] + "'";
+    return false;
+  }
+  if (options.mode == RunMode::screenshot && !options.atGiven) {
+    error = "--screenshot needs --at=TIME, e.g. --at=1:23.5 or --at=288b";
+    return false;
+  }
+  if (options.mode != RunMode::screenshot && (options.atGiven || sizeGiven)) {
+    error = "--at and --size belong to --screenshot";
+    return false;
+  }
+  return true;
+}
+
+const char* helpText() {
+  return "Usage: pulse165 [OPTION]...\n"
+         "A real-time audiovisual show: three minutes of music at 165 beats per minute and\n"
+         "nine generated scenes drawn in step with it. With no options it plays full screen\n"
+         "with sound and ends by itself after 179 seconds, or on Escape.\n"
+         "\n"
+         "Options:\n"
+         "  --window[=WxH]        play in an ordinary window (default 1280x720)\n"
+         "                          e.g. pulse165 --window=1600x800\n"
+         "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
+         "  --at=TIME             the moment for --screenshot: seconds (83.5), minutes and\n"
+         "                        seconds (1:23.5) or a beat (288b, 288.5b)\n"
+         "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
+         "  --size=WxH            picture size for --screenshot (default 1920x1080)\n"
+         "  -h, --help            show this help and exit\n"
+         "  -V, --version         show the version, library versions and GL renderer\n"
+         "\n"
+         "Exit status: 0 after the show, 1 when the machine cannot run it (no display,\n"
+         "no audio device, no OpenGL), 2 for a malformed command line.\n";
+}

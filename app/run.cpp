@@ -1,0 +1,93 @@
+// Start-up and shutdown: the live show on SDL2, and headless runs on EGL.
+#include "app/run.h"
+
+#include <GL/gl.h>
+#include <SDL.h>
+#include <malloc.h>
+#include <vorbis/codec.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/display.h"
+#include "audio/playback.h"
+#include "platform/headless.h"
+#include "platform/image.h"
+#include "platform/live.h"
+#include "resources/embedded.h"
+#include "show/frame.h"
+
+namespace {
+constexpr int screenshotFps = 60;
+constexpr std::uint32_t screenshotLeadIn = 3 * sampleRate;  // frames rendered before the moment
+
+int fail(int code, const std::string& what) {
+  std::fprintf(stderr, "pulse165: %s\n", what.c_str());
+  return code;
+}
+}  // namespace
+
+std::uint32_t virtualPosition(std::uint64_t frame, int fps) {
+  return static_cast<std::uint32_t>(frame * sampleRate / static_cast<std::uint64_t>(fps));
+}
+
+std::uint64_t firstFrameAtOrAfter(std::uint32_t position, int fps) {
+  // ceil(position x fps / 44,100), exact in integers.
+  return (static_cast<std::uint64_t>(position) * fps + sampleRate - 1) / sampleRate;
+}
+
+int runLiveShow(const Options& options) {
+  std::string error;
+  LiveWindow window;
+  window.fullScreen = !options.windowed;
+  window.requestWidth = options.windowWidth;
+  window.requestHeight = options.windowHeight;
+  if (!window.open(error)) return fail(exitEnvironment, error);
+
+  initialiseShow(embeddedTrack, embeddedTrackSize, window.clientWidth, window.clientHeight, &window);
+
+  LiveAudio audio;
+  if (!audio.open(playbackBuffer, playbackFrameCount, error)) return fail(exitEnvironment, error);
+  audio.start();
+
+  PlayClock clock;
+  clock.audio = &audio;
+  return runFrameLoop(window, clock);
+}
+
+int runScreenshot(const Options& options) {
+  std::string error;
+  HeadlessContext context;
+  if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
+  initialiseShow(embeddedTrack, embeddedTrackSize, options.width, options.height, nullptr);
+
+  const std::uint32_t start = options.atPosition > screenshotLeadIn ? options.atPosition - screenshotLeadIn : 0;
+  const std::uint64_t first = firstFrameAtOrAfter(start, screenshotFps);
+  const std::uint64_t last = firstFrameAtOrAfter(options.atPosition, screenshotFps);
+  {
+    auto frame = std::make_unique<ShowFrame>();
+    for (std::uint64_t n = first; n <= last; ++n) frame->draw(virtualPosition(n, screenshotFps));
+    glFinish();
+  }
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
+  context.readPixels(pixels.data());
+  if (!writePng(options.screenshotPath, pixels.data(), options.width, options.height, error))
+    return fail(exitEnvironment, error);
+  return 0;
+}
+
+int printVersion() {
+  SDL_version sdl;
+  SDL_GetVersion(&sdl);
+  std::printf("pulse165 %s\n", PULSE165_VERSION);
+  std::printf("SDL %d.%d.%d, %s\n", sdl.major, sdl.minor, sdl.patch, vorbis_version_string());
+  HeadlessContext context;
+  std::string error;
+  if (context.open(16, 16, error))
+    std::printf("GL renderer (headless): %s\n", context.renderer());
+  else
+    std::printf("GL renderer (headless): unavailable (%s)\n", error.c_str());
+  return 0;
+}

@@ -1,0 +1,127 @@
+// One frame of the show, layer by layer, and the live loop around it.
+#include "show/frame.h"
+
+#include <GL/gl.h>
+#include <time.h>
+
+#include "app/display.h"
+#include "audio/spectrum.h"
+#include "platform/live.h"
+#include "show/schedule.h"
+#include "show/scope.h"
+
+namespace {
+constexpr float trailKeep = 0.7f;              // the earlier image keeps 70 % per frame
+constexpr float markerStep = 0.02765625f;      // 1.77 / 64: one notch per beat
+constexpr float markerLeft = 0.9f, markerRight = 0.95f;
+constexpr float markerTop = 0.9f, markerBottom = 0.87f;
+constexpr float markerAlpha = 0.25f;
+constexpr std::uint32_t frameMilliseconds = 16;  // a frame that took 16 ms sleeps 0
+constexpr std::uint32_t sleepThreshold = 17;     // from 17 ms on, no sleep at all
+
+void drawBeatMarker(const BeatClock& clock, int baseBeat) {
+  const float p = clock.beatPhase;
+  if (clock.beat % 16 == 0) {
+    glColor4f(p, 0.5f * p, 0.5f * p, markerAlpha);  // reddish, every 16th beat
+  } else if (clock.beat % 4 == 0) {
+    glColor4f(0.5f * p, 0.5f * p, p, markerAlpha);  // bluish, every 4th beat
+  } else {
+    glColor4f(0.7f * p, 0.7f * p, 0.7f * p, markerAlpha);
+  }
+  const float h = static_cast<float>((clock.beat - baseBeat) % 64) * markerStep;
+  glBegin(GL_QUADS);
+  glVertex2f(markerLeft, markerTop - h);
+  glVertex2f(markerRight, markerTop - h);
+  glVertex2f(markerRight, markerBottom - h);
+  glVertex2f(markerLeft, markerBottom - h);
+  glEnd();
+  glDisable(GL_BLEND);
+}
+
+// White along most of the top edge fading out to the right, and a bottom edge
+// that fades in from the left: the frame of the 2:1 picture.
+void drawFrameLines() {
+  const float w = static_cast<float>(viewportWidth);
+  const float h = static_cast<float>(viewportHeight);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glOrtho(0, w, h, 0, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glBegin(GL_LINES);
+  glColor3f(1, 1, 1);
+  glVertex2f(0, 0);
+  glVertex2f(0.6f * w, 0);
+  glVertex2f(0.6f * w, 0);
+  glColor3f(0, 0, 0);
+  glVertex2f(w, 0);
+  glVertex2f(0, h - 1);
+  glColor3f(1, 1, 1);
+  glVertex2f(0.4f * w, h - 1);
+  glVertex2f(0.4f * w, h - 1);
+  glVertex2f(w, h - 1);
+  glEnd();
+}
+
+void sleepMilliseconds(std::uint32_t ms) {
+  timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  nanosleep(&request, nullptr);
+}
+}  // namespace
+
+ShowFrame::ShowFrame() {
+  blueStar.setColor(0.125f, 0.25f, 0.5f);
+  amberStar.setColor(0.25f, 0.125f, 0.0625f);
+}
+
+void ShowFrame::draw(std::uint32_t position) {
+  playbackPosition = position;
+  analyseSpectrum(&playbackBuffer[2 * static_cast<std::size_t>(position)]);
+
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  const BeatClock clock = beatClockAt(position);
+
+  glBlendFunc(GL_ONE, GL_SRC_ALPHA);
+  glEnable(GL_BLEND);
+  glColor4f(0, 0, 0, trailKeep);
+  glRectf(-1, -1, 1, 1);
+  glDisable(GL_BLEND);
+
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+  glEnable(GL_BLEND);
+  drawBeatMarker(clock, baseBeat);
+
+  drawSignalScope();
+  dispatchScene(*this, clock);
+  drawFrameLines();
+}
+
+std::uint32_t PlayClock::read() {
+  if (audio) return audio->position();
+  const std::uint64_t elapsed = monotonicNanoseconds() - startNs;
+  const std::uint64_t frames = startFrame + elapsed * sampleRate / 1000000000ull;
+  return frames < playbackFrameCount ? static_cast<std::uint32_t>(frames) : playbackFrameCount;
+}
+
+int runFrameLoop(LiveWindow& window, PlayClock& clock) {
+  ShowFrame frame;
+  for (;;) {
+    const std::uint32_t position = clock.read();
+    frame.draw(position);
+    glFinish();
+    window.swap();
+
+    // Pace to about one frame per 16 ms of played sound; the subtraction and the
+    // product wrap like the device's 32-bit counter.
+    const std::uint32_t after = clock.read();
+    const std::uint32_t elapsed = ((after - position) * 1000u) / static_cast<std::uint32_t>(sampleRate);
+    if (elapsed < sleepThreshold) sleepMilliseconds(frameMilliseconds - elapsed);
+
+    if (window.takeEndRequest()) break;
+    if (after >= playbackFrameCount) break;
+  }
+  return 0;
+}

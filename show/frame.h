@@ -1,0 +1,47 @@
+// The frame loop: the show's effects and the drawing of one frame from a play
+// position, and the live loop that paces frames on the audio clock.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/playback.h"
+#include "effects/band_star.h"
+#include "effects/disk_swarm.h"
+#include "effects/orbit_ring.h"
+#include "effects/pillar_grid.h"
+#include "effects/ring_stack.h"
+
+// What lives for the whole loop. The members are constructed in this order, which
+// fixes the random layouts (the triangle shell takes the generator's first values,
+// the column the ones after them), and destroyed in the reverse order.
+struct ShowFrame {
+  BandStar blueStar;
+  BandStar amberStar;
+  DiskSwarm diskSwarm;
+  OrbitRing orbitRing;
+  PillarGrid pillarGrid;
+  RingStack ringStack;
+  int baseBeat = 0;  // first beat of the scene dispatched last; read by the beat marker
+
+  ShowFrame();
+  ShowFrame(const ShowFrame&) = delete;
+  ShowFrame& operator=(const ShowFrame&) = delete;
+
+  // Draws one whole frame for the play position: analysis, trail fade, beat marker,
+  // signal scope, scene, frame lines. Presenting it is the caller's matter.
+  void draw(std::uint32_t position);
+};
+
+// The live show's source of play positions: the audio device's cursor, or a
+// monotonic clock when the show runs without sound.
+struct LiveAudio;
+struct PlayClock {
+  LiveAudio* audio = nullptr;      // null: silent clock
+  std::uint64_t startNs = 0;       // silent clock: when position startFrame was "played"
+  std::uint32_t startFrame = 0;
+  std::uint32_t read();
+};
+
+struct LiveWindow;
+// Runs the show live until Escape, a close request, or the end of the buffer.
+int runFrameLoop(LiveWindow& window, PlayClock& clock);

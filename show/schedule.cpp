@@ -1,0 +1,221 @@
+// The scene schedule: each scene's captions, camera and effects, in calling order.
+#include "show/schedule.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cmath>
+
+#include "app/display.h"
+#include "show/captions.h"
+#include "show/frame.h"
+
+namespace {
+constexpr double fieldOfView = 130.0;
+constexpr double nearPlane = 1.0;
+constexpr double farPlane = 1000.0;
+constexpr float eighthTurn = 0.3926875f;   // 3.1415 / 8
+constexpr float halfTurn = 1.57075f;       // 3.1415 / 2
+constexpr float quarterTurn = 0.785375f;   // 3.1415 / 4
+constexpr float ringRadius = 300.0f;
+constexpr float ringStep = 0.628f;         // ten steps leave a hair's gap before the circle closes
+constexpr int ringCopies = 10;
+
+// Every camera lives in the projection matrix; the caller has selected it.
+void lookFrom(float eyeX, float eyeY, float eyeZ, float centreX, float centreY, float centreZ, float upX,
+              float upY, float upZ) {
+  gluPerspective(fieldOfView, viewportAspect, nearPlane, farPlane);
+  gluLookAt(eyeX, eyeY, eyeZ, centreX, centreY, centreZ, upX, upY, upZ);
+}
+
+void beginCamera() {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+}
+
+void beginModel() {
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+}
+
+void camera7(float t) {
+  const float a = quarterTurn * t;
+  lookFrom(30.0f * std::sin(a), 400.0f + 50.0f * std::cos(a), 30.0f * std::cos(a), 0, 0, 0, 0, 1, 0);
+}
+
+// Scene 1: the disk rings under the opening lines.
+void sceneOpening(ShowFrame& f, const BeatClock& c) {
+  drawOpeningCaption(c);
+  f.diskSwarm.update(1.0f);
+  f.diskSwarm.draw();
+}
+
+// Scene 2: the triangle shell, turning 30 degrees a beat and easing out.
+void sceneTriangleShell(ShowFrame& f, const BeatClock& c) {
+  drawTitleCaption("quorlbanze", c.beatPhase);
+  f.orbitRing.update();
+  beginCamera();
+  lookFrom(0, 30.0f + 5.0f * std::cos(eighthTurn * c.beatTime), 20, -100, -200, 100, 0, 0, -1);
+  beginModel();
+  glScalef(200, 200, 200);
+  glRotatef(30.0f * (static_cast<float>(c.beat + 1) - c.beatPhase * c.beatPhase), 0, 1, 0);
+  f.orbitRing.draw();
+}
+
+// Scene 3: the ribbon star, kicked 36 degrees on every beat.
+void sceneRibbonStar(ShowFrame& f, const BeatClock& c) {
+  drawTitleCaption("mirtlespire", c.beatPhase);
+  f.blueStar.update(0.6f);
+  beginCamera();
+  const float a = halfTurn * c.beatTime;
+  lookFrom(20.0f * std::sin(a), 20.0f * std::cos(a), 400.0f + 150.0f * std::cos(3.1415f * c.beatTime), 0, 0, 0,
+           0, 1, 0);
+  beginModel();
+  glRotatef(36.0f * c.beatPhase * c.beatPhase, 0, 0, 1);
+  f.blueStar.draw();
+}
+
+// Scene 4: the claim over the disk rings, two amber stars and the pillar lattice.
+void sceneClaim(ShowFrame& f, const BeatClock& c) {
+  drawClaimCaption(c);
+  f.amberStar.update(0.3f);
+  f.diskSwarm.update(1.0f);
+  f.diskSwarm.draw();
+  for (float turn : {-90.0f, 90.0f}) {
+    glPushMatrix();
+    glRotatef(turn, 1, 0, 0);
+    glScalef(1.5f, 1.5f, 1.5f);
+    glTranslatef(0, 0, -200);
+    f.amberStar.draw();
+    glPopMatrix();
+  }
+  f.pillarGrid.update(0.5f);
+  f.pillarGrid.draw();
+}
+
+// Scene 5: the greetings, with three views of one camera placed across the screen.
+void sceneGreetings(ShowFrame& f, const BeatClock& c) {
+  drawTitleCaption("greetings", c.beatPhase);
+  drawGreetingsRoll(c.beatTime);
+  beginModel();
+  f.blueStar.update(0.5f);
+
+  const float t = c.beatTime;
+  const float eyeX = 50.0f * std::sin(0.5f * t);
+  const float eyeY = 300.0f + 50.0f * std::cos(0.5f * t);
+  const float eyeZ = 400.0f + 50.0f * std::cos(0.25f * t);
+
+  beginCamera();
+  glTranslatef(-0.7f, 0.7f, 0);
+  lookFrom(eyeX, eyeY, eyeZ, 0, 0, 0, 0, 1, 0);
+  f.blueStar.draw();
+
+  glLoadIdentity();
+  glTranslatef(-0.5f, 0.4f, 0);
+  glScalef(0.9f, 0.9f, 1);
+  lookFrom(eyeX, eyeY, eyeZ, 0, 0, 0, 0, 1, 0);
+  f.blueStar.draw();
+
+  f.amberStar.update(0.5f);
+  glLoadIdentity();
+  glTranslatef(-0.6f, 0, 0);
+  lookFrom(eyeX, eyeY, eyeZ, 0, 0, 0, 0, 1, 0);
+  f.amberStar.draw();
+  // The stars' own turns acted on the projection; hand the next layer the
+  // modelview, as every other scene does.
+  glMatrixMode(GL_MODELVIEW);
+}
+
+// Scene 6: the scrolling column inside the disk rings.
+void sceneColumn(ShowFrame& f, const BeatClock& c) {
+  drawTitleCaption("quorlbanze", c.beatPhase);
+  f.diskSwarm.update(1.0f);
+  f.diskSwarm.draw();
+  f.ringStack.update(1.0f);
+  f.ringStack.draw(c.beatTime - 352.0f);
+}
+
+// Scenes 7 to 9: ten blue stars standing on a circle.
+void starRing(ShowFrame& f, float level, float t) {
+  f.blueStar.update(level);
+  beginCamera();
+  camera7(t);
+  beginModel();
+  glRotatef(-90, 1, 0, 0);
+  for (int i = 0; i < ringCopies; ++i) {
+    const float angle = ringStep * static_cast<float>(i);
+    glPushMatrix();
+    glTranslatef(ringRadius * std::sin(angle), ringRadius * std::cos(angle), 0);
+    f.blueStar.draw();
+    glPopMatrix();
+  }
+}
+}  // namespace
+
+int sceneForBeat(int beat) {
+  if (beat < 64) return 1;
+  if (beat < 128) return 2;
+  if (beat < 192) return 3;
+  if (beat < 288) return 4;
+  if (beat < 352) return 5;
+  if (beat < 416) return 6;
+  if (beat < 420) return 7;
+  if (beat < 486) return 8;
+  return 9;
+}
+
+float starRingLevel(int scene, float beatTime) {
+  if (scene == 7) return 0.075f * (beatTime - 416.0f);  // fading in over four beats
+  if (scene == 8) return 0.3f;
+  return (492.0f - beatTime) * 0.05f;  // out by beat 492
+}
+
+void dispatchScene(ShowFrame& f, const BeatClock& c) {
+  const float t = c.beatTime;
+  switch (sceneForBeat(c.beat)) {
+    case 1:
+      sceneOpening(f, c);  // the opening keeps the base beat the loop started with
+      return;
+    case 2:
+      f.baseBeat = 64;
+      sceneTriangleShell(f, c);
+      return;
+    case 3:
+      f.baseBeat = 128;
+      sceneRibbonStar(f, c);
+      return;
+    case 4:
+      f.baseBeat = 192;
+      sceneClaim(f, c);
+      return;
+    case 5:
+      f.baseBeat = 288;
+      sceneGreetings(f, c);
+      return;
+    case 6:
+      f.baseBeat = 352;
+      sceneColumn(f, c);
+      return;
+    case 7: {
+      // Cross-fade over four beats from the disks and the column to the star ring.
+      f.baseBeat = 416;
+      const float u = t - 416.0f;
+      const float fade = 1.0f - 0.25f * u;
+      f.diskSwarm.update(fade);
+      f.diskSwarm.draw();
+      f.ringStack.update(fade);
+      f.ringStack.draw(u);
+      starRing(f, starRingLevel(7, t), t);
+      return;
+    }
+    case 8:
+      f.baseBeat = 416;
+      drawTitleCaption("mirtlespire", c.beatPhase);
+      starRing(f, starRingLevel(8, t), t);
+      return;
+    default:
+      f.baseBeat = 416;
+      starRing(f, starRingLevel(9, t), t);
+      return;
+  }
+}
