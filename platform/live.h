@@ -42,12 +42,19 @@ struct LiveAudio {
   void close();
   ~LiveAudio() { close(); }
 
+  // The two halves of the cursor, apart from the device so that tests can drive them:
+  // what the audio callback does with each buffer it is asked for (copy, then silence
+  // after `frameCount`; publish the count), and the cursor as seen at time `nowNs`.
+  void fill(float* out, std::uint32_t outFrames, std::uint64_t nowNs);
+  std::uint32_t positionAt(std::uint64_t nowNs);
+
   unsigned device = 0;
   const float* frames = nullptr;
   std::uint32_t frameCount = 0;
   // Published by the audio callback through a sequence lock of atomics.
   std::atomic<std::uint32_t> sequence{0};
-  std::atomic<std::uint32_t> handedOver{0};       // frames handed to the device so far
+  std::atomic<std::uint32_t> handedBefore{0};     // frames handed over before the latest callback
+  std::atomic<std::uint32_t> handedOver{0};       // frames handed to the device so far, silence included
   std::atomic<std::uint64_t> callbackTimeNs{0};   // monotonic time of the latest callback
   std::atomic<std::uint32_t> latencyFrames{0};    // the device's buffering
   std::uint32_t lastReported = 0;                 // never report less than this

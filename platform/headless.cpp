@@ -1,0 +1,258 @@
+// Headless rendering on EGL: Mesa's surfaceless platform (or the EGL device
+// platform), a compatibility context made current without a surface, and an RGBA8
+// framebuffer object as the drawing target. Needs libEGL, libGL; no display server.
+#include "platform/headless.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+//----------------------------------------------------------------------------------
+// Entry points beyond OpenGL 1.1, fetched from EGL once a context is current
+//----------------------------------------------------------------------------------
+namespace {
+
+struct FramebufferCalls {
+  PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;
+  PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers = nullptr;
+  PFNGLBINDFRAMEBUFFERPROC bindFramebuffer = nullptr;
+  PFNGLGENRENDERBUFFERSPROC genRenderbuffers = nullptr;
+  PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers = nullptr;
+  PFNGLBINDRENDERBUFFERPROC bindRenderbuffer = nullptr;
+  PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage = nullptr;
+  PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
+  PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
+
+  bool load() {
+    genFramebuffers = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(eglGetProcAddress("glGenFramebuffers"));
+    deleteFramebuffers = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(eglGetProcAddress("glDeleteFramebuffers"));
+    bindFramebuffer = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(eglGetProcAddress("glBindFramebuffer"));
+    genRenderbuffers = reinterpret_cast<PFNGLGENRENDERBUFFERSPROC>(eglGetProcAddress("glGenRenderbuffers"));
+    deleteRenderbuffers =
+        reinterpret_cast<PFNGLDELETERENDERBUFFERSPROC>(eglGetProcAddress("glDeleteRenderbuffers"));
+    bindRenderbuffer = reinterpret_cast<PFNGLBINDRENDERBUFFERPROC>(eglGetProcAddress("glBindRenderbuffer"));
+    renderbufferStorage =
+        reinterpret_cast<PFNGLRENDERBUFFERSTORAGEPROC>(eglGetProcAddress("glRenderbufferStorage"));
+    framebufferRenderbuffer =
+        reinterpret_cast<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(eglGetProcAddress("glFramebufferRenderbuffer"));
+    checkFramebufferStatus =
+        reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(eglGetProcAddress("glCheckFramebufferStatus"));
+    return genFramebuffers && deleteFramebuffers && bindFramebuffer && genRenderbuffers && deleteRenderbuffers &&
+           bindRenderbuffer && renderbufferStorage && framebufferRenderbuffer && checkFramebufferStatus;
+  }
+};
+
+FramebufferCalls framebufferCalls;
+
+const char* eglErrorName(EGLint code) {
+  switch (code) {
+    case EGL_SUCCESS: return "EGL_SUCCESS";
+    case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
+    case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
+    case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
+    case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
+    case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
+    case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
+    case EGL_BAD_CURRENT_SURFACE: return "EGL_BAD_CURRENT_SURFACE";
+    case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
+    case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
+    case EGL_BAD_NATIVE_PIXMAP: return "EGL_BAD_NATIVE_PIXMAP";
+    case EGL_BAD_NATIVE_WINDOW: return "EGL_BAD_NATIVE_WINDOW";
+    case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
+    case EGL_BAD_SURFACE: return "EGL_BAD_SURFACE";
+    case EGL_CONTEXT_LOST: return "EGL_CONTEXT_LOST";
+    default: return "unknown EGL error";
+  }
+}
+
+std::string failure(const char* what, const std::string& why) {
+  return std::string("pulse165: headless rendering: ") + what + " (" + why + ")";
+}
+
+std::string eglFailure(const char* what) { return failure(what, eglErrorName(eglGetError())); }
+
+bool hasExtension(const char* list, const char* name) {
+  if (list == nullptr) return false;
+  const std::size_t length = std::strlen(name);
+  for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + length, name)) {
+    const bool startsWord = at == list || at[-1] == ' ';
+    const bool endsWord = at[length] == '\0' || at[length] == ' ';
+    if (startsWord && endsWord) return true;
+  }
+  return false;
+}
+
+// An initialised display on the surfaceless platform, or failing that on the first
+// EGL device that initialises; the reasons for each refusal go into `why`.
+EGLDisplay openDisplay(std::string& why) {
+  const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+  auto getPlatformDisplay =
+      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  if (getPlatformDisplay == nullptr) {
+    why = "eglGetPlatformDisplayEXT is not available";
+    return EGL_NO_DISPLAY;
+  }
+
+  if (hasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
+    EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) return display;
+    why = std::string("surfaceless platform: ") + eglErrorName(eglGetError());
+  } else {
+    why = "no surfaceless platform";
+  }
+
+  auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+  if (!hasExtension(clientExtensions, "EGL_EXT_platform_device") || queryDevices == nullptr) {
+    why += "; no device platform";
+    return EGL_NO_DISPLAY;
+  }
+  constexpr EGLint maxDevices = 16;
+  EGLDeviceEXT devices[maxDevices];
+  EGLint deviceCount = 0;
+  if (!queryDevices(maxDevices, devices, &deviceCount) || deviceCount == 0) {
+    why += "; no EGL device";
+    return EGL_NO_DISPLAY;
+  }
+  for (EGLint i = 0; i < deviceCount; ++i) {
+    EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+    if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) return display;
+  }
+  why += std::string("; device platform: ") + eglErrorName(eglGetError());
+  return EGL_NO_DISPLAY;
+}
+
+}  // namespace
+
+//----------------------------------------------------------------------------------
+// HeadlessContext
+//----------------------------------------------------------------------------------
+bool HeadlessContext::open(int requestedWidth, int requestedHeight, std::string& error) {
+  close();
+  width = requestedWidth;
+  height = requestedHeight;
+
+  std::string why;
+  EGLDisplay eglDisplay = openDisplay(why);
+  if (eglDisplay == EGL_NO_DISPLAY) {
+    error = failure("no EGL display", why);
+    return false;
+  }
+  display = eglDisplay;
+
+  if (!eglBindAPI(EGL_OPENGL_API)) {
+    error = eglFailure("desktop OpenGL is not offered");
+    close();
+    return false;
+  }
+
+  const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, 0, EGL_NONE};
+  EGLConfig config = nullptr;
+  EGLint configCount = 0;
+  if (!eglChooseConfig(eglDisplay, configAttributes, &config, 1, &configCount) || configCount == 0) {
+    // Some drivers insist on a surface type; a pbuffer-capable config serves as well.
+    const EGLint pbufferAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                        EGL_NONE};
+    if (!eglChooseConfig(eglDisplay, pbufferAttributes, &config, 1, &configCount) || configCount == 0) {
+      error = eglFailure("no OpenGL configuration");
+      close();
+      return false;
+    }
+  }
+
+  const EGLint contextAttributes[] = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT,
+                                      EGL_NONE};
+  EGLContext eglContext = eglCreateContext(eglDisplay, config, EGL_NO_CONTEXT, contextAttributes);
+  if (eglContext == EGL_NO_CONTEXT) {
+    error = eglFailure("cannot create a compatibility context");
+    close();
+    return false;
+  }
+  context = eglContext;
+
+  if (!eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, eglContext)) {
+    error = eglFailure("cannot make the context current without a surface");
+    close();
+    return false;
+  }
+
+  if (!framebufferCalls.load()) {
+    error = failure("no framebuffer objects", "glGenFramebuffers and its kin are missing");
+    close();
+    return false;
+  }
+
+  GLint maxSize = 0;
+  glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
+  if (width <= 0 || height <= 0 || width > maxSize || height > maxSize) {
+    error = failure("unsupported frame size",
+                    std::to_string(width) + "x" + std::to_string(height) + ", at most " + std::to_string(maxSize));
+    close();
+    return false;
+  }
+
+  framebufferCalls.genRenderbuffers(1, &colorBuffer);
+  framebufferCalls.bindRenderbuffer(GL_RENDERBUFFER, colorBuffer);
+  framebufferCalls.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  framebufferCalls.genRenderbuffers(1, &depthBuffer);
+  framebufferCalls.bindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
+  framebufferCalls.renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+  framebufferCalls.bindRenderbuffer(GL_RENDERBUFFER, 0);
+
+  framebufferCalls.genFramebuffers(1, &framebuffer);
+  framebufferCalls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  framebufferCalls.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
+  framebufferCalls.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer);
+  const GLenum status = framebufferCalls.checkFramebufferStatus(GL_FRAMEBUFFER);
+  if (status != GL_FRAMEBUFFER_COMPLETE) {
+    error = failure("incomplete framebuffer", "status " + std::to_string(status));
+    close();
+    return false;
+  }
+
+  // Without a surface there is no default framebuffer: draw and read the FBO.
+  glDrawBuffer(GL_COLOR_ATTACHMENT0);
+  glReadBuffer(GL_COLOR_ATTACHMENT0);
+  glViewport(0, 0, width, height);
+  return true;
+}
+
+void HeadlessContext::readPixels(std::uint8_t* rgba) const {
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  // OpenGL hands the rows over bottom-up; swap them in place so the top row comes first.
+  std::uint8_t* top = rgba;
+  std::uint8_t* bottom = rgba + rowBytes * static_cast<std::size_t>(height - 1);
+  while (top < bottom) {
+    std::swap_ranges(top, top + rowBytes, bottom);
+    top += rowBytes;
+    bottom -= rowBytes;
+  }
+}
+
+const char* HeadlessContext::renderer() const {
+  if (context == nullptr) return "";
+  const GLubyte* name = glGetString(GL_RENDERER);
+  return name != nullptr ? reinterpret_cast<const char*>(name) : "";
+}
+
+void HeadlessContext::close() {
+  if (display == nullptr) return;
+  EGLDisplay eglDisplay = display;
+  if (context != nullptr && eglGetCurrentContext() == context) {
+    if (framebuffer != 0) framebufferCalls.deleteFramebuffers(1, &framebuffer);
+    if (colorBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &colorBuffer);
+    if (depthBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &depthBuffer);
+  }
+  framebuffer = colorBuffer = depthBuffer = 0;
+  eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  if (context != nullptr) eglDestroyContext(eglDisplay, context);
+  context = nullptr;
+  eglTerminate(eglDisplay);
+  display = nullptr;
+}

@@ -1,0 +1,301 @@
+// The live platform on SDL2: the full-screen (or windowed) show window with its
+// compatibility OpenGL context and input, and the audio output whose callback
+// feeds the PlaybackBuffer and publishes a play cursor through a sequence lock.
+#include "platform/live.h"
+
+#include <GL/gl.h>
+#include <SDL2/SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int audioRate = 44100;
+constexpr int audioChannels = 2;
+constexpr int audioBufferFrames = 1024;  // about 23 ms per callback
+constexpr std::uint64_t nanosecondsPerSecond = 1'000'000'000;
+
+//----------------------------------------------------------------------------------
+// Quiet stderr: without a sound server or card, ALSA prints a dozen lines of its own
+// while SDL probes it. The show's one line about the failure is enough.
+//----------------------------------------------------------------------------------
+struct QuietStderr {
+  int saved = -1;
+
+  QuietStderr() {
+    std::fflush(stderr);
+    saved = dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved < 0 || null < 0) {
+      if (null >= 0) ::close(null);
+      return;
+    }
+    dup2(null, STDERR_FILENO);
+    ::close(null);
+  }
+
+  ~QuietStderr() {
+    if (saved < 0) return;
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    ::close(saved);
+  }
+};
+
+void SDLCALL audioCallback(void* user, Uint8* stream, int length) {
+  auto* audio = static_cast<LiveAudio*>(user);
+  const auto frames = static_cast<std::uint32_t>(length) / (audioChannels * sizeof(float));
+  audio->fill(reinterpret_cast<float*>(stream), frames, monotonicNanoseconds());
+}
+
+}  // namespace
+
+//----------------------------------------------------------------------------------
+// Clock
+//----------------------------------------------------------------------------------
+std::uint64_t monotonicNanoseconds() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+//----------------------------------------------------------------------------------
+// LiveWindow
+//----------------------------------------------------------------------------------
+bool LiveWindow::open(std::string& error) {
+  close();
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    error = std::string("pulse165: cannot open the show window: ") + SDL_GetError() +
+            " (no display? try --screenshot, or run under Xvfb)";
+    return false;
+  }
+  // A show stays on screen when another window takes the focus.
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+
+  int x = SDL_WINDOWPOS_UNDEFINED;
+  int y = SDL_WINDOWPOS_UNDEFINED;
+  int width = requestWidth;
+  int height = requestHeight;
+  Uint32 flags = SDL_WINDOW_OPENGL;
+  if (fullScreen) {
+    // Created at the desktop's own size: without a window manager, full-screen
+    // desktop mode alone leaves the X window at its creation size.
+    SDL_DisplayMode mode;
+    SDL_Rect bounds;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || SDL_GetDisplayBounds(0, &bounds) != 0) {
+      error = std::string("pulse165: cannot open the show window: ") + SDL_GetError();
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      return false;
+    }
+    x = bounds.x;
+    y = bounds.y;
+    width = mode.w;
+    height = mode.h;
+    flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_FULLSCREEN_DESKTOP;
+  } else {
+    flags |= SDL_WINDOW_RESIZABLE;
+  }
+
+  // 32 depth bits where offered, else 24; nothing uses the depth buffer.
+  constexpr int depthChoices[] = {32, 24};
+  std::string why;
+  for (int depth : depthChoices) {
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, depth);
+    SDL_Window* created = SDL_CreateWindow("pulse165", x, y, width, height, flags);
+    if (created == nullptr) {
+      why = SDL_GetError();
+      continue;
+    }
+    SDL_GLContext createdContext = SDL_GL_CreateContext(created);
+    if (createdContext == nullptr) {
+      why = SDL_GetError();
+      SDL_DestroyWindow(created);
+      continue;
+    }
+    window = created;
+    glContext = createdContext;
+    break;
+  }
+  if (window == nullptr) {
+    error = "pulse165: cannot open the show window: " + why;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  }
+
+  SDL_Window* sdlWindow = static_cast<SDL_Window*>(window);
+  if (SDL_GL_MakeCurrent(sdlWindow, glContext) != 0) {
+    error = std::string("pulse165: cannot open the show window: ") + SDL_GetError();
+    close();
+    return false;
+  }
+  SDL_GL_SetSwapInterval(1);  // refused by some drivers; the frame loop paces itself anyway
+  SDL_ShowCursor(fullScreen ? SDL_DISABLE : SDL_ENABLE);
+
+  // The drawable as GL sees it: the viewport of a fresh context spans the real
+  // surface, which is what matters if SDL's idea of the window differs from it.
+  SDL_GL_GetDrawableSize(sdlWindow, &clientWidth, &clientHeight);
+  GLint viewport[4] = {0, 0, 0, 0};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  if (viewport[2] > 0 && viewport[3] > 0 && (viewport[2] != clientWidth || viewport[3] != clientHeight)) {
+    clientWidth = viewport[2];
+    clientHeight = viewport[3];
+  }
+  return true;
+}
+
+void LiveWindow::swap() { SDL_GL_SwapWindow(static_cast<SDL_Window*>(window)); }
+
+bool LiveWindow::takeEndRequest() {
+  bool end = false;
+  SDL_Event event;
+  while (SDL_PollEvent(&event) != 0) {
+    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) end = true;
+    if (event.type == SDL_QUIT) end = true;
+    if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) end = true;
+  }
+  return end;
+}
+
+void LiveWindow::close() {
+  if (window == nullptr) return;
+  if (glContext != nullptr) SDL_GL_DeleteContext(static_cast<SDL_GLContext>(glContext));
+  SDL_DestroyWindow(static_cast<SDL_Window*>(window));
+  SDL_ShowCursor(SDL_ENABLE);
+  glContext = nullptr;
+  window = nullptr;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+//----------------------------------------------------------------------------------
+// LiveAudio
+//----------------------------------------------------------------------------------
+bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std::string& error) {
+  close();
+  frames = playFrames;
+  frameCount = playFrameCount;
+  sequence.store(0);
+  handedBefore.store(0);
+  handedOver.store(0);
+  callbackTimeNs.store(0);
+  latencyFrames.store(0);
+  lastReported = 0;
+
+  SDL_AudioSpec wanted;
+  std::memset(&wanted, 0, sizeof wanted);
+  wanted.freq = audioRate;
+  wanted.format = AUDIO_F32SYS;
+  wanted.channels = audioChannels;
+  wanted.samples = audioBufferFrames;
+  wanted.callback = audioCallback;
+  wanted.userdata = this;
+  SDL_AudioSpec obtained;
+  std::memset(&obtained, 0, sizeof obtained);
+
+  std::string why;
+  {
+    QuietStderr quiet;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      why = SDL_GetError();
+    } else {
+      // No changes allowed: SDL converts to whatever the device really takes.
+      device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+      if (device == 0) {
+        why = SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      }
+    }
+  }
+  if (device == 0) {
+    error = "pulse165: cannot open the audio device: " + why + " (try --mute)";
+    return false;
+  }
+  latencyFrames.store(obtained.samples);
+  return true;
+}
+
+void LiveAudio::start() {
+  if (device != 0) SDL_PauseAudioDevice(device, 0);
+}
+
+void LiveAudio::fill(float* out, std::uint32_t outFrames, std::uint64_t nowNs) {
+  const std::uint32_t before = handedOver.load(std::memory_order_relaxed);  // only this thread writes it
+  const std::uint32_t remaining = before < frameCount ? frameCount - before : 0;
+  const std::uint32_t copied = remaining < outFrames ? remaining : outFrames;
+  constexpr std::size_t frameBytes = audioChannels * sizeof(float);
+  if (copied > 0) std::memcpy(out, frames + static_cast<std::size_t>(before) * audioChannels, copied * frameBytes);
+  std::memset(out + static_cast<std::size_t>(copied) * audioChannels, 0, (outFrames - copied) * frameBytes);
+
+  // The silence after the track counts as handed over too, so that the cursor can
+  // run on to the very last frame of the track.
+  const std::uint32_t after = before + outFrames >= before ? before + outFrames : UINT32_MAX;
+
+  const std::uint32_t s = sequence.load(std::memory_order_relaxed);
+  sequence.store(s + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  handedBefore.store(before, std::memory_order_relaxed);
+  handedOver.store(after, std::memory_order_relaxed);
+  callbackTimeNs.store(nowNs, std::memory_order_relaxed);
+  sequence.store(s + 2, std::memory_order_release);
+}
+
+std::uint32_t LiveAudio::positionAt(std::uint64_t nowNs) {
+  std::uint32_t before = 0;
+  std::uint32_t after = 0;
+  std::uint64_t timeNs = 0;
+  for (;;) {
+    const std::uint32_t s1 = sequence.load(std::memory_order_acquire);
+    if ((s1 & 1u) != 0) continue;  // the callback is halfway through publishing
+    before = handedBefore.load(std::memory_order_relaxed);
+    after = handedOver.load(std::memory_order_relaxed);
+    timeNs = callbackTimeNs.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (sequence.load(std::memory_order_relaxed) == s1) break;
+  }
+  std::uint32_t cursor = interpolatePlayCursor(before, after, timeNs, nowNs, latencyFrames.load(), lastReported);
+  if (cursor > frameCount) cursor = frameCount;
+  lastReported = cursor;
+  return cursor;
+}
+
+std::uint32_t LiveAudio::position() { return positionAt(monotonicNanoseconds()); }
+
+void LiveAudio::close() {
+  if (device == 0) return;
+  SDL_CloseAudioDevice(device);
+  device = 0;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+//----------------------------------------------------------------------------------
+// Play cursor arithmetic
+//----------------------------------------------------------------------------------
+std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t handedAfter,
+                                    std::uint64_t callbackTimeNs, std::uint64_t nowNs,
+                                    std::uint32_t latencyFrames, std::uint32_t lastReported) {
+  // Long gaps (a stalled device) cannot move the cursor past the cap below anyway;
+  // bounding the gap keeps the product within 64 bits.
+  constexpr std::uint64_t longestGapNs = 60 * nanosecondsPerSecond;
+  std::uint64_t elapsedNs = nowNs > callbackTimeNs ? nowNs - callbackTimeNs : 0;
+  if (elapsedNs > longestGapNs) elapsedNs = longestGapNs;
+  const auto elapsedFrames = static_cast<std::int64_t>(elapsedNs * audioRate / nanosecondsPerSecond);
+
+  // The device plays what the latest callback handed over only after the buffering
+  // ahead of it has drained, and cannot have played more than was handed over.
+  std::int64_t cursor = static_cast<std::int64_t>(handedBefore) - latencyFrames + elapsedFrames;
+  const std::int64_t cap = static_cast<std::int64_t>(handedAfter) - latencyFrames;
+  if (cursor > cap) cursor = cap;
+  if (cursor < 0) cursor = 0;
+  if (cursor < lastReported) cursor = lastReported;
+  return static_cast<std::uint32_t>(cursor);
+}
