@@ -1,0 +1,136 @@
+// The command line: times, sizes and the options that use them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/display.h"
+#include "app/options.h"
+#include "app/run.h"
+#include "audio/playback.h"
+
+namespace {
+bool parse(std::vector<const char*> args, Options& options, std::string& error) {
+  args.insert(args.begin(), "pulse165");
+  std::vector<char*> argv;
+  for (const char* a : args) argv.push_back(const_cast<char*>(a));
+  argv.push_back(nullptr);
+  return parseOptions(static_cast<int>(args.size()), argv.data(), options, error);
+}
+}  // namespace
+
+TEST(ShowTime, ReadsSecondsMinutesAndBeats) {
+  std::uint32_t p = 0;
+  std::string error;
+  ASSERT_TRUE(parseShowTime("83.5", p, error));
+  EXPECT_EQ(p, 3682350u);
+  ASSERT_TRUE(parseShowTime("1:23.5", p, error));
+  EXPECT_EQ(p, 3682350u);
+  ASSERT_TRUE(parseShowTime("0", p, error));
+  EXPECT_EQ(p, 0u);
+  ASSERT_TRUE(parseShowTime("179", p, error));
+  EXPECT_EQ(p, playbackFrameCount);
+}
+
+TEST(ShowTime, ABeatNamesTheFirstPositionOfThatBeat) {
+  std::string error;
+  for (int beat : {1, 10, 11, 64, 288, 420, 492}) {
+    std::uint32_t p = 0;
+    ASSERT_TRUE(parseShowTime(std::to_string(beat) + "b", p, error)) << error;
+    EXPECT_EQ(beatClockAt(p).beat, beat) << "beat " << beat;
+    EXPECT_EQ(beatClockAt(p - 1).beat, beat - 1) << "beat " << beat;
+  }
+  std::uint32_t half = 0;
+  ASSERT_TRUE(parseShowTime("288.5b", half, error));
+  EXPECT_NEAR(beatClockAt(half).beatPhase, 0.5f, 1e-3f);
+}
+
+TEST(ShowTime, RejectsTimesOutsideTheShowAndMalformedText) {
+  std::uint32_t p = 0;
+  std::string error;
+  for (const char* text : {"-1", "179.1", "3:00", "493b", "-2b", "", "abc", "1:2:3", "1:75", "12x", " 5", "nan",
+                           "inf", "b", "1e400"}) {
+    error.clear();
+    EXPECT_FALSE(parseShowTime(text, p, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+}
+
+TEST(PictureSize, AcceptsOneTo16384OnASideOnly) {
+  int w = 0, h = 0;
+  std::string error;
+  ASSERT_TRUE(parseSize("1024x768", w, h, error));
+  EXPECT_EQ(w, 1024);
+  EXPECT_EQ(h, 768);
+  ASSERT_TRUE(parseSize("16384x1", w, h, error));
+  for (const char* text : {"0x0", "-5x10", "99999x99999", "16385x10", "10x", "x10", "10*10", "10x10x10", "", "1.5x2",
+                           "0010x0"}) {
+    EXPECT_FALSE(parseSize(text, w, h, error)) << text;
+  }
+}
+
+TEST(CommandLine, NoArgumentsIsTheFullScreenShow) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(parse({}, o, error));
+  EXPECT_EQ(o.mode, RunMode::live);
+  EXPECT_FALSE(o.windowed);
+}
+
+TEST(CommandLine, ReadsWindowScreenshotAndSize) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(parse({"--window"}, o, error));
+  EXPECT_TRUE(o.windowed);
+  EXPECT_EQ(o.windowWidth, 1280);
+  Options s;
+  ASSERT_TRUE(parse({"--screenshot=a.png", "--at=4b", "--size=1024x768"}, s, error)) << error;
+  EXPECT_EQ(s.mode, RunMode::screenshot);
+  EXPECT_EQ(s.screenshotPath, "a.png");
+  EXPECT_EQ(s.width, 1024);
+  EXPECT_EQ(beatClockAt(s.atPosition).beat, 4);
+  Options w;
+  ASSERT_TRUE(parse({"--window=800x400"}, w, error));
+  EXPECT_EQ(w.windowHeight, 400);
+}
+
+TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
+  for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
+           {"--bogus"}, {"-x"}, {"--screenshot=a.png"}, {"--at=4b"}, {"--screenshot="}, {"stray"},
+           {"--window=0x0"}, {"--help=yes"}, {"--screenshot=a.png", "--at=200"}, {"--size"}}) {
+    Options o;
+    std::string error;
+    EXPECT_FALSE(parse(args, o, error)) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+  }
+}
+
+TEST(VirtualClock, FrameNShowsFloorOfNTimes44100OverFps) {
+  EXPECT_EQ(virtualPosition(0, 60), 0u);
+  EXPECT_EQ(virtualPosition(1, 60), 735u);
+  EXPECT_EQ(virtualPosition(10740, 60), playbackFrameCount);
+  EXPECT_EQ(virtualPosition(1, 24), 1837u);
+  EXPECT_EQ(firstFrameAtOrAfter(0, 60), 0u);
+  EXPECT_EQ(firstFrameAtOrAfter(735, 60), 1u);
+  EXPECT_EQ(firstFrameAtOrAfter(736, 60), 2u);
+  EXPECT_EQ(firstFrameAtOrAfter(1838, 24), 2u);
+}
+
+TEST(Viewport, LetterboxesEveryScreenToAFullWidth2To1Band) {
+  struct Case {
+    int w, h, height, y;
+    float aspect;
+  };
+  for (const Case c : {Case{1024, 768, 512, 128, 2.0f}, Case{1280, 1024, 640, 192, 2.0f},
+                       Case{1920, 1080, 960, 60, 2.0f}, Case{1366, 768, 683, 43, 2.0f},
+                       Case{1365, 768, 682, 43, 2.0014663f}, Case{2560, 1080, 1280, -100, 2.0f},
+                       Case{0, 0, 0, 0, 0.0f}}) {
+    const ViewportLayout v = letterboxViewport(c.w, c.h);
+    EXPECT_EQ(v.width, c.w);
+    EXPECT_EQ(v.height, c.height) << c.w << "x" << c.h;
+    EXPECT_EQ(v.y, c.y) << c.w << "x" << c.h;
+    if (c.height > 0) EXPECT_FLOAT_EQ(v.aspect, c.aspect) << c.w << "x" << c.h;
+  }
+  // A zero-sized client area gives 0 / 0: no picture, nothing broken.
+  EXPECT_TRUE(std::isnan(letterboxViewport(0, 0).aspect));
+}
