@@ -69,9 +69,25 @@ std::uint64_t monotonicNanoseconds() {
 //----------------------------------------------------------------------------------
 bool LiveWindow::open(std::string& error) {
   close();
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    error = std::string("pulse165: cannot open the show window: ") + SDL_GetError() +
-            " (no display? try --screenshot, or run under Xvfb)";
+  constexpr const char* noDisplayHint = " (no display? try --screenshot, or run under Xvfb)";
+  int initialised = 0;
+  {
+    QuietStderr quiet;  // the Wayland probe complains on stderr where there is no session
+    initialised = SDL_InitSubSystem(SDL_INIT_VIDEO);
+  }
+  if (initialised != 0) {
+    error = std::string("pulse165: cannot open the show window: ") + SDL_GetError() + noDisplayHint;
+    return false;
+  }
+  // With no display at all SDL falls back on drivers that draw nowhere; a show
+  // nobody can see is no show, unless someone asked for that driver by name.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  const bool invisible = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+  if (invisible && (requested == nullptr || std::strstr(requested, driver) == nullptr)) {
+    error = std::string("pulse165: cannot open the show window: no display found, only SDL's ") + driver +
+            " driver" + noDisplayHint;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
   // A show stays on screen when another window takes the focus.

@@ -1,10 +1,13 @@
 // The platform layer: the headless context and its read-back, the extruded glyph
 // lists, the live audio cursor's arithmetic, and PNG output.
 #include <GL/gl.h>
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <png.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -429,6 +432,142 @@ TEST(PlayCursor, ReaderOnAnotherThreadSeesItRiseToTheEndUnderRunningCallbacks) {
   done.store(true);
   callback.join();
   EXPECT_EQ(previous, frames);
+}
+
+//----------------------------------------------------------------------------------
+// Live window input and live audio, on SDL's display-less drivers asked for by name
+//----------------------------------------------------------------------------------
+namespace {
+
+class OffscreenWindow : public ::testing::Test {
+ protected:
+  LiveWindow window;
+
+  void SetUp() override {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    window.fullScreen = false;
+    window.requestWidth = 640;
+    window.requestHeight = 360;
+    std::string error;
+    ASSERT_TRUE(window.open(error)) << error;
+    window.takeEndRequest();  // whatever the window's creation queued
+  }
+
+  void TearDown() override {
+    window.close();
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+  }
+
+  static void pushKey(SDL_Keycode key) {
+    SDL_Event event;
+    std::memset(&event, 0, sizeof event);
+    event.type = SDL_KEYDOWN;
+    event.key.state = SDL_PRESSED;
+    event.key.keysym.sym = key;
+    SDL_PushEvent(&event);
+  }
+
+  static void pushMouseMotion(int count) {
+    for (int i = 0; i < count; ++i) {
+      SDL_Event event;
+      std::memset(&event, 0, sizeof event);
+      event.type = SDL_MOUSEMOTION;
+      event.motion.x = i;
+      SDL_PushEvent(&event);
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(OffscreenWindow, WindowedShowHasTheRequestedClientSize) {
+  EXPECT_EQ(window.clientWidth, 640);
+  EXPECT_EQ(window.clientHeight, 360);
+  GLint viewport[4];
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[2], 640);
+  EXPECT_EQ(viewport[3], 360);
+}
+
+TEST_F(OffscreenWindow, EscapeEndsTheShowEvenBehindABusyQueue) {
+  pushMouseMotion(200);
+  pushKey(SDLK_ESCAPE);
+  EXPECT_TRUE(window.takeEndRequest());
+  EXPECT_FALSE(window.takeEndRequest()) << "the queue was drained";
+}
+
+TEST_F(OffscreenWindow, OtherKeysAndMotionDoNotEndIt) {
+  pushMouseMotion(5);
+  pushKey(SDLK_SPACE);
+  pushKey(SDLK_q);
+  EXPECT_FALSE(window.takeEndRequest());
+}
+
+TEST_F(OffscreenWindow, CloseRequestsEndIt) {
+  SDL_Event event;
+  std::memset(&event, 0, sizeof event);
+  event.type = SDL_WINDOWEVENT;
+  event.window.event = SDL_WINDOWEVENT_CLOSE;
+  event.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(window.window));
+  SDL_PushEvent(&event);
+  EXPECT_TRUE(window.takeEndRequest());
+
+  std::memset(&event, 0, sizeof event);
+  event.type = SDL_QUIT;
+  SDL_PushEvent(&event);
+  EXPECT_TRUE(window.takeEndRequest());
+}
+
+TEST(LiveWindow, WithoutAnyDisplayRefusesWithOneLinePointingToHeadlessOptions) {
+  // Without a display SDL falls back on drivers that draw nowhere; unasked for,
+  // the show must refuse them rather than play to nobody.
+  struct HiddenVariable {
+    const char* name;
+    std::string saved;
+    bool was = false;
+    explicit HiddenVariable(const char* variable) : name(variable) {
+      if (const char* value = std::getenv(name)) {
+        saved = value;
+        was = true;
+      }
+      unsetenv(name);
+    }
+    ~HiddenVariable() {
+      if (was) setenv(name, saved.c_str(), 1);
+    }
+  };
+  HiddenVariable display("DISPLAY"), wayland("WAYLAND_DISPLAY"), driver("SDL_VIDEODRIVER");
+  LiveWindow window;
+  std::string error;
+  if (window.open(error)) GTEST_SKIP() << "a display was found without X11 or Wayland (a KMS console?)";
+  EXPECT_EQ(error.rfind("pulse165: cannot open the show window: ", 0), 0u) << error;
+  EXPECT_NE(error.find("try --screenshot"), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+TEST(LiveAudio, DummyDevicePlaysTheTrackToExactlyItsLastFrame) {
+  SDL_SetHint(SDL_HINT_AUDIODRIVER, "dummy");
+  constexpr std::uint32_t frames = 4410 + 17;  // a tenth of a second and a bit
+  std::vector<float> track(2 * frames, 0.5f);
+  LiveAudio audio;
+  std::string error;
+  ASSERT_TRUE(audio.open(track.data(), frames, error)) << error;
+  EXPECT_GT(audio.latencyFrames.load(), 0u);
+  EXPECT_EQ(audio.position(), 0u);
+  audio.start();
+  std::uint32_t previous = 0;
+  const std::uint64_t giveUpNs = monotonicNanoseconds() + 5'000 * msNs;
+  while (previous < frames && monotonicNanoseconds() < giveUpNs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::uint32_t now = audio.position();
+    ASSERT_GE(now, previous);
+    previous = now;
+  }
+  EXPECT_EQ(previous, frames);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(audio.position(), frames) << "stays at the end";
+  audio.close();
+  SDL_SetHint(SDL_HINT_AUDIODRIVER, nullptr);
 }
 
 //----------------------------------------------------------------------------------
