@@ -244,15 +244,19 @@ const char* HeadlessContext::renderer() const {
 void HeadlessContext::close() {
   if (display == nullptr) return;
   EGLDisplay eglDisplay = display;
+  // The framebuffer goes with its context; it is deleted first only where that
+  // context is the current one (another context may have been made current since).
   if (context != nullptr && eglGetCurrentContext() == context) {
     if (framebuffer != 0) framebufferCalls.deleteFramebuffers(1, &framebuffer);
     if (colorBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &colorBuffer);
     if (depthBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &depthBuffer);
+    eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   }
   framebuffer = colorBuffer = depthBuffer = 0;
-  eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   if (context != nullptr) eglDestroyContext(eglDisplay, context);
   context = nullptr;
-  eglTerminate(eglDisplay);
+  // The display itself stays initialised: EGL hands out one per platform, shared
+  // by every context on it, and terminating it unloads the driver, which the next
+  // context would load again (and Mesa loses a little memory each time).
   display = nullptr;
 }

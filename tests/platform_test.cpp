@@ -143,6 +143,17 @@ TEST(HeadlessContext, ClosesTwiceAndOpensAgain) {
   EXPECT_TRUE(probe::rectIs(probe::grab(context), 0, 0, 32, 64, red));
 }
 
+TEST(HeadlessContext, ClosingAnotherContextLeavesTheCurrentOneDrawing) {
+  HeadlessContext first, second;
+  std::string error;
+  ASSERT_TRUE(first.open(16, 16, error)) << error;
+  ASSERT_TRUE(second.open(24, 8, error)) << error;  // now the current one
+  first.close();
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  EXPECT_TRUE(probe::rectIs(probe::grab(second), 0, 0, 24, 8, red));
+}
+
 //----------------------------------------------------------------------------------
 // Glyph lists
 //----------------------------------------------------------------------------------
