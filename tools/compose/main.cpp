@@ -1,50 +1,88 @@
-// Placeholder composer: a click on every beat, so the build pipeline runs end to end.
-// Replaced by the real synthesiser and score.
+// compose: renders the show's soundtrack from its score and writes it as Ogg Vorbis (to be
+// linked into the show), with a header giving its size, and on request as a WAV file.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
-#include <vorbis/vorbisenc.h>
+
+#include "tools/compose/render.h"
+#include "tools/compose/score.h"
+#include "tools/compose/vorbis_io.h"
+
+namespace {
+
+constexpr float vorbisQuality = 0.4f;  // about 128 kbit/s
+
+const char usage[] =
+    "usage: compose [--ogg FILE] [--header FILE] [--wav FILE]\n"
+    "\n"
+    "Renders the pulse165 soundtrack (44,100 Hz stereo, 165 beats per minute) and writes:\n"
+    "  --ogg FILE     the Ogg Vorbis stream that the show embeds\n"
+    "  --header FILE  a C++ header with its size: constexpr int embeddedTrackSize\n"
+    "  --wav FILE     the same music as a 32-bit float WAV, for listening\n"
+    "  --help         this text\n";
+
+int fail(const char* what, const std::string& why, int code) {
+  std::fprintf(stderr, "compose: %s: %s\n", what, why.c_str());
+  return code;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::string oggPath, headerPath;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--ogg")) oggPath = argv[i + 1];
-    if (!std::strcmp(argv[i], "--header")) headerPath = argv[i + 1];
-  }
-  const long frames = 7851600;
-  vorbis_info vi; vorbis_info_init(&vi);
-  if (vorbis_encode_init_vbr(&vi, 2, 44100, 0.4f)) return 1;
-  vorbis_comment vc; vorbis_comment_init(&vc);
-  vorbis_dsp_state vd; vorbis_analysis_init(&vd, &vi);
-  vorbis_block vb; vorbis_block_init(&vd, &vb);
-  ogg_stream_state os; ogg_stream_init(&os, 1);
-  ogg_packet h1, h2, h3; vorbis_analysis_headerout(&vd, &vc, &h1, &h2, &h3);
-  ogg_stream_packetin(&os, &h1); ogg_stream_packetin(&os, &h2); ogg_stream_packetin(&os, &h3);
-  std::vector<unsigned char> out; ogg_page og;
-  auto take = [&](int flush) { while ((flush ? ogg_stream_flush(&os, &og) : ogg_stream_pageout(&os, &og))) {
-      out.insert(out.end(), og.header, og.header + og.header_len); out.insert(out.end(), og.body, og.body + og.body_len); } };
-  take(1);
-  for (long f = 0; f < frames;) {
-    long n = std::min(4096L, frames - f);
-    float** buf = vorbis_analysis_buffer(&vd, n);
-    for (long j = 0; j < n; ++j) {
-      double beat = (f + j) * 165.0 / (60.0 * 44100.0);
-      double ph = beat - std::floor(beat);
-      float v = float(0.8 * std::exp(-ph * 30) * std::sin(2 * M_PI * 60 * ph * 0.36));
-      buf[0][j] = v; buf[1][j] = v * 0.9f;
+  std::string oggPath, headerPath, wavPath;
+  for (int i = 1; i < argc; ++i) {
+    const char* option = argv[i];
+    if (!std::strcmp(option, "--help") || !std::strcmp(option, "-h")) {
+      std::fputs(usage, stdout);
+      return 0;
     }
-    vorbis_analysis_wrote(&vd, n); f += n;
-    while (vorbis_analysis_blockout(&vd, &vb) == 1) { vorbis_analysis(&vb, nullptr); vorbis_bitrate_addblock(&vb);
-      ogg_packet op; while (vorbis_bitrate_flushpacket(&vd, &op)) { ogg_stream_packetin(&os, &op); take(0); } }
+    std::string* target = !std::strcmp(option, "--ogg")      ? &oggPath
+                          : !std::strcmp(option, "--header") ? &headerPath
+                          : !std::strcmp(option, "--wav")    ? &wavPath
+                                                             : nullptr;
+    if (!target) return fail("bad option", option, 2);
+    if (i + 1 >= argc) return fail("bad option", std::string(option) + " needs a file name", 2);
+    *target = argv[++i];
   }
-  vorbis_analysis_wrote(&vd, 0);
-  while (vorbis_analysis_blockout(&vd, &vb) == 1) { vorbis_analysis(&vb, nullptr); vorbis_bitrate_addblock(&vb);
-    ogg_packet op; while (vorbis_bitrate_flushpacket(&vd, &op)) { ogg_stream_packetin(&os, &op); take(0); } }
-  take(1);
-  FILE* f = std::fopen(oggPath.c_str(), "wb"); if (!f) return 1; std::fwrite(out.data(), 1, out.size(), f); std::fclose(f);
-  f = std::fopen(headerPath.c_str(), "w"); if (!f) return 1;
-  std::fprintf(f, "#pragma once\nconstexpr int embeddedTrackSize = %zu;\n", out.size()); std::fclose(f);
+  if (oggPath.empty() && wavPath.empty()) return fail("nothing to do", "give --ogg FILE or --wav FILE (see --help)", 2);
+  if (!headerPath.empty() && oggPath.empty()) return fail("bad option", "--header needs --ogg", 2);
+
+  const auto renderStart = std::chrono::steady_clock::now();
+  const compose::Score score = compose::buildScore();
+  const std::vector<float> track = compose::renderTrack(score);
+  const double renderSeconds = secondsSince(renderStart);
+  float peak = 0.0f;
+  for (float v : track) peak = std::fmax(peak, std::fabs(v));
+
+  if (!wavPath.empty() && !compose::writeWav(wavPath, track)) {
+    return fail("cannot write the WAV file", wavPath, 1);
+  }
+  if (oggPath.empty()) return 0;
+
+  const auto encodeStart = std::chrono::steady_clock::now();
+  const std::vector<unsigned char> ogg = compose::encodeVorbis(track, vorbisQuality);
+  const double encodeSeconds = secondsSince(encodeStart);
+  if (ogg.empty()) return fail("cannot encode the soundtrack", "libvorbisenc refused the settings", 1);
+
+  std::FILE* file = std::fopen(oggPath.c_str(), "wb");
+  if (!file) return fail("cannot write the Ogg file", oggPath, 1);
+  const bool written = std::fwrite(ogg.data(), 1, ogg.size(), file) == ogg.size();
+  if (std::fclose(file) != 0 || !written) return fail("cannot write the Ogg file", oggPath, 1);
+
+  if (!headerPath.empty()) {
+    file = std::fopen(headerPath.c_str(), "w");
+    if (!file) return fail("cannot write the size header", headerPath, 1);
+    std::fprintf(file, "#pragma once\nconstexpr int embeddedTrackSize = %zu;\n", ogg.size());
+    if (std::fclose(file) != 0) return fail("cannot write the size header", headerPath, 1);
+  }
+  std::printf("compose: %lld frames, %zu bytes of Ogg Vorbis, peak %.2f dBFS; rendered in %.1f s, encoded in %.1f s\n",
+              static_cast<long long>(track.size() / 2), ogg.size(), 20.0 * std::log10(std::fmax(peak, 1e-9f)),
+              renderSeconds, encodeSeconds);
   return 0;
 }
