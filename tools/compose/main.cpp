@@ -1,5 +1,6 @@
 // compose: renders the show's soundtrack from its score and writes it as Ogg Vorbis (to be
 // linked into the show), with a header giving its size, and on request as a WAV file.
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,10 +24,12 @@ const char usage[] =
     "  --wav FILE     the same music as a 32-bit float WAV, for listening\n"
     "  --help         this text\n";
 
-int fail(const char* what, const std::string& why, int code) {
-  std::fprintf(stderr, "compose: %s: %s\n", what, why.c_str());
+int fail(const std::string& what, const std::string& why, int code) {
+  std::fprintf(stderr, "compose: %s: %s\n", what.c_str(), why.c_str());
   return code;
 }
+
+int failToWrite(const std::string& path) { return fail("cannot write " + path, std::strerror(errno), 1); }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -60,9 +63,7 @@ int main(int argc, char** argv) {
   float peak = 0.0f;
   for (float v : track) peak = std::fmax(peak, std::fabs(v));
 
-  if (!wavPath.empty() && !compose::writeWav(wavPath, track)) {
-    return fail("cannot write the WAV file", wavPath, 1);
-  }
+  if (!wavPath.empty() && !compose::writeWav(wavPath, track)) return failToWrite(wavPath);
   if (oggPath.empty()) return 0;
 
   const auto encodeStart = std::chrono::steady_clock::now();
@@ -71,15 +72,15 @@ int main(int argc, char** argv) {
   if (ogg.empty()) return fail("cannot encode the soundtrack", "libvorbisenc refused the settings", 1);
 
   std::FILE* file = std::fopen(oggPath.c_str(), "wb");
-  if (!file) return fail("cannot write the Ogg file", oggPath, 1);
+  if (!file) return failToWrite(oggPath);
   const bool written = std::fwrite(ogg.data(), 1, ogg.size(), file) == ogg.size();
-  if (std::fclose(file) != 0 || !written) return fail("cannot write the Ogg file", oggPath, 1);
+  if (std::fclose(file) != 0 || !written) return failToWrite(oggPath);
 
   if (!headerPath.empty()) {
     file = std::fopen(headerPath.c_str(), "w");
-    if (!file) return fail("cannot write the size header", headerPath, 1);
+    if (!file) return failToWrite(headerPath);
     std::fprintf(file, "#pragma once\nconstexpr int embeddedTrackSize = %zu;\n", ogg.size());
-    if (std::fclose(file) != 0) return fail("cannot write the size header", headerPath, 1);
+    if (std::fclose(file) != 0) return failToWrite(headerPath);
   }
   std::printf("compose: %lld frames, %zu bytes of Ogg Vorbis, peak %.2f dBFS; rendered in %.1f s, encoded in %.1f s\n",
               static_cast<long long>(track.size() / 2), ogg.size(), 20.0 * std::log10(std::fmax(peak, 1e-9f)),

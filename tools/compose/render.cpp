@@ -120,16 +120,20 @@ struct ClapVoice {
       if (age >= frames) return false;
       const float t = seconds(age);
       // Three quick claps of hands a few milliseconds apart, then the room.
-      float envelope = std::exp(-t / 0.0035f);
-      if (t >= 0.010f) envelope += std::exp(-(t - 0.010f) / 0.0035f);
-      if (t >= 0.020f) envelope += 1.2f * std::exp(-(t - 0.020f) / 0.075f);
+      // The hiss on top fades faster than the body, so the clap's brightness is a flash.
+      float bursts = std::exp(-t / 0.0035f);
+      if (t >= 0.010f) bursts += std::exp(-(t - 0.010f) / 0.0035f);
+      const float room = t >= 0.020f ? std::exp(-(t - 0.020f) / 0.075f) : 0.0f;
+      const float hiss = t >= 0.020f ? std::exp(-(t - 0.020f) / 0.03f) : 0.0f;
+      const float envelope = bursts + 1.2f * room;
+      const float airEnvelope = bursts + 1.2f * hiss;
       const float shared = common.white();
       float out[2];
       for (int c = 0; c < 2; ++c) {
         const float source = 0.7f * shared + 0.3f * own[c].white();
         body[c].run(source);
         air[c].run(source);
-        out[c] = softClip((1.6f * body[c].band + 3.0f * air[c].high) * envelope * 0.55f * velocity);
+        out[c] = softClip((1.6f * body[c].band * envelope + 5.0f * air[c].high * airEnvelope) * 0.55f * velocity);
       }
       const float gain = 1.0f;
       left[i] += out[0] * gain * pan.left;

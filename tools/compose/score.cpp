@@ -245,11 +245,16 @@ struct Writer {
     }
   }
   // The groove's drums: kick, clap, off-beat hats and (if tickVelocity > 0) 16th ticks.
+  // The last beat of every 16-beat phrase inside the groove ends with a short snare flam.
   void groove(int from, int to, float hatVelocity, float tickVelocity) {
     kicks(from, to);
     claps(from, to);
-    offbeatHats(from, to, hatVelocity, 0.045f);
+    offbeatHats(from, to, hatVelocity, 0.035f);
     if (tickVelocity > 0.0f) ticks(from, to, tickVelocity);
+    for (int b = from + 15; b < to - 4; b += 16) {
+      snare(b + 0.5, 0.35f, 0.1f, -0.2f);
+      snare(b + 0.75, 0.5f, 0.2f, 0.2f);
+    }
   }
 
   //--- bass
