@@ -67,7 +67,7 @@ TEST(ComposerScore, KicksFallOnEveryBeatOfTheGroovesAndNowhereInTheBreaks) {
   }
 }
 
-TEST(ComposerScore, NotesAreSortedAndTheMusicEndsByBeat489AndAHalf) {
+TEST(ComposerScore, NotesAreSortedStartOnThe32ndNoteGridAndNoneAfterTheLastHit) {
   const auto& notes = theScore().notes;
   ASSERT_FALSE(notes.empty());
   EXPECT_TRUE(std::is_sorted(notes.begin(), notes.end(),
@@ -76,6 +76,8 @@ TEST(ComposerScore, NotesAreSortedAndTheMusicEndsByBeat489AndAHalf) {
     EXPECT_GE(note.start, 0);
     EXPECT_GT(note.length, 0);
     EXPECT_LE(note.start, expectedBeatFrame(486)) << "no note starts after the last hit";
+    const double tick = std::round(static_cast<double>(note.start) * 8.0 * 165.0 / (60.0 * 44100.0));
+    EXPECT_EQ(note.start, expectedBeatFrame(tick / 8.0)) << "a note off the grid at frame " << note.start;
   }
 }
 

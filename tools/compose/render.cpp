@@ -63,7 +63,7 @@ struct KickVoice {
       const float click = clickTone.run(noise.white()) * std::exp(-t / 0.0025f) * 0.7f;
       float value = std::tanh(1.6f * (body + click)) * 1.08f;
       if (age > frames - fadeFrames) value *= static_cast<float>(frames - age) / fadeFrames;
-      value *= velocity * 0.9f;
+      value *= velocity * 0.78f;
       left[i] += value;
       right[i] += value;
     }
@@ -561,7 +561,7 @@ struct StereoSweepFilter {
   }
 };
 
-constexpr float masterGain = 0.65f;
+constexpr float masterGain = 0.7f;
 constexpr float presenceGain = 1.0f;  // +6 dB at 5 kHz
 constexpr std::int64_t longestTail = framesOf(6.0);  // no voice sounds longer after its release
 

@@ -288,7 +288,7 @@ struct Writer {
     }
   }
   // 16th notes climbing and turning through two octaves of the chord.
-  void arpeggio(int from, int to, float velocity) {
+  void arpeggio(int from, int to, float velocity, int transpose = -12) {
     static constexpr int shape[16] = {0, 2, 3, 4, 1, 3, 5, 3, 0, 2, 3, 6, 1, 3, 5, 4};
     for (int b = from; b < to; ++b) {
       const Chord& chord = chordAt(b);
@@ -297,7 +297,7 @@ struct Writer {
       for (int s = 0; s < 4; ++s) {
         const int step = (b % 4) * 4 + s;
         const float accent = (s == 0) ? 1.0f : (s == 2 ? 0.85f : 0.7f);
-        note(Instrument::arp, b + 0.25 * s, 0.2, static_cast<float>(tones[shape[step]] - 12), velocity * accent,
+        note(Instrument::arp, b + 0.25 * s, 0.2, static_cast<float>(tones[shape[step]] + transpose), velocity * accent,
              (step % 2) ? 0.45f : -0.45f, score.automation.arpCutoff.at(b + 0.25 * s));
       }
     }
@@ -430,6 +430,7 @@ Score buildScore() {
   w.crash(224);
   w.boom(224, 0.7f);
   for (int b = 225; b < 256; b += 2) w.snare(b, 0.45f);
+  w.arpeggio(224, 256, 0.3f, 0);  // the arpeggio an octave higher as well
   w.crash(256, 0.8f);
   w.rollingBass(192, 288, 1.0f);
   w.pads(192, 288, 0.5f, 0.03f);
