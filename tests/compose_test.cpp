@@ -138,32 +138,40 @@ TEST(ComposerLimiter, HoldsABurstAtTheCeilingAndLeavesDistantSamplesAlone) {
 
 //----------------------------------------------------------------------------------------
 
-TEST(ComposerAnalysis, TheTransformMatchesAPlainDftOfLeftPlusIRight) {
-  std::vector<float> stereo(2 * 600);
-  for (int n = 0; n < 600; ++n) {
-    stereo[2 * n] = 0.5f * std::sin(0.37f * n) + 0.1f * std::cos(2.9f * n);
-    stereo[2 * n + 1] = 0.25f * std::cos(1.3f * n + 0.2f);
-  }
-  float magnitudes[compose::analysisSize];
-  compose::analyseWindow(stereo, 40, magnitudes);
-  for (int m : {0, 1, 5, 30, 95, 200, 256, 300, 511}) {
-    std::complex<double> sum = 0.0;
-    for (int n = 0; n < 512; ++n) {
-      const std::complex<double> x(stereo[2 * (40 + n)], stereo[2 * (40 + n) + 1]);
-      sum += x * std::polar(1.0, -2.0 * 3.141592653589793 * n * m / 512.0);
-    }
-    EXPECT_NEAR(magnitudes[m], std::abs(sum) / 512.0, 1e-5) << "entry " << m;
-  }
-}
+// A made-up spectrum: the colour band flashes to 0.02 on the first video frame of every
+// beat, the bass entries stay at 0.05 and disk band 10 sits above its clamp.
+TEST(ComposerAnalysis, SectionStatisticsFollowTheSmoothedBandsOfEveryVideoFrame) {
+  const auto beatOf = [](std::int64_t position) { return position * 165 / (60 * 44100); };
+  const std::vector<compose::AnalysedFrame> frames =
+      compose::analyseShowFrames([&](std::int64_t position, float magnitudes[compose::analysisSize]) {
+        std::fill(magnitudes, magnitudes + compose::analysisSize, 0.0f);
+        const bool firstOfBeat = position == 0 || beatOf(position) != beatOf(position - 735);
+        for (int m = 95; m < 110; ++m) magnitudes[m] = firstOfBeat ? 0.02f : 0.0f;
+        for (int m = 1; m <= 5; ++m) magnitudes[m] = 0.05f;
+        for (int m = 200; m < 215; ++m) magnitudes[m] = 0.03f;
+      });
+  ASSERT_EQ(frames.size(), 10740u) << "60 frames per second over the show's 179 seconds";
+  EXPECT_EQ(frames[1].position, 735);
+  EXPECT_NEAR(frames[0].colour, 0.006, 1e-9) << "0.3 of the new value";
+  EXPECT_NEAR(frames[1].colour, 0.0042, 1e-9) << "0.7 of the old one";
 
-TEST(ComposerAnalysis, PlaybackScaleTruncatesTowardsZeroAndClipsTo16Bits) {
-  const std::vector<float> scaled = compose::toPlaybackScale({1.0f, -1.0f, 0.00009f, -0.00009f, 3.0f, -3.0f});
-  EXPECT_FLOAT_EQ(scaled[0], 16000.0f / 32768.0f);
-  EXPECT_FLOAT_EQ(scaled[1], -16000.0f / 32768.0f);
-  EXPECT_FLOAT_EQ(scaled[2], 1.0f / 32768.0f);  // 1.44 truncates to 1
-  EXPECT_FLOAT_EQ(scaled[3], -1.0f / 32768.0f);
-  EXPECT_FLOAT_EQ(scaled[4], 32767.0f / 32768.0f);
-  EXPECT_FLOAT_EQ(scaled[5], -1.0f);
+  const std::vector<compose::SectionStats> sections = compose::sectionStatistics(frames);
+  ASSERT_EQ(sections.size(), 11u);
+  EXPECT_EQ(sections.front().firstBeat, 0);
+  EXPECT_EQ(sections.back().lastBeat, 492);
+  const compose::SectionStats& groove = sections[1];
+  EXPECT_EQ(groove.firstBeat, 64);
+  EXPECT_EQ(groove.lastBeat, 127);
+  EXPECT_NEAR(groove.frames, 64 * 44100 * 60 / 165 / 735, 2);
+  // 0.006, 0.0042, 0.00294, 0.00206 are above 0.002: four frames of about 21.8 per beat.
+  EXPECT_NEAR(groove.colourShare, 4.0 / 21.8, 0.02);
+  EXPECT_NEAR(groove.colourFlipsPerBeat, 2.0, 0.05);
+  EXPECT_DOUBLE_EQ(groove.bandMean[0], 0.0);
+  EXPECT_NEAR(groove.bandMean[2], 0.03, 1e-6);
+  EXPECT_DOUBLE_EQ(groove.bandAboveClamp[2], 1.0);
+  EXPECT_DOUBLE_EQ(groove.bandAboveClamp[0], 0.0);
+  EXPECT_NEAR(groove.bassOnBeatsMin, 0.05, 1e-6);
+  EXPECT_NEAR(groove.bassP95, 0.05, 1e-6);
 }
 
 //----------------------------------------------------------------------------------------

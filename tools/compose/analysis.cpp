@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 
 namespace compose {
 
@@ -43,61 +42,23 @@ double meanOfValues(const std::vector<double>& values) {
   return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
 }
 
-}  // namespace
-
-std::vector<float> toPlaybackScale(const std::vector<float>& decoded) {
-  std::vector<float> out(decoded.size());
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    long v = static_cast<long>(decoded[i] * 16000.0f);  // truncates towards zero
-    v = std::clamp(v, -32768L, 32767L);
-    out[i] = static_cast<float>(v) * (1.0f / 32768.0f);
-  }
-  return out;
-}
-
-void analyseWindow(const std::vector<float>& samples, std::int64_t first, float magnitudes[analysisSize]) {
-  std::complex<double> x[analysisSize];
-  const std::int64_t frames = static_cast<std::int64_t>(samples.size() / 2);
-  for (int n = 0; n < analysisSize; ++n) {
-    const std::int64_t f = first + n;
-    x[n] = f < frames ? std::complex<double>(samples[2 * f], samples[2 * f + 1]) : 0.0;
-  }
-  // Iterative radix-2 transform: bit-reversed order first, then butterflies.
-  for (int i = 1, j = 0; i < analysisSize; ++i) {
-    int bit = analysisSize >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(x[i], x[j]);
-  }
-  for (int length = 2; length <= analysisSize; length <<= 1) {
-    const double angle = -2.0 * 3.141592653589793 / length;
-    for (int i = 0; i < analysisSize; i += length) {
-      for (int k = 0; k < length / 2; ++k) {
-        const std::complex<double> w(std::cos(angle * k), std::sin(angle * k));
-        const std::complex<double> even = x[i + k];
-        const std::complex<double> odd = x[i + k + length / 2] * w;
-        x[i + k] = even + odd;
-        x[i + k + length / 2] = even - odd;
-      }
-    }
-  }
-  for (int m = 0; m < analysisSize; ++m) magnitudes[m] = static_cast<float>(std::abs(x[m]) / analysisSize);
-}
-
+// Mean of magnitudes[first .. first + count - 1], summed in double precision as bandLevel does.
 double meanOf(const float magnitudes[analysisSize], int first, int count) {
   double sum = 0.0;
   for (int i = first; i < first + count; ++i) sum += magnitudes[i];
   return sum / count;
 }
 
-std::vector<AnalysedFrame> analyseShowFrames(const std::vector<float>& playbackSamples) {
+}  // namespace
+
+std::vector<AnalysedFrame> analyseShowFrames(const SpectrumSource& source) {
   std::vector<AnalysedFrame> frames;
   double colour = 0.0, disk[3] = {0.0, 0.0, 0.0};
   float magnitudes[analysisSize];
   for (std::int64_t n = 0;; ++n) {
     const std::int64_t position = n * 44100 / framesPerSecond;
     if (position >= showFrameCount) break;
-    analyseWindow(playbackSamples, position, magnitudes);
+    source(position, magnitudes);
     colour += smoothingNew * (meanOf(magnitudes, colourFirst, bandCount) - colour);
     AnalysedFrame frame{position, colour, {}, meanOf(magnitudes, bassFirst, bassCount)};
     for (int k = 0; k < 3; ++k) {
@@ -109,8 +70,7 @@ std::vector<AnalysedFrame> analyseShowFrames(const std::vector<float>& playbackS
   return frames;
 }
 
-std::vector<SectionStats> sectionStatistics(const std::vector<float>& playbackSamples) {
-  const std::vector<AnalysedFrame> analysed = analyseShowFrames(playbackSamples);
+std::vector<SectionStats> sectionStatistics(const std::vector<AnalysedFrame>& analysed) {
   std::vector<SectionStats> stats;
   struct Frame {
     int beat;

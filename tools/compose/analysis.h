@@ -1,9 +1,10 @@
-// The show's view of the soundtrack, for checking the mix: the spectrum of the 512 frames
-// under the play head as the effects read it, and per-section statistics of the bands
-// they use. Used by the trackstats program and the tests.
+// The show's view of the soundtrack, for checking the mix: the bands that the effects read
+// from the spectrum under the play head, smoothed as they smooth them, frame by frame and
+// summed up per section of the show. Used by the trackstats program and the tests.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,17 +12,6 @@ namespace compose {
 
 constexpr int analysisSize = 512;
 constexpr std::int64_t showFrameCount = 7893900;  // the show's playback buffer, in frames
-
-// Scales decoded values as the show's playback buffer holds them: trunc(v x 16,000),
-// clipped to 16 bits, then x 1/32,768. Interleaved stereo in, interleaved stereo out.
-std::vector<float> toPlaybackScale(const std::vector<float>& decoded);
-
-// Magnitudes / 512 of the 512-point DFT of left + i x right over frames [first, first + 512)
-// of interleaved stereo `samples`; frames past the end read as silence.
-void analyseWindow(const std::vector<float>& samples, std::int64_t first, float magnitudes[analysisSize]);
-
-// Mean of magnitudes[first .. first + count - 1].
-double meanOf(const float magnitudes[analysisSize], int first, int count);
 
 struct SectionStats {
   std::string name;
@@ -43,12 +33,14 @@ struct AnalysedFrame {
   double bass;            // mean of entries 1..5, unsmoothed
 };
 
+// Fills the 512 magnitudes of the window that starts at a playback position.
+using SpectrumSource = std::function<void(std::int64_t position, float magnitudes[analysisSize])>;
+
 // Every video frame of the show at 60 frames per second: frame n reads the window at
 // position floor(n x 44,100 / 60), up to the end of the show's playback buffer.
-std::vector<AnalysedFrame> analyseShowFrames(const std::vector<float>& playbackSamples);
+std::vector<AnalysedFrame> analyseShowFrames(const SpectrumSource& source);
 
-// Runs the analysis at 60 frames per second (frame n reads position floor(n x 44,100 / 60))
-// over the show's length and sums it up per section of the show.
-std::vector<SectionStats> sectionStatistics(const std::vector<float>& playbackSamples);
+// Sums the analysed frames up per section of the show.
+std::vector<SectionStats> sectionStatistics(const std::vector<AnalysedFrame>& analysed);
 
 }  // namespace compose
