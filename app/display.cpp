@@ -56,7 +56,7 @@ TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWi
   decoder.clear();
 
   std::string error;
-  if (!buildGlyphLists(error)) std::fprintf(stderr, "pulse165: captions unavailable: %s\n", error.c_str());
+  if (!buildGlyphLists(error)) std::fprintf(stderr, "%s\n", error.c_str());  // the show goes on without captions
   glListBase(fontListBase);
 
   const ViewportLayout layout = letterboxViewport(clientWidth, clientHeight);

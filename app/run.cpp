@@ -23,8 +23,10 @@ namespace {
 constexpr int screenshotFps = 60;
 constexpr std::uint32_t screenshotLeadIn = 3 * sampleRate;  // frames rendered before the moment
 
+// One line on stderr; the platform's messages already name the program.
 int fail(int code, const std::string& what) {
-  std::fprintf(stderr, "pulse165: %s\n", what.c_str());
+  const char* prefix = what.rfind("pulse165: ", 0) == 0 ? "" : "pulse165: ";
+  std::fprintf(stderr, "%s%s\n", prefix, what.c_str());
   return code;
 }
 }  // namespace

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The live show under a virtual X server: it opens its window, plays on SDL's dummy
+# audio driver, and ends with exit code 0 when Escape is pressed.
+set -u
+binary=$1
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 1; }
+
+display=:$((100 + RANDOM % 400))
+Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
+for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null
+
+export DISPLAY=$display SDL_AUDIODRIVER=dummy
+log=$(mktemp)
+"$binary" >"$log" 2>&1 &
+show=$!
+# Wait for the window, let a few seconds of the show play, then press Escape.
+if ! timeout 20 xdotool search --sync --onlyvisible --class pulse165 >/dev/null 2>&1 &&
+   ! timeout 5 xdotool search --sync --onlyvisible --name pulse165 >/dev/null 2>&1; then
+  echo "the show's window never appeared"; cat "$log"; kill $show 2>/dev/null; exit 1
+fi
+sleep 3
+kill -0 $show 2>/dev/null || { echo "the show ended before Escape"; cat "$log"; exit 1; }
+xdotool key Escape
+for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+if kill -0 $show 2>/dev/null; then echo "Escape did not end the show"; kill $show; exit 1; fi
+wait $show
+code=$?
+cat "$log"
+[ "$code" -eq 0 ] || { echo "exit code $code, expected 0"; exit 1; }
+echo "the show ended on Escape with exit code 0"
