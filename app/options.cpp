@@ -21,8 +21,46 @@ bool parseNumber(const std::string& text, double& value) {
   return errno == 0 && end && *end == '\0' && std::isfinite(value);
 }
 
-enum OptionId { optWindow = 1000, optScreenshot, optAt, optSize, optHelp, optVersion };
+enum OptionId {
+  optWindow = 1000,
+  optScreenshot,
+  optAt,
+  optSize,
+  optCapture,
+  optFps,
+  optFrom,
+  optTo,
+  optBenchmark,
+  optFrames,
+  optJson,
+  optMute,
+  optTrack,
+  optHelp,
+  optVersion
+};
+
+constexpr int maxFps = 240;
+constexpr int maxBenchmarkFrames = 100000;
+
+bool setMode(Options& options, RunMode mode, std::string& error) {
+  if (options.mode != RunMode::live && options.mode != mode) {
+    error = "--screenshot, --capture and --benchmark exclude one another";
+    return false;
+  }
+  options.mode = mode;
+  return true;
+}
 }  // namespace
+
+bool parseCount(const std::string& text, int low, int high, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  const long v = std::strtol(text.c_str(), nullptr, 10);
+  if (v < low || v > high) return false;
+  value = static_cast<int>(v);
+  return true;
+}
 
 bool parseSize(const std::string& text, int& width, int& height, std::string& error) {
   const std::size_t x = text.find('x');
@@ -106,11 +144,20 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"screenshot", required_argument, nullptr, optScreenshot},
       {"at", required_argument, nullptr, optAt},
       {"size", required_argument, nullptr, optSize},
+      {"capture", required_argument, nullptr, optCapture},
+      {"fps", required_argument, nullptr, optFps},
+      {"from", required_argument, nullptr, optFrom},
+      {"to", required_argument, nullptr, optTo},
+      {"benchmark", no_argument, nullptr, optBenchmark},
+      {"frames", required_argument, nullptr, optFrames},
+      {"json", no_argument, nullptr, optJson},
+      {"mute", no_argument, nullptr, optMute},
+      {"track", required_argument, nullptr, optTrack},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
   };
-  bool sizeGiven = false;
+  bool sizeGiven = false, fpsGiven = false, fromGiven = false, toGiven = false, framesGiven = false;
   optind = 0;  // a fresh scan each call
   opterr = 0;
   for (;;) {
@@ -128,7 +175,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
           error = "--screenshot needs a file name, e.g. --screenshot=shot.png";
           return false;
         }
-        options.mode = RunMode::screenshot;
+        if (!setMode(options, RunMode::screenshot, error)) return false;
         options.screenshotPath = value;
         break;
       case optAt:
@@ -138,6 +185,52 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       case optSize:
         if (!parseSize(value, options.width, options.height, error)) return false;
         sizeGiven = true;
+        break;
+      case optCapture:
+        if (value.empty()) {
+          error = "--capture needs a file name, e.g. --capture=show.mp4";
+          return false;
+        }
+        if (!setMode(options, RunMode::capture, error)) return false;
+        options.capturePath = value;
+        break;
+      case optFps:
+        if (!parseCount(value, 1, maxFps, options.fps)) {
+          error = "frame rate '" + value + "' is not a whole number from 1 to 240";
+          return false;
+        }
+        fpsGiven = true;
+        break;
+      case optFrom:
+        if (!parseShowTime(value, options.fromPosition, error)) return false;
+        fromGiven = true;
+        break;
+      case optTo:
+        if (!parseShowTime(value, options.toPosition, error)) return false;
+        toGiven = true;
+        break;
+      case optBenchmark:
+        if (!setMode(options, RunMode::benchmark, error)) return false;
+        break;
+      case optFrames:
+        if (!parseCount(value, 1, maxBenchmarkFrames, options.benchmarkFrames)) {
+          error = "frame count '" + value + "' is not a whole number from 1 to 100000";
+          return false;
+        }
+        framesGiven = true;
+        break;
+      case optJson:
+        options.json = true;
+        break;
+      case optMute:
+        options.mute = true;
+        break;
+      case optTrack:
+        if (value.empty()) {
+          error = "--track needs a file name, e.g. --track=song.ogg";
+          return false;
+        }
+        options.trackPath = value;
         break;
       case optHelp:
       case 'h':
@@ -158,14 +251,28 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     error = std::string("unexpected argument '") + argv[optind] + "'";
     return false;
   }
-  if (options.mode == RunMode::screenshot && !options.atGiven) {
-    error = "--screenshot needs --at=TIME, e.g. --at=1:23.5 or --at=288b";
+  const RunMode mode = options.mode;
+  auto refuse = [&error](const char* message) {
+    error = message;
     return false;
-  }
-  if (options.mode != RunMode::screenshot && (options.atGiven || sizeGiven)) {
-    error = "--at and --size belong to --screenshot";
-    return false;
-  }
+  };
+  if (mode == RunMode::screenshot && !options.atGiven)
+    return refuse("--screenshot needs --at=TIME, e.g. --at=1:23.5 or --at=288b");
+  if (options.atGiven && mode != RunMode::screenshot) return refuse("--at belongs to --screenshot");
+  if (sizeGiven && mode != RunMode::screenshot && mode != RunMode::capture && mode != RunMode::benchmark)
+    return refuse("--size belongs to --screenshot, --capture and --benchmark");
+  if ((fpsGiven || toGiven) && mode != RunMode::capture) return refuse("--fps and --to belong to --capture");
+  if (fromGiven && mode != RunMode::capture && mode != RunMode::live)
+    return refuse("--from belongs to the live show and --capture");
+  if ((framesGiven || options.json) && mode != RunMode::benchmark)
+    return refuse("--frames and --json belong to --benchmark");
+  if (options.mute && mode != RunMode::live) return refuse("--mute belongs to the live show");
+  if (!options.trackPath.empty() && mode != RunMode::live && mode != RunMode::capture && mode != RunMode::screenshot)
+    return refuse("--track belongs to the live show, --screenshot and --capture");
+  if (mode == RunMode::capture && options.fromPosition >= options.toPosition)
+    return refuse("the capture's span is empty: --from must come before --to");
+  if (mode == RunMode::live && options.fromPosition >= playbackFrameCount)
+    return refuse("--from must lie before the end of the show (179 s)");
   return true;
 }
 
@@ -182,7 +289,25 @@ const char* helpText() {
          "  --at=TIME             the moment for --screenshot: seconds (83.5), minutes and\n"
          "                        seconds (1:23.5) or a beat (288b, 288.5b)\n"
          "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
-         "  --size=WxH            picture size for --screenshot (default 1920x1080)\n"
+         "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
+         "                        (default 1920x1080)\n"
+         "  --capture=FILE        render the show headless to a video, as fast as the\n"
+         "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
+         "                        or .webm (VP9 + Opus)\n"
+         "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
+         "  --fps=N               frames per second of the capture (default 60)\n"
+         "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
+         "                          e.g. pulse165 --from=288b\n"
+         "  --to=TIME             where the capture ends (default the end, 179 s)\n"
+         "                          e.g. pulse165 --capture=claim.mkv --from=192b --to=288b\n"
+         "  --benchmark           render every scene headless and print frame times\n"
+         "                          e.g. pulse165 --benchmark --size=1280x720\n"
+         "  --frames=N            frames per scene for --benchmark (default 180)\n"
+         "  --json                print the benchmark's figures as JSON\n"
+         "  --mute                play live without sound, on the computer's clock\n"
+         "  --track=FILE.ogg      play the show to another Ogg Vorbis file (44,100 Hz, mono\n"
+         "                        or stereo); the scenes keep their 165 beats per minute\n"
+         "                          e.g. pulse165 --window --track=mysong.ogg\n"
          "  -h, --help            show this help and exit\n"
          "  -V, --version         show the version, library versions and GL renderer\n"
          "\n"

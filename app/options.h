@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-enum class RunMode { live, screenshot, help, version };
+enum class RunMode { live, screenshot, capture, benchmark, help, version };
 
 struct Options {
   RunMode mode = RunMode::live;
@@ -17,6 +17,17 @@ struct Options {
   std::uint32_t atPosition = 0;  // the play position that --at names
   int width = 1920;              // headless picture size
   int height = 1080;
+  // Capture: the span from fromPosition up to toPosition, at fps frames per second.
+  std::string capturePath;
+  int fps = 60;
+  std::uint32_t fromPosition = 0;  // also where the live show starts
+  std::uint32_t toPosition = 7893900;
+  // Benchmark.
+  int benchmarkFrames = 180;
+  bool json = false;
+  // Sound.
+  bool mute = false;        // live show on a monotonic clock, no audio device
+  std::string trackPath;    // another Ogg Vorbis file instead of the embedded track
 };
 
 // Exit codes: 0 after the show, 1 when the environment fails it, 2 for usage errors.
@@ -30,6 +41,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error);
 // "83.5" (seconds), "1:23.5" (minutes and seconds) or "288b" / "288.5b" (beats) to the
 // first play position at or after that moment; false outside 0 .. 179 s.
 bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error);
+
+// A whole number within [low, high].
+bool parseCount(const std::string& text, int low, int high, int& value);
 
 // "WxH" with 1 <= W, H <= 16384.
 bool parseSize(const std::string& text, int& width, int& height, std::string& error);
