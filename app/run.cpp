@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/display.h"
+#include "app/track.h"
 #include "audio/playback.h"
 #include "platform/headless.h"
 #include "platform/image.h"
@@ -42,28 +43,40 @@ std::uint64_t firstFrameAtOrAfter(std::uint32_t position, int fps) {
 
 int runLiveShow(const Options& options) {
   std::string error;
+  TrackBytes track;
+  if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
+
   LiveWindow window;
   window.fullScreen = !options.windowed;
   window.requestWidth = options.windowWidth;
   window.requestHeight = options.windowHeight;
   if (!window.open(error)) return fail(exitEnvironment, error);
 
-  initialiseShow(embeddedTrack, embeddedTrackSize, window.clientWidth, window.clientHeight, &window);
+  initialiseShow(track.data, track.size, window.clientWidth, window.clientHeight, &window);
 
-  LiveAudio audio;
-  if (!audio.open(playbackBuffer, playbackFrameCount, error)) return fail(exitEnvironment, error);
-  audio.start();
-
+  // Playback starts at --from (0 for the show as it is); the clock counts from there.
   PlayClock clock;
-  clock.audio = &audio;
+  clock.startFrame = options.fromPosition;
+  LiveAudio audio;
+  if (options.mute) {
+    clock.startNs = monotonicNanoseconds();
+  } else {
+    const std::uint32_t remaining = playbackFrameCount - options.fromPosition;
+    if (!audio.open(&playbackBuffer[2 * static_cast<std::size_t>(options.fromPosition)], remaining, error))
+      return fail(exitEnvironment, error);
+    audio.start();
+    clock.audio = &audio;
+  }
   return runFrameLoop(window, clock);
 }
 
 int runScreenshot(const Options& options) {
   std::string error;
+  TrackBytes track;
+  if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
   HeadlessContext context;
   if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
-  initialiseShow(embeddedTrack, embeddedTrackSize, options.width, options.height, nullptr);
+  initialiseShow(track.data, track.size, options.width, options.height, nullptr);
 
   const std::uint32_t start = options.atPosition > screenshotLeadIn ? options.atPosition - screenshotLeadIn : 0;
   const std::uint64_t first = firstFrameAtOrAfter(start, screenshotFps);

@@ -100,7 +100,7 @@ void ShowFrame::draw(std::uint32_t position) {
 }
 
 std::uint32_t PlayClock::read() {
-  if (audio) return audio->position();
+  if (audio) return startFrame + audio->position();
   const std::uint64_t elapsed = monotonicNanoseconds() - startNs;
   const std::uint64_t frames = startFrame + elapsed * sampleRate / 1000000000ull;
   return frames < playbackFrameCount ? static_cast<std::uint32_t>(frames) : playbackFrameCount;

@@ -38,7 +38,7 @@ struct LiveAudio;
 struct PlayClock {
   LiveAudio* audio = nullptr;      // null: silent clock
   std::uint64_t startNs = 0;       // silent clock: when position startFrame was "played"
-  std::uint32_t startFrame = 0;
+  std::uint32_t startFrame = 0;    // where playback started (--from)
   std::uint32_t read();
 };
 

@@ -30,3 +30,13 @@ code=$?
 cat "$log"
 [ "$code" -eq 0 ] || { echo "exit code $code, expected 0"; exit 1; }
 echo "the show ended on Escape with exit code 0"
+
+# Started near its end on the silent clock, the show ends by itself at the end of the buffer.
+start=$(date +%s)
+timeout 20 "$binary" --mute --window=320x160 --from=491b >"$log" 2>&1
+code=$?
+elapsed=$(( $(date +%s) - start ))
+cat "$log"
+[ "$code" -eq 0 ] || { echo "a muted show from beat 491 exited with $code, expected 0"; exit 1; }
+[ "$elapsed" -le 8 ] || { echo "a muted show from beat 491 took ${elapsed} s to end"; exit 1; }
+echo "the muted show from beat 491 ended by itself after about ${elapsed} s"
