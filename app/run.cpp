@@ -5,6 +5,11 @@
 #include <SDL.h>
 #include <malloc.h>
 #include <vorbis/codec.h>
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+}
 
 #include <cstdio>
 #include <memory>
@@ -97,7 +102,10 @@ int printVersion() {
   SDL_version sdl;
   SDL_GetVersion(&sdl);
   std::printf("pulse165 %s\n", PULSE165_VERSION);
-  std::printf("SDL %d.%d.%d, %s\n", sdl.major, sdl.minor, sdl.patch, vorbis_version_string());
+  std::printf("SDL %d.%d.%d, %s, FFmpeg %s (libavformat %u.%u, libavcodec %u.%u)\n", sdl.major, sdl.minor,
+              sdl.patch, vorbis_version_string(), av_version_info(), AV_VERSION_MAJOR(avformat_version()),
+              AV_VERSION_MINOR(avformat_version()), AV_VERSION_MAJOR(avcodec_version()),
+              AV_VERSION_MINOR(avcodec_version()));
   HeadlessContext context;
   std::string error;
   if (context.open(16, 16, error))
