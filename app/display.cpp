@@ -31,8 +31,7 @@ std::uint32_t fillFromDecoder(const TrackDecoder& decoder, int channels) {
   if (channels == 2) return fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
   if (channels != 1 || decoder.pcmBytes() <= 0) return 0;
   const std::int64_t samples = decoder.pcmBytes() / 2;
-  const std::uint32_t frames =
-      samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
+  const std::uint32_t frames = samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
   for (std::uint32_t i = 0; i < frames; ++i) {
     const float value = decoder.pcmData[i] * sampleScale;
     playbackBuffer[2 * i] = value;

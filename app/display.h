@@ -26,10 +26,10 @@ struct LiveWindow;
 
 // What decoding found, for the messages of a hand-picked track.
 struct TrackLoad {
-  bool opened = false;         // the headers were read
+  bool opened = false;  // the headers were read
   int channels = 0;
   long rate = 0;
-  std::uint32_t frames = 0;    // frames written into the PlaybackBuffer
+  std::uint32_t frames = 0;  // frames written into the PlaybackBuffer
 };
 
 // The one-time initialisation, in order: decode the track, convert it into the

@@ -26,8 +26,8 @@ struct Options {
   int benchmarkFrames = 180;
   bool json = false;
   // Sound.
-  bool mute = false;        // live show on a monotonic clock, no audio device
-  std::string trackPath;    // another Ogg Vorbis file instead of the embedded track
+  bool mute = false;      // live show on a monotonic clock, no audio device
+  std::string trackPath;  // another Ogg Vorbis file instead of the embedded track
 };
 
 // Exit codes: 0 after the show, 1 when the environment fails it, 2 for usage errors.

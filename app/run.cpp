@@ -102,8 +102,8 @@ int printVersion() {
   SDL_version sdl;
   SDL_GetVersion(&sdl);
   std::printf("pulse165 %s\n", PULSE165_VERSION);
-  std::printf("SDL %d.%d.%d, %s, FFmpeg %s (libavformat %u.%u, libavcodec %u.%u)\n", sdl.major, sdl.minor,
-              sdl.patch, vorbis_version_string(), av_version_info(), AV_VERSION_MAJOR(avformat_version()),
+  std::printf("SDL %d.%d.%d, %s, FFmpeg %s (libavformat %u.%u, libavcodec %u.%u)\n", sdl.major, sdl.minor, sdl.patch,
+              vorbis_version_string(), av_version_info(), AV_VERSION_MAJOR(avformat_version()),
               AV_VERSION_MINOR(avformat_version()), AV_VERSION_MAJOR(avcodec_version()),
               AV_VERSION_MINOR(avcodec_version()));
   HeadlessContext context;

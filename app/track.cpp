@@ -1,10 +1,11 @@
 // Reading and checking a hand-picked track.
 #include "app/track.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "audio/decoder.h"
 #include "resources/embedded.h"

@@ -2,9 +2,10 @@
 // and decodes it, in one go, into interleaved 16-bit PCM at 16,000 per unit.
 #pragma once
 
-#include <cstdint>
 #include <ogg/ogg.h>
 #include <vorbis/codec.h>
+
+#include <cstdint>
 
 struct TrackDecoder {
   std::int16_t* convertBuffer;  // one converted chunk: 4096 samples

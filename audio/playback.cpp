@@ -21,7 +21,9 @@ std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteS
   return frames;
 }
 
-void clearPlaybackBuffer() { std::memset(playbackBuffer, 0, sizeof playbackBuffer); }
+void clearPlaybackBuffer() {
+  std::memset(playbackBuffer, 0, sizeof playbackBuffer);
+}
 
 BeatClock beatClockAt(std::uint32_t position) {
   BeatClock clock;

@@ -8,14 +8,14 @@
 #include <cstring>
 
 namespace {
-constexpr float openingRate = 0.098171875f;   // 3.1415 / 32: one swell every 32 beats
-constexpr float greetingRate = 0.13089584f;   // about 3.1415 / 24: a half sine of 24 beats
+constexpr float openingRate = 0.098171875f;  // 3.1415 / 32: one swell every 32 beats
+constexpr float greetingRate = 0.13089584f;  // about 3.1415 / 24: a half sine of 24 beats
 constexpr int claimEndBeat = 256;
 constexpr int markStartBeat = 224;
 constexpr int signOffBeat = 32;
 constexpr float rollStartBeat = 288.0f;
-constexpr float firstGroupCloses = 36.0f;     // the first four names are gone by then
-constexpr float secondGroupOpens = 28.0f;     // the last four do not show before
+constexpr float firstGroupCloses = 36.0f;  // the first four names are gone by then
+constexpr float secondGroupOpens = 28.0f;  // the last four do not show before
 }  // namespace
 
 const char* const greetingTexts[greetingCount] = {
@@ -26,7 +26,9 @@ void drawText(const char* text) {
   glCallLists(static_cast<GLsizei>(std::strlen(text)), GL_UNSIGNED_BYTE, text);
 }
 
-const char* openingLine(int beat) { return beat < signOffBeat ? "celebrate the scene" : "[f]elbrin tevola 2008"; }
+const char* openingLine(int beat) {
+  return beat < signOffBeat ? "celebrate the scene" : "[f]elbrin tevola 2008";
+}
 
 void drawOpeningCaption(const BeatClock& clock) {
   glDisable(GL_BLEND);

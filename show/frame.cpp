@@ -11,8 +11,8 @@
 #include "show/scope.h"
 
 namespace {
-constexpr float trailKeep = 0.7f;              // the earlier image keeps 70 % per frame
-constexpr float markerStep = 0.02765625f;      // 1.77 / 64: one notch per beat
+constexpr float trailKeep = 0.7f;          // the earlier image keeps 70 % per frame
+constexpr float markerStep = 0.02765625f;  // 1.77 / 64: one notch per beat
 constexpr float markerLeft = 0.9f, markerRight = 0.95f;
 constexpr float markerTop = 0.9f, markerBottom = 0.87f;
 constexpr float markerAlpha = 0.25f;

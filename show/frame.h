@@ -36,9 +36,9 @@ struct ShowFrame {
 // monotonic clock when the show runs without sound.
 struct LiveAudio;
 struct PlayClock {
-  LiveAudio* audio = nullptr;      // null: silent clock
-  std::uint64_t startNs = 0;       // silent clock: when position startFrame was "played"
-  std::uint32_t startFrame = 0;    // where playback started (--from)
+  LiveAudio* audio = nullptr;    // null: silent clock
+  std::uint64_t startNs = 0;     // silent clock: when position startFrame was "played"
+  std::uint32_t startFrame = 0;  // where playback started (--from)
   std::uint32_t read();
 };
 

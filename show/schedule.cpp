@@ -14,16 +14,16 @@ namespace {
 constexpr double fieldOfView = 130.0;
 constexpr double nearPlane = 1.0;
 constexpr double farPlane = 1000.0;
-constexpr float eighthTurn = 0.3926875f;   // 3.1415 / 8
-constexpr float halfTurn = 1.57075f;       // 3.1415 / 2
-constexpr float quarterTurn = 0.785375f;   // 3.1415 / 4
+constexpr float eighthTurn = 0.3926875f;  // 3.1415 / 8
+constexpr float halfTurn = 1.57075f;      // 3.1415 / 2
+constexpr float quarterTurn = 0.785375f;  // 3.1415 / 4
 constexpr float ringRadius = 300.0f;
-constexpr float ringStep = 0.628f;         // ten steps leave a hair's gap before the circle closes
+constexpr float ringStep = 0.628f;  // ten steps leave a hair's gap before the circle closes
 constexpr int ringCopies = 10;
 
 // Every camera lives in the projection matrix; the caller has selected it.
-void lookFrom(float eyeX, float eyeY, float eyeZ, float centreX, float centreY, float centreZ, float upX,
-              float upY, float upZ) {
+void lookFrom(float eyeX, float eyeY, float eyeZ, float centreX, float centreY, float centreZ, float upX, float upY,
+              float upZ) {
   gluPerspective(fieldOfView, viewportAspect, nearPlane, farPlane);
   gluLookAt(eyeX, eyeY, eyeZ, centreX, centreY, centreZ, upX, upY, upZ);
 }
@@ -68,8 +68,8 @@ void sceneRibbonStar(ShowFrame& f, const BeatClock& c) {
   f.blueStar.update(0.6f);
   beginCamera();
   const float a = halfTurn * c.beatTime;
-  lookFrom(20.0f * std::sin(a), 20.0f * std::cos(a), 400.0f + 150.0f * std::cos(3.1415f * c.beatTime), 0, 0, 0,
-           0, 1, 0);
+  lookFrom(20.0f * std::sin(a), 20.0f * std::cos(a), 400.0f + 150.0f * std::cos(3.1415f * c.beatTime), 0, 0, 0, 0, 1,
+           0);
   beginModel();
   glRotatef(36.0f * c.beatPhase * c.beatPhase, 0, 0, 1);
   f.blueStar.draw();
