@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/benchmark.h"
+#include "app/capture.h"
 #include "app/options.h"
 #include "app/run.h"
 
@@ -27,6 +29,10 @@ int main(int argc, char** argv) {
       return printVersion();
     case RunMode::screenshot:
       return runScreenshot(options);
+    case RunMode::capture:
+      return runCapture(options);
+    case RunMode::benchmark:
+      return runBenchmark(options);
     case RunMode::live:
       break;
   }

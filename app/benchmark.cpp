@@ -1,0 +1,192 @@
+// Benchmark mode: one ShowFrame on a headless context; for each scene a short
+// warm-up on the scene's own first frames (llvmpipe compiles its shaders for the
+// state the scene uses then), then the timed frames from the scene's start, each
+// finished with glFinish so that the time is the whole frame's.
+#include "app/benchmark.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "app/display.h"
+#include "app/run.h"
+#include "app/track.h"
+#include "audio/playback.h"
+#include "platform/headless.h"
+#include "show/frame.h"
+#include "show/schedule.h"
+
+namespace {
+constexpr int benchmarkFps = 60;
+constexpr int warmupFrames = 30;
+constexpr double frameBudgetMs = 1000.0 / benchmarkFps;  // 16.667 ms
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsBetween(Clock::time_point start, Clock::time_point end) {
+  return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
+double realtimeFactor(double ms) { return ms > 0 ? frameBudgetMs / ms : 0; }
+}  // namespace
+
+std::vector<SceneFrames> benchmarkScenes(int fps) {
+  std::vector<SceneFrames> scenes(sceneCount);
+  for (int s = 0; s < sceneCount; ++s) {
+    scenes[s].scene = s + 1;
+    scenes[s].firstBeat = -1;
+  }
+  // Beats from the schedule, up to the last beat the show reaches.
+  const int lastBeat = beatClockAt(playbackFrameCount - 1).beat;
+  for (int beat = 0; beat <= lastBeat; ++beat) {
+    SceneFrames& scene = scenes[sceneForBeat(beat) - 1];
+    if (scene.firstBeat < 0) scene.firstBeat = beat;
+    scene.lastBeat = beat;
+  }
+  // Frames on the virtual clock; the scenes follow one another without a gap.
+  const std::uint64_t showFrames = firstFrameAtOrAfter(playbackFrameCount, fps);
+  int previous = 0;
+  for (std::uint64_t n = 0; n < showFrames; ++n) {
+    const int scene = sceneForBeat(beatClockAt(virtualPosition(n, fps)).beat);
+    if (scene != previous) {
+      scenes[scene - 1].firstFrame = n;
+      if (previous > 0) scenes[previous - 1].endFrame = n;
+      previous = scene;
+    }
+  }
+  if (previous > 0) scenes[previous - 1].endFrame = showFrames;
+  return scenes;
+}
+
+FrameTimes summariseFrameTimes(std::vector<double>& milliseconds) {
+  FrameTimes times;
+  if (milliseconds.empty()) return times;
+  std::sort(milliseconds.begin(), milliseconds.end());
+  const std::size_t count = milliseconds.size();
+  times.median = count % 2 == 1 ? milliseconds[count / 2]
+                                 : 0.5 * (milliseconds[count / 2 - 1] + milliseconds[count / 2]);
+  // Nearest rank: the smallest time that at least 95 % of the frames do not exceed.
+  const std::size_t rank = static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(count)));
+  times.p95 = milliseconds[std::max<std::size_t>(rank, 1) - 1];
+  return times;
+}
+
+std::string benchmarkTable(const BenchmarkReport& report) {
+  std::string out;
+  char line[256];
+  std::snprintf(line, sizeof line, "pulse165 benchmark: %dx%d, frames at %d per second\n", report.width,
+                report.height, benchmarkFps);
+  out += line;
+  out += "scene  beats    frames  median ms  p95 ms  frames/s  real time\n";
+  bool shortScene = false;
+  for (const SceneResult& r : report.scenes) {
+    const bool whole = r.timedFrames == static_cast<int>(r.frames.endFrame - r.frames.firstFrame);
+    shortScene = shortScene || whole;
+    char beats[32];
+    std::snprintf(beats, sizeof beats, "%d-%d", r.frames.firstBeat, r.frames.lastBeat);
+    std::snprintf(line, sizeof line, "%5d  %-7s  %5d%s  %9.2f  %6.2f  %8.1f  %8.2f x\n", r.frames.scene, beats,
+                  r.timedFrames, whole ? "*" : " ", r.times.median, r.times.p95, framesPerSecond(r.times.median),
+                  realtimeFactor(r.times.median));
+    out += line;
+  }
+  if (shortScene) out += "* the whole scene: it has fewer frames than asked for\n";
+  std::snprintf(line, sizeof line,
+                "real time: %.3f ms per frame at 60 frames per second, divided by the median\n"
+                "start-up: %.1f ms (decoding, conversion into the playback buffer, glyph lists)\n",
+                frameBudgetMs, report.startupMs);
+  out += line;
+  out += "renderer: " + report.renderer + "\n";
+  return out;
+}
+
+std::string benchmarkJson(const BenchmarkReport& report) {
+  std::string out = "{\"renderer\": " + jsonString(report.renderer);
+  char text[512];
+  std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [",
+                report.width, report.height, report.startupMs);
+  out += text;
+  for (std::size_t i = 0; i < report.scenes.size(); ++i) {
+    const SceneResult& r = report.scenes[i];
+    std::snprintf(text, sizeof text,
+                  "%s\n  {\"scene\": %d, \"first_beat\": %d, \"last_beat\": %d, \"frames\": %d, "
+                  "\"median_ms\": %.3f, \"p95_ms\": %.3f, \"fps\": %.2f, \"realtime_factor\": %.3f}",
+                  i == 0 ? "" : ",", r.frames.scene, r.frames.firstBeat, r.frames.lastBeat, r.timedFrames,
+                  r.times.median, r.times.p95, framesPerSecond(r.times.median), realtimeFactor(r.times.median));
+    out += text;
+  }
+  return out + "\n]}\n";
+}
+
+int runBenchmark(const Options& options) {
+  std::string error;
+  HeadlessContext context;
+  if (!context.open(options.width, options.height, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return exitEnvironment;
+  }
+  TrackBytes track;
+  if (!loadTrack("", track, error)) {
+    std::fprintf(stderr, "pulse165: %s\n", error.c_str());
+    return exitEnvironment;
+  }
+
+  BenchmarkReport report;
+  report.renderer = context.renderer();
+  report.width = options.width;
+  report.height = options.height;
+  const Clock::time_point startupBegan = Clock::now();
+  initialiseShow(track.data, track.size, options.width, options.height, nullptr);
+  glFinish();
+  report.startupMs = millisecondsBetween(startupBegan, Clock::now());
+
+  auto frame = std::make_unique<ShowFrame>();
+  std::vector<double> milliseconds;
+  milliseconds.reserve(static_cast<std::size_t>(options.benchmarkFrames));
+  for (const SceneFrames& scene : benchmarkScenes(benchmarkFps)) {
+    const std::uint64_t available = scene.endFrame - scene.firstFrame;
+    const std::uint64_t warmup = std::min<std::uint64_t>(warmupFrames, available);
+    const std::uint64_t timed = std::min<std::uint64_t>(static_cast<std::uint64_t>(options.benchmarkFrames), available);
+    for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + warmup; ++n)
+      frame->draw(virtualPosition(n, benchmarkFps));
+    glFinish();
+    milliseconds.clear();
+    for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + timed; ++n) {
+      const Clock::time_point start = Clock::now();
+      frame->draw(virtualPosition(n, benchmarkFps));
+      glFinish();
+      milliseconds.push_back(millisecondsBetween(start, Clock::now()));
+    }
+    SceneResult result;
+    result.frames = scene;
+    result.timedFrames = static_cast<int>(timed);
+    result.times = summariseFrameTimes(milliseconds);
+    report.scenes.push_back(result);
+  }
+  frame.reset();
+
+  const std::string text = options.json ? benchmarkJson(report) : benchmarkTable(report);
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}

@@ -1,0 +1,51 @@
+// Benchmark mode: every scene rendered headless at 60 frames per second, timed frame
+// by frame, and reported as a table for people or as JSON for scripts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+
+constexpr int sceneCount = 9;
+
+// The frames of one scene on the benchmark's 60-frames-per-second virtual clock.
+struct SceneFrames {
+  int scene = 0;
+  int firstBeat = 0;
+  int lastBeat = 0;
+  std::uint64_t firstFrame = 0;  // the scene's first frame
+  std::uint64_t endFrame = 0;    // the first frame after the scene (or after the show)
+};
+
+// The nine scenes as the schedule picks them, beat by beat.
+std::vector<SceneFrames> benchmarkScenes(int fps);
+
+// Median and 95th percentile (nearest rank) of frame times in milliseconds.
+struct FrameTimes {
+  double median = 0;
+  double p95 = 0;
+};
+// Sorts `milliseconds` in place.
+FrameTimes summariseFrameTimes(std::vector<double>& milliseconds);
+
+struct SceneResult {
+  SceneFrames frames;
+  int timedFrames = 0;
+  FrameTimes times;
+};
+
+struct BenchmarkReport {
+  std::string renderer;
+  int width = 0;
+  int height = 0;
+  double startupMs = 0;
+  std::vector<SceneResult> scenes;
+};
+
+std::string benchmarkTable(const BenchmarkReport& report);
+std::string benchmarkJson(const BenchmarkReport& report);
+
+// --benchmark: returns the exit code (1 when no headless context can be made).
+int runBenchmark(const Options& options);
