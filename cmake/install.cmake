@@ -77,6 +77,25 @@ endforeach()
 install(FILES ${PULSE165_MAN_INSTALLED} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT ${PULSE165_INSTALL_COMPONENT})
 
+# `cmake --build <dir> --target uninstall` removes what the last `cmake --install` from
+# this build folder installed (under the same DESTDIR); folders stay.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY CONTENT [[
+set(manifest "@CMAKE_BINARY_DIR@/install_manifest.txt")
+if(NOT EXISTS "${manifest}")
+  message(FATAL_ERROR "pulse165: nothing to uninstall: ${manifest} is missing (run cmake --install first)")
+endif()
+file(STRINGS "${manifest}" installed)
+foreach(path IN LISTS installed)
+  set(path "$ENV{DESTDIR}${path}")
+  if(EXISTS "${path}" OR IS_SYMLINK "${path}")
+    message(STATUS "Removing: ${path}")
+    file(REMOVE "${path}")
+  endif()
+endforeach()
+]])
+add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/uninstall.cmake
+                  COMMENT "Removing the installed files" VERBATIM)
+
 # ---------------------------------------------------------------------------
 # The Debian package: `cpack -G DEB` in a build configured for /usr (scripts/build-deb).
 set(CPACK_GENERATOR DEB)

@@ -3,11 +3,20 @@
 # file list, the icons' sizes, the menu entry, and a manual page that renders without a
 # warning and names the same options as --help.   Usage: tests/install.sh BUILD/pulse165
 set -euo pipefail
+umask 022  # folders that installation creates take the umask's modes; files have their own
 binary=$(realpath "$1")
 build=$(dirname "$binary")
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 stage=$work/root
+# cmake --install rewrites the build folder's list of installed files, which the
+# uninstall target reads: the scratch install must leave the real one as it was.
+manifest=$build/install_manifest.txt
+[ ! -f "$manifest" ] || cp -p "$manifest" "$work/manifest"
+restore() {
+  if [ -f "$work/manifest" ]; then cp -p "$work/manifest" "$manifest"; else rm -f "$manifest"; fi
+  rm -rf "$work"
+}
+trap restore EXIT
 
 failures=0
 fail() {
@@ -48,9 +57,9 @@ fi
 if [ "$("$stage/usr/bin/pulse165" --help)" != "$("$binary" --help)" ]; then
   fail "the installed program's --help differs from the built one's"
 fi
-if [ -n "$(cd "$stage" && find . -perm /022 -o ! -perm -444)" ]; then
+if [ -n "$(cd "$stage" && find usr -perm /022 -o ! -perm -444)" ]; then
   fail "installed files or folders that others cannot read, or that others can write:"
-  (cd "$stage" && find . -perm /022 -o ! -perm -444) | sed 's/^/    /' >&2
+  (cd "$stage" && find usr -perm /022 -o ! -perm -444) | sed 's/^/    /' >&2
 fi
 
 # --- Icons: square RGBA PNGs of the size their folder names --------------------------
@@ -103,8 +112,8 @@ if [ -f "$page" ]; then
   [ -n "$help_options" ] || fail "--help names no options"
   missing=$(comm -23 <(echo "$help_options") <(echo "$man_options"))
   extra=$(comm -13 <(echo "$help_options") <(echo "$man_options"))
-  [ -z "$missing" ] || fail "options of --help missing from the manual page: $(echo $missing)"
-  [ -z "$extra" ] || fail "options in the manual page that --help does not list: $(echo $extra)"
+  [ -z "$missing" ] || fail "options of --help missing from the manual page: $(tr "\n" " " <<<"$missing")"
+  [ -z "$extra" ] || fail "options in the manual page that --help does not list: $(tr "\n" " " <<<"$extra")"
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS EXAMPLES 'EXIT STATUS' ENVIRONMENT FILES; do
     grep -q "^\.SH \"\?$section\"\?$" <<<"$source_text" || fail "the manual page has no $section section"
   done

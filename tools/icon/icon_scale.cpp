@@ -25,8 +25,12 @@ struct Image {
   std::vector<double> rgba;  // linear light, alpha premultiplied, row by row
 };
 
-double toLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-double toSrgb(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055; }
+double toLinear(double v) {
+  return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+double toSrgb(double v) {
+  return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+}
 
 bool fail(const std::string& what) {
   std::fprintf(stderr, "icon_scale: %s\n", what.c_str());
