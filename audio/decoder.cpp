@@ -61,13 +61,17 @@ void TrackDecoder::readStep() {
 }
 
 bool TrackDecoder::open() {
-  if (!convertBuffer) return false;
+  if (!convertBuffer || syncReady) return false;  // once per decoder
   ogg_sync_init(&syncState);
   syncReady = true;
   readStep();
 
-  // The first page; data that holds none before it ends is no stream at all.
-  while (ogg_sync_pageout(&syncState, &page) != 1) {
+  // The first page; data that holds none before it ends is no stream at all. Junk
+  // that libogg skips (a negative result) may still leave a page in what was read.
+  for (;;) {
+    const int r = ogg_sync_pageout(&syncState, &page);
+    if (r == 1) break;
+    if (r < 0) continue;
     if (chunkBytes < chunkSize) return false;
     readStep();
   }
@@ -109,13 +113,14 @@ bool TrackDecoder::open() {
   if (vorbis_synthesis_init(&dspState, &info) != 0) return false;
   vorbis_block_init(&dspState, &block);
   synthesisReady = true;
-  pcmLimit = std::min<std::int64_t>(static_cast<std::int64_t>(playbackFrameCount) * info.channels * 2,
-                                    std::int64_t{1} << 30);
+  // The show plays at most playbackFrameCount frames of mono or stereo; a stream
+  // with more channels is held to the bytes of the stereo buffer.
+  pcmLimit = static_cast<std::int64_t>(playbackFrameCount) * std::min(info.channels, 2) * 2;
   return true;
 }
 
 bool TrackDecoder::decodeAll() {
-  if (!synthesisReady) return false;
+  if (!synthesisReady || pcmData) return false;  // once, after a successful open
   pcmSize = 0;
   pcmData = static_cast<std::int16_t*>(std::malloc(pcmGrowth));
   if (!pcmData) return false;
