@@ -6,8 +6,10 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
+#include <GL/gl.h>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,14 +17,22 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/capture.h"
+#include "app/display.h"
 #include "app/options.h"
 #include "app/run.h"
 #include "audio/playback.h"
+#include "audio/spectrum.h"
+#include "effects/disk_swarm.h"
+#include "platform/headless.h"
+#include "resources/embedded.h"
+#include "show/frame.h"
+#include "tests/probe.h"
 
 namespace {
 constexpr int testWidth = 320;
@@ -153,6 +163,76 @@ FileFacts readFile(const std::string& path) {
   avformat_close_input(&input);
   return facts;
 }
+
+// The file's first picture, decoded and converted back to RGBA, top row first, with
+// the colour matrix the file declares.
+probe::Frame firstPicture(const std::string& path, AVColorSpace& declared) {
+  probe::Frame picture;
+  AVFormatContext* input = nullptr;
+  if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) {
+    ADD_FAILURE() << "libavformat cannot open " << path;
+    return picture;
+  }
+  avformat_find_stream_info(input, nullptr);
+  const int index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (index < 0) {
+    ADD_FAILURE() << "no video stream in " << path;
+    avformat_close_input(&input);
+    return picture;
+  }
+  const AVCodecParameters* p = input->streams[index]->codecpar;
+  declared = p->color_space;
+  const AVCodec* codec = avcodec_find_decoder(p->codec_id);
+  AVCodecContext* decoder = avcodec_alloc_context3(codec);
+  avcodec_parameters_to_context(decoder, p);
+  avcodec_open2(decoder, codec, nullptr);
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  bool got = false;
+  while (!got && av_read_frame(input, packet) >= 0) {
+    if (packet->stream_index == index) {
+      avcodec_send_packet(decoder, packet);
+      got = avcodec_receive_frame(decoder, frame) == 0;
+    }
+    av_packet_unref(packet);
+  }
+  if (!got) {
+    avcodec_send_packet(decoder, nullptr);
+    got = avcodec_receive_frame(decoder, frame) == 0;
+  }
+  if (got) {
+    picture.width = frame->width;
+    picture.height = frame->height;
+    picture.rgba.resize(static_cast<std::size_t>(frame->width) * frame->height * 4);
+    SwsContext* toRgb = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                       frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
+                                       nullptr);
+    sws_setColorspaceDetails(toRgb, sws_getCoefficients(SWS_CS_ITU709), 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+                             1 << 16, 1 << 16);
+    std::uint8_t* const rows[1] = {picture.rgba.data()};
+    const int strides[1] = {frame->width * 4};
+    sws_scale(toRgb, frame->data, frame->linesize, 0, frame->height, rows, strides);
+    sws_freeContext(toRgb);
+  } else {
+    ADD_FAILURE() << "no picture decoded from " << path;
+  }
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&decoder);
+  avformat_close_input(&input);
+  return picture;
+}
+
+// Mean absolute difference over the RGB channels; `flipped` compares b upside down.
+double meanDifference(const probe::Frame& a, const probe::Frame& b, bool flipped) {
+  double sum = 0;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      const probe::Rgb p = a.at(x, y), q = b.at(x, flipped ? b.height - 1 - y : y);
+      sum += std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b);
+    }
+  return sum / (3.0 * a.width * a.height);
+}
 }  // namespace
 
 //----------------------------------------------------------------------------------
@@ -279,6 +359,41 @@ TEST(Capture, MkvSoundIsThePlaybackBuffersSpanSampleForSample) {
   std::size_t loud = 0;
   for (std::int16_t s : facts.pcm) loud += std::abs(s) > 1000;
   EXPECT_GT(loud, facts.pcm.size() / 10);
+}
+
+TEST(Capture, TheFirstPictureIsTheFreshlyRenderedFrameUprightWithinTheCodecsLoss) {
+  const std::string directory = scratchDirectory("picture");
+  const std::string path = directory + "/scene.mkv";
+  const Options options = captureOptions(path, 80.0, 80.25);
+  ASSERT_EQ(runCapture(options), 0);
+  AVColorSpace declared = AVCOL_SPC_UNSPECIFIED;
+  const probe::Frame decoded = firstPicture(path, declared);
+  ASSERT_EQ(decoded.width, testWidth);
+  ASSERT_EQ(decoded.height, testHeight);
+  EXPECT_EQ(declared, AVCOL_SPC_BT709);
+
+  // The same frame drawn here from scratch, as a new process would draw it.
+  const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, testFps);
+  HeadlessContext context;
+  std::string error;
+  ASSERT_TRUE(context.open(testWidth, testHeight, error)) << error;
+  clearPlaybackBuffer();
+  resetRandom();
+  swirlAngle = 0.0f;
+  initialiseShow(embeddedTrack, embeddedTrackSize, testWidth, testHeight, nullptr);
+  probe::Frame rendered;
+  {
+    auto frame = std::make_unique<ShowFrame>();
+    frame->draw(virtualPosition(span.firstFrame, testFps));
+    glFinish();
+    rendered = probe::grab(context);
+  }
+  ASSERT_GT(probe::litCount(rendered, 0, 0, testWidth, testHeight), testWidth * testHeight / 50)
+      << "a frame with something to compare";
+  const double upright = meanDifference(rendered, decoded, false);
+  const double flipped = meanDifference(rendered, decoded, true);
+  EXPECT_LT(upright, 5.0);  // x264 at quality 18 on one-pixel lines and 4:2:0 colour
+  EXPECT_GT(flipped, 4 * upright) << "upside down the picture would match far worse";
 }
 
 TEST(Capture, WebmCarriesVp9AndOpusAt48kHz) {
