@@ -3,9 +3,14 @@
 //   effects_bench [--mallopt] [--frames N] [--size WxH]... [--effect NAME]...
 // Each frame runs the frame loop's analysis and trail fade first (not timed), then
 // times the effect's camera, update and draw up to glFinish. Prints the median and
-// the 95th percentile in milliseconds.
+// the 95th percentile of the wall time in milliseconds, and the mean processor time
+// of all the process's threads (the GL's rasteriser threads included) and of the
+// calling thread alone, which other work on a shared machine disturbs far less than
+// the wall time.
 #include <GL/gl.h>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -38,9 +43,24 @@ double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+long minorFaults() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+double processorMilliseconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
+}
+
 struct Summary {
   double median;
   double p95;
+  double processor = 0.0;  // mean per frame
+  double mainThread = 0.0; // mean per frame, the calling thread alone
+  double faults = 0.0;     // minor page faults per frame, mean
 };
 
 Summary summarise(std::vector<double>& samples) {
@@ -77,16 +97,31 @@ Summary timeTrailFade(int frames) {
 Summary timeEffect(EffectRig& rig, EffectName effect, int frames) {
   std::vector<double> samples;
   samples.reserve(static_cast<std::size_t>(frames));
+  double processor = 0.0;
+  double mainThread = 0.0;
+  long faults = 0;
   for (int n = -warmUpFrames; n < frames; ++n) {
     const std::uint32_t position = framePosition(n + warmUpFrames);
     beginFrame(position);
     glFinish();
+    const double processorStart = processorMilliseconds();
+    const long faultsStart = minorFaults();
+    const double threadStart = processorMilliseconds(CLOCK_THREAD_CPUTIME_ID);
     const Clock::time_point start = Clock::now();
     showEffect(rig, effect, position);
     glFinish();
-    if (n >= 0) samples.push_back(millisecondsSince(start));
+    if (n >= 0) {
+      samples.push_back(millisecondsSince(start));
+      processor += processorMilliseconds() - processorStart;
+      faults += minorFaults() - faultsStart;
+      mainThread += processorMilliseconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
+    }
   }
-  return summarise(samples);
+  Summary summary = summarise(samples);
+  summary.processor = processor / frames;
+  summary.faults = static_cast<double>(faults) / frames;
+  summary.mainThread = mainThread / frames;
+  return summary;
 }
 
 Summary timeAnalysis() {
@@ -143,7 +178,8 @@ int main(int argc, char** argv) {
 
   std::string error;
   bool loaded = false;
-  std::printf("%-9s %-10s %10s %10s\n", "effect", "size", "median ms", "p95 ms");
+  std::printf("%-9s %-10s %10s %10s %10s %10s %10s\n", "effect", "size", "median ms", "p95 ms", "cpu ms", "main ms",
+              "faults");
   for (const Size& size : sizes) {
     HeadlessContext context;
     if (!context.open(size.width, size.height, error)) {
@@ -173,7 +209,8 @@ int main(int argc, char** argv) {
     auto rig = std::make_unique<EffectRig>();
     for (EffectName effect : effects) {
       const Summary s = timeEffect(*rig, effect, frames);
-      std::printf("%-9s %-10s %10.3f %10.3f\n", effectLabel(effect), label, s.median, s.p95);
+      std::printf("%-9s %-10s %10.3f %10.3f %10.3f %10.3f %10.1f\n", effectLabel(effect), label, s.median, s.p95,
+                  s.processor, s.mainThread, s.faults);
       std::fflush(stdout);
     }
   }

@@ -3,6 +3,8 @@
 
 #include <GL/gl.h>
 
+#include "effects/quadric_shapes.h"
+
 #include <cmath>
 
 #include "audio/playback.h"
@@ -24,9 +26,7 @@ constexpr float diskGreen = 0.2f;
 constexpr float diskBlue = 0.1f;
 constexpr float ringSpacing = 5.0f;
 constexpr float shrinkStep = 0.06666667f;  // 1 / 15: ring 15 shrinks to nothing
-constexpr double diskRadius = 5.0;
-constexpr int diskSlices = 8;
-constexpr int diskLoops = 1;
+constexpr float diskRadius = 5.0f;  // an octagon, as eight GLU slices make it
 
 constexpr int ribbons = 8;
 constexpr int ribbonPairs = 10;
@@ -59,6 +59,13 @@ void DiskSwarm::draw() {
   const float t = static_cast<float>(playbackPosition) * secondsPerSample;
   placeSwirlCamera();
 
+  // Every disk is the same octagon in its own placement: the vertices that
+  // gluDisk(inner 0, outer 5, 8 slices, 1 loop) would emit, filled then outlined.
+  QuadricDisk disk;
+  disk.shape(diskRadius);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  disk.bind();
+
   for (int k = 0; k < rings; ++k) {
     const int b = 5 + k;
     const int c = 10 + 2 * k;
@@ -73,19 +80,20 @@ void DiskSwarm::draw() {
       const float f = colourPerHeight * e * level;
       glColor3f(diskRed * f, diskGreen * f, diskBlue * f);
       for (int i = 1; i <= disksPerColumn; ++i) {
+        const float g = (static_cast<float>(n) * shrinkStep) / static_cast<float>(i);
+        // The outer ring is scaled to a point: nothing of it reaches the picture.
+        if (g == 0.0f) continue;
         glPushMatrix();
         glTranslatef(ringSpacing * static_cast<float>(b), static_cast<float>(i) * e, 0.0f);
         glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
-        const float g = (static_cast<float>(n) * shrinkStep) / static_cast<float>(i);
         glScalef(g, g, g);
-        gluQuadricDrawStyle(quadric, GLU_FILL);
-        gluDisk(quadric, 0.0, diskRadius, diskSlices, diskLoops);
-        gluQuadricDrawStyle(quadric, GLU_SILHOUETTE);
-        gluDisk(quadric, 0.0, diskRadius, diskSlices, diskLoops);
+        disk.drawFace();
+        disk.drawOutline();
         glPopMatrix();
       }
     }
   }
+  glDisableClientState(GL_VERTEX_ARRAY);
 
   // The ribbons ride in the last column's turn about Y.
   for (int s = 0; s < ribbons; ++s) {

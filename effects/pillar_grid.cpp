@@ -3,6 +3,8 @@
 
 #include <GL/gl.h>
 
+#include "effects/quadric_shapes.h"
+
 namespace {
 
 constexpr int tintBand = 3;
@@ -19,9 +21,7 @@ constexpr float floorSpacing = 50.0f;
 constexpr float lowestFloor = -100.0f;
 constexpr float heightPerBand = 50.0f;
 constexpr float baseHeight = 20.0f;
-constexpr double pillarRadius = 10.0;
-constexpr int pillarSlices = 4;  // four slices make the tube square
-constexpr int pillarStacks = 1;
+constexpr float pillarRadius = 10.0f;  // the tube's four corners, as four GLU slices make it
 
 }  // namespace
 
@@ -45,6 +45,12 @@ void PillarGrid::draw() {
   placeSwirlCamera();
   const PillarTint tint = pillarTint(bands[tintBand]);
   const float h = heightPerBand * bands[heightBand] + baseHeight;
+  // Every pillar is the same tube in its own placement: the vertices that
+  // gluCylinder(radius 10, 10, h, 4 slices, 1 stack) would emit, filled then outlined.
+  QuadricTube tube;
+  tube.shape(pillarRadius, h);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  tube.bind();
   for (int i = -gridReach; i <= gridReach; ++i) {
     glColor4f(tint.red, tint.green, tint.blue, level);
     for (int j = -gridReach; j <= gridReach; ++j) {
@@ -53,12 +59,11 @@ void PillarGrid::draw() {
         glTranslatef(gridSpacing * static_cast<float>(i), floorSpacing * static_cast<float>(k) + lowestFloor,
                      gridSpacing * static_cast<float>(j));
         glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
-        gluQuadricDrawStyle(quadric, GLU_FILL);
-        gluCylinder(quadric, pillarRadius, pillarRadius, h, pillarSlices, pillarStacks);
-        gluQuadricDrawStyle(quadric, GLU_SILHOUETTE);
-        gluCylinder(quadric, pillarRadius, pillarRadius, h, pillarSlices, pillarStacks);
+        tube.drawFace();
+        tube.drawOutline();
       }
     }
   }
+  glDisableClientState(GL_VERTEX_ARRAY);
   glDisable(GL_BLEND);
 }

@@ -2,20 +2,24 @@
 // context: what each draw leaves behind, and where its pixels land.
 #include <gtest/gtest.h>
 
+#include <EGL/egl.h>
 #include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "app/display.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"
 #include "effects/band_star.h"
+#include "effects/color_vertex_array.h"
 #include "effects/disk_swarm.h"
 #include "effects/orbit_ring.h"
 #include "effects/pillar_grid.h"
+#include "effects/quadric_shapes.h"
 #include "effects/ring_stack.h"
 #include "platform/headless.h"
 #include "show/scope.h"
@@ -27,13 +31,12 @@ constexpr int frameWidth = 320;
 constexpr int frameHeight = 160;  // the show's 2:1 picture
 
 // One context for every test here: opening one costs far more than the tests.
+// It is opened again only when another test's context has taken its place.
 HeadlessContext& effectContext() {
   static HeadlessContext context;
-  static bool opened = false;
-  if (!opened) {
+  if (context.context == nullptr || eglGetCurrentContext() != context.context) {
     std::string error;
-    opened = context.open(frameWidth, frameHeight, error);
-    if (!opened) ADD_FAILURE() << error;
+    if (!context.open(frameWidth, frameHeight, error)) ADD_FAILURE() << error;
   }
   return context;
 }
@@ -452,4 +455,150 @@ TEST_F(EffectDrawing, SignalScopeFullSpectrumIsRedAtTheInnerEdge) {
     }
   }
   EXPECT_TRUE(sawRed);
+}
+
+//----------------------------------------------------------------------------
+// The quadric shapes: what GLU would have drawn, vertex for vertex
+
+namespace {
+
+// Everything the GL hands back in feedback mode for what `draw` submits: the
+// primitives after transformation and clipping, with their window coordinates.
+template <typename Draw>
+std::vector<GLfloat> feedbackOf(Draw draw) {
+  std::vector<GLfloat> buffer(4096);
+  glFeedbackBuffer(static_cast<GLsizei>(buffer.size()), GL_3D, buffer.data());
+  glRenderMode(GL_FEEDBACK);
+  draw();
+  const GLint used = glRenderMode(GL_RENDER);
+  buffer.resize(used > 0 ? static_cast<std::size_t>(used) : 0);
+  return buffer;
+}
+
+// Line segments of a feedback buffer as (x0, y0, z0, x1, y1, z1), whether a strip
+// began them (GL_LINE_RESET_TOKEN) or continued them (GL_LINE_TOKEN).
+std::vector<std::vector<GLfloat>> feedbackSegments(const std::vector<GLfloat>& buffer, bool keepZeroLength) {
+  std::vector<std::vector<GLfloat>> segments;
+  for (std::size_t at = 0; at + 7 <= buffer.size(); at += 7) {
+    const GLfloat token = buffer[at];
+    EXPECT_TRUE(token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) << "token " << token;
+    std::vector<GLfloat> segment(buffer.begin() + static_cast<long>(at) + 1, buffer.begin() + static_cast<long>(at) + 7);
+    const bool zeroLength = segment[0] == segment[3] && segment[1] == segment[4] && segment[2] == segment[5];
+    if (keepZeroLength || !zeroLength) segments.push_back(segment);
+  }
+  return segments;
+}
+
+// A camera that keeps the whole shape in view and off every axis.
+void viewShape() {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(130.0, 2.0, 1.0, 1000.0);
+  gluLookAt(37, 23, 61, 0, 0, 10, 0, 1, 0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
+}
+
+}  // namespace
+
+TEST_F(EffectDrawing, SquareTubeIsWhatGluCylinderDraws) {
+  GLUquadric* quadric = gluNewQuadric();
+  for (float height : {20.0f, 21.337f, 57.5f}) {
+    viewShape();
+    QuadricTube tube;
+    tube.shape(10.0f, height);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    tube.bind();
+
+    gluQuadricDrawStyle(quadric, GLU_FILL);
+    const std::vector<GLfloat> gluFace = feedbackOf([&] { gluCylinder(quadric, 10.0, 10.0, height, 4, 1); });
+    const std::vector<GLfloat> ourFace = feedbackOf([&] { tube.drawFace(); });
+    ASSERT_FALSE(gluFace.empty());
+    EXPECT_EQ(ourFace, gluFace) << "height " << height;
+
+    gluQuadricDrawStyle(quadric, GLU_SILHOUETTE);
+    const auto gluOutline = feedbackSegments(feedbackOf([&] { gluCylinder(quadric, 10.0, 10.0, height, 4, 1); }), true);
+    const auto ourOutline = feedbackSegments(feedbackOf([&] { tube.drawOutline(); }), true);
+    EXPECT_EQ(gluOutline.size(), 12u);
+    EXPECT_EQ(ourOutline, gluOutline) << "height " << height;
+    glDisableClientState(GL_VERTEX_ARRAY);
+  }
+  gluDeleteQuadric(quadric);
+}
+
+TEST_F(EffectDrawing, OctagonIsWhatGluDiskDrawsLessItsEmptyHole) {
+  GLUquadric* quadric = gluNewQuadric();
+  viewShape();
+  glScalef(4.0f, 4.0f, 4.0f);
+  QuadricDisk disk;
+  disk.shape(5.0f);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  disk.bind();
+
+  gluQuadricDrawStyle(quadric, GLU_FILL);
+  const std::vector<GLfloat> gluFace = feedbackOf([&] { gluDisk(quadric, 0.0, 5.0, 8, 1); });
+  const std::vector<GLfloat> ourFace = feedbackOf([&] { disk.drawFace(); });
+  ASSERT_FALSE(gluFace.empty());
+  EXPECT_EQ(ourFace, gluFace);
+
+  // GLU also outlines the hole of radius 0: eight segments of no length, left out here.
+  gluQuadricDrawStyle(quadric, GLU_SILHOUETTE);
+  const std::vector<GLfloat> gluBuffer = feedbackOf([&] { gluDisk(quadric, 0.0, 5.0, 8, 1); });
+  const auto gluAll = feedbackSegments(gluBuffer, true);
+  const auto gluRim = feedbackSegments(gluBuffer, false);
+  EXPECT_EQ(gluAll.size(), 16u);
+  EXPECT_EQ(gluRim.size(), 8u);
+  EXPECT_EQ(feedbackSegments(feedbackOf([&] { disk.drawOutline(); }), true), gluRim);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  gluDeleteQuadric(quadric);
+}
+
+TEST_F(EffectDrawing, NothingOfNoSizeReachesThePicture) {
+  // What the octagon's empty hole and the outer ring's disks scaled by 0 would draw.
+  lookAlongZ(1.0);
+  glColor3f(1, 1, 1);
+  glBegin(GL_LINE_STRIP);
+  for (int i = 0; i < 9; ++i) glVertex3f(0.0f, 0.0f, 0.0f);
+  glEnd();
+  glBegin(GL_LINE_STRIP);
+  for (int i = 0; i < 9; ++i) glVertex3f(10.25f, -7.5f, 0.0f);
+  glEnd();
+  GLUquadric* quadric = gluNewQuadric();
+  glTranslatef(20.0f, 10.0f, 0.0f);
+  glScalef(0.0f, 0.0f, 0.0f);
+  gluQuadricDrawStyle(quadric, GLU_FILL);
+  gluDisk(quadric, 0.0, 5.0, 8, 1);
+  gluQuadricDrawStyle(quadric, GLU_SILHOUETTE);
+  gluDisk(quadric, 0.0, 5.0, 8, 1);
+  gluDeleteQuadric(quadric);
+  EXPECT_EQ(nonBlackPixels(probe::grab(effectContext())), 0);
+}
+
+TEST_F(EffectDrawing, ColorVertexArrayDrawsItsVerticesInTheirColours) {
+  ColorVertexArray array;
+  array.draw(GL_TRIANGLES);  // empty: nothing drawn, no error
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  array.resize(3);
+  array.setVertex(0, -40.0f, -20.0f, 0.0f);
+  array.setVertex(1, 40.0f, -20.0f, 0.0f);
+  array.setVertex(2, 0.0f, 40.0f, 0.0f);
+  for (int i = 0; i < 3; ++i) array.setColor(i, 0.0f, 1.0f, 0.0f, 1.0f);
+  array.setColor(2, 1.0f, 0.0f, 0.0f, 1.0f);
+  lookAlongZ(1.0);
+  array.draw(GL_TRIANGLES);
+  const probe::Frame frame = probe::grab(effectContext());
+  EXPECT_TRUE(probe::pixelIs(frame, column(0, 1.0), row(38, 1.0), {250, 5, 0}, 8));  // near the red corner
+  EXPECT_TRUE(probe::pixelIs(frame, column(-37, 1.0), row(-19, 1.0), {0, 250, 0}, 8));
+  EXPECT_FALSE(frame.lit(column(45, 1.0), row(30, 1.0), 0));
+  // The current colour is the last vertex's, as with one call per vertex.
+  GLfloat current[4];
+  glGetFloatv(GL_CURRENT_COLOR, current);
+  EXPECT_EQ(current[0], 1.0f);
+  EXPECT_EQ(current[1], 0.0f);
+  GLboolean arraysOn = GL_TRUE;
+  glGetBooleanv(GL_VERTEX_ARRAY, &arraysOn);
+  EXPECT_FALSE(arraysOn);
+  glGetBooleanv(GL_COLOR_ARRAY, &arraysOn);
+  EXPECT_FALSE(arraysOn);
 }
