@@ -2,6 +2,7 @@
 #include "effects/ring_stack.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "audio/spectrum.h"
 #include "effects/random_layout.h"
@@ -94,15 +95,21 @@ void RingStack::draw(float phase) {
   glEnable(GL_BLEND);
   glPushMatrix();
   glTranslatef(0.0f, -scrollPerBeat * phase - columnDrop, 0.0f);
-  for (int layer = 0; layer < layers; ++layer) {
-    glTranslatef(0.0f, layerSpacing, 0.0f);
-    for (int copy = 0; copy < copies; ++copy) {
-      glRotatef(copyTurn, 0.0f, 1.0f, 0.0f);
-      glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-      vertexArray->draw(GL_TRIANGLES);
-      glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-      vertexArray->draw(GL_TRIANGLES);
+  // Every copy is outlined and filled in the same placement. The additive blend
+  // makes the order of the 8,000 draws immaterial, so all outlines go first and all
+  // fills after them, each pass walking the same turns from the same matrix: one
+  // polygon mode change per pass instead of one per draw.
+  for (const GLenum mode : {GL_LINE, GL_FILL}) {
+    glPolygonMode(GL_FRONT_AND_BACK, mode);
+    glPushMatrix();
+    for (int layer = 0; layer < layers; ++layer) {
+      glTranslatef(0.0f, layerSpacing, 0.0f);
+      for (int copy = 0; copy < copies; ++copy) {
+        glRotatef(copyTurn, 0.0f, 1.0f, 0.0f);
+        vertexArray->draw(GL_TRIANGLES);
+      }
     }
+    glPopMatrix();
   }
   glPopMatrix();
   glDisable(GL_BLEND);
