@@ -10,10 +10,10 @@ float spectrum[spectrumSize];
 
 namespace {
 
-constexpr int transformStages = 9;                 // 2^9 = spectrumSize
-constexpr float fullTurn = 6.2831855f;             // 2 pi in single precision
-constexpr float transformScale = 0.001953125f;     // 1 / 512
-constexpr float randomScale = 3.0518509e-05f;      // the float nearest to 1 / 32,767
+constexpr int transformStages = 9;              // 2^9 = spectrumSize
+constexpr float fullTurn = 6.2831855f;          // 2 pi in single precision
+constexpr float transformScale = 0.001953125f;  // 1 / 512
+constexpr float randomScale = 3.0518509e-05f;   // the float nearest to 1 / 32,767
 
 // The transform is worked in place in these two, in natural order on entry and,
 // after the reordering, in natural order again; nothing outside reads them.
@@ -98,6 +98,10 @@ int randomInteger() {
   return static_cast<int>((randomState >> 16) & 0x7FFFu);
 }
 
-double randomUnit() { return static_cast<double>(randomInteger()) * static_cast<double>(randomScale); }
+double randomUnit() {
+  return static_cast<double>(randomInteger()) * static_cast<double>(randomScale);
+}
 
-void resetRandom() { randomState = randomInitialState; }
+void resetRandom() {
+  randomState = randomInitialState;
+}

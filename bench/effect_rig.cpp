@@ -36,12 +36,18 @@ void fixedCamera(double eyeX, double eyeY, double eyeZ, double centreX, double c
 
 const char* effectLabel(EffectName effect) {
   switch (effect) {
-    case EffectName::star: return "star";
-    case EffectName::orbit: return "orbit";
-    case EffectName::stack: return "stack";
-    case EffectName::disks: return "disks";
-    case EffectName::pillars: return "pillars";
-    case EffectName::scope: return "scope";
+    case EffectName::star:
+      return "star";
+    case EffectName::orbit:
+      return "orbit";
+    case EffectName::stack:
+      return "stack";
+    case EffectName::disks:
+      return "disks";
+    case EffectName::pillars:
+      return "pillars";
+    case EffectName::scope:
+      return "scope";
   }
   return "?";
 }

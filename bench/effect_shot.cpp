@@ -22,8 +22,9 @@ constexpr int shotFps = 60;
 constexpr int leadInFrames = 120;  // enough for the trails and the smoothing to settle
 
 int usage() {
-  std::fprintf(stderr, "pulse165: effect_shot: usage: effect_shot [--noise] star|orbit|stack|disks|pillars|scope "
-                       "SECONDS OUT.png [WIDTH HEIGHT]\n");
+  std::fprintf(stderr,
+               "pulse165: effect_shot: usage: effect_shot [--noise] star|orbit|stack|disks|pillars|scope "
+               "SECONDS OUT.png [WIDTH HEIGHT]\n");
   return 2;
 }
 

@@ -58,15 +58,16 @@ double processorMilliseconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
 struct Summary {
   double median;
   double p95;
-  double processor = 0.0;  // mean per frame
-  double mainThread = 0.0; // mean per frame, the calling thread alone
-  double faults = 0.0;     // minor page faults per frame, mean
+  double processor = 0.0;   // mean per frame
+  double mainThread = 0.0;  // mean per frame, the calling thread alone
+  double faults = 0.0;      // minor page faults per frame, mean
 };
 
 Summary summarise(std::vector<double>& samples) {
   std::sort(samples.begin(), samples.end());
   const auto at = [&](double q) {
-    const std::size_t i = std::min(samples.size() - 1, static_cast<std::size_t>(q * static_cast<double>(samples.size())));
+    const std::size_t i =
+        std::min(samples.size() - 1, static_cast<std::size_t>(q * static_cast<double>(samples.size())));
     return samples[i];
   };
   return {at(0.5), at(0.95)};

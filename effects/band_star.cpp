@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int bandStarSegments = 25;
-constexpr int spectrumStride = 10;             // segment i follows spectrum entry 10 i
+constexpr int spectrumStride = 10;  // segment i follows spectrum entry 10 i
 constexpr float smoothingNew = 0.1f;
 constexpr float smoothingOld = 0.9f;
 constexpr float segmentFraction = 0.041666668f;  // 1 / 24: the far segment is at 1

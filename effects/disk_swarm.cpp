@@ -3,11 +3,10 @@
 
 #include <GL/gl.h>
 
-#include "effects/quadric_shapes.h"
-
 #include <cmath>
 
 #include "audio/playback.h"
+#include "effects/quadric_shapes.h"
 
 float swirlAngle = 0.0f;
 
@@ -16,8 +15,8 @@ namespace {
 constexpr int rings = 16;
 constexpr int columnsPerRing = 8;
 constexpr int disksPerColumn = 5;
-constexpr float columnTurn = 0.125f;   // of 360 degrees between columns
-constexpr float spinPerSecond = 70.0f; // degrees
+constexpr float columnTurn = 0.125f;    // of 360 degrees between columns
+constexpr float spinPerSecond = 70.0f;  // degrees
 constexpr float heightPerBand = 2000.0f;
 constexpr float heightLimit = 50.0f;
 constexpr float colourPerHeight = 0.2f;
@@ -26,7 +25,7 @@ constexpr float diskGreen = 0.2f;
 constexpr float diskBlue = 0.1f;
 constexpr float ringSpacing = 5.0f;
 constexpr float shrinkStep = 0.06666667f;  // 1 / 15: ring 15 shrinks to nothing
-constexpr float diskRadius = 5.0f;  // an octagon, as eight GLU slices make it
+constexpr float diskRadius = 5.0f;         // an octagon, as eight GLU slices make it
 
 constexpr int ribbons = 8;
 constexpr int ribbonPairs = 10;
@@ -47,7 +46,9 @@ constexpr float outerCurl = 22.0f;
 
 DiskSwarm::DiskSwarm() : quadric(gluNewQuadric()), bands{}, level(1.0f) {}
 
-DiskSwarm::~DiskSwarm() { gluDeleteQuadric(quadric); }
+DiskSwarm::~DiskSwarm() {
+  gluDeleteQuadric(quadric);
+}
 
 void DiskSwarm::update(float newLevel) {
   smoothSwirlBands(bands);
@@ -72,8 +73,7 @@ void DiskSwarm::draw() {
     const int n = 15 - k;
     for (int m = 0; m < columnsPerRing; ++m) {
       glLoadIdentity();
-      glRotatef(static_cast<float>(m * 360) * columnTurn - static_cast<float>(c) + spinPerSecond * t, 0.0f, 1.0f,
-                0.0f);
+      glRotatef(static_cast<float>(m * 360) * columnTurn - static_cast<float>(c) + spinPerSecond * t, 0.0f, 1.0f, 0.0f);
       float e = heightPerBand * bands[k];
       if (e > heightLimit) e = heightLimit;
       if (e < -heightLimit) e = -heightLimit;

@@ -33,7 +33,9 @@ PillarTint pillarTint(float colourBand) {
 
 PillarGrid::PillarGrid() : quadric(gluNewQuadric()), bands{}, level(1.0f) {}
 
-PillarGrid::~PillarGrid() { gluDeleteQuadric(quadric); }
+PillarGrid::~PillarGrid() {
+  gluDeleteQuadric(quadric);
+}
 
 void PillarGrid::update(float newLevel) {
   smoothSwirlBands(bands);

@@ -55,11 +55,17 @@ void QuadricTube::shape(float radius, float height) {
   }
 }
 
-void QuadricTube::bind() const { glVertexPointer(3, GL_FLOAT, 0, positions); }
+void QuadricTube::bind() const {
+  glVertexPointer(3, GL_FLOAT, 0, positions);
+}
 
-void QuadricTube::drawFace() const { glDrawArrays(GL_QUAD_STRIP, 0, faceVertices); }
+void QuadricTube::drawFace() const {
+  glDrawArrays(GL_QUAD_STRIP, 0, faceVertices);
+}
 
-void QuadricTube::drawOutline() const { glDrawArrays(GL_LINES, faceVertices, outlineVertices); }
+void QuadricTube::drawOutline() const {
+  glDrawArrays(GL_LINES, faceVertices, outlineVertices);
+}
 
 void QuadricDisk::shape(float radius) {
   float rim[diskSlices + 1][2];
@@ -80,8 +86,14 @@ void QuadricDisk::shape(float radius) {
   }
 }
 
-void QuadricDisk::bind() const { glVertexPointer(3, GL_FLOAT, 0, positions); }
+void QuadricDisk::bind() const {
+  glVertexPointer(3, GL_FLOAT, 0, positions);
+}
 
-void QuadricDisk::drawFace() const { glDrawArrays(GL_TRIANGLE_FAN, 0, faceVertices); }
+void QuadricDisk::drawFace() const {
+  glDrawArrays(GL_TRIANGLE_FAN, 0, faceVertices);
+}
 
-void QuadricDisk::drawOutline() const { glDrawArrays(GL_LINES, faceVertices, outlineVertices); }
+void QuadricDisk::drawOutline() const {
+  glDrawArrays(GL_LINES, faceVertices, outlineVertices);
+}

@@ -13,7 +13,7 @@ constexpr int diskSlices = 8;
 // GLU_SILHOUETTE line strips cut into separate segments, in the order and
 // direction GLU draws them.
 struct QuadricTube {
-  static constexpr int faceVertices = 2 * (tubeSlices + 1);  // one quad strip
+  static constexpr int faceVertices = 2 * (tubeSlices + 1);   // one quad strip
   static constexpr int outlineVertices = 2 * 3 * tubeSlices;  // bottom ring, top ring, the edges
   float positions[3 * (faceVertices + outlineVertices)];
 
@@ -26,7 +26,7 @@ struct QuadricTube {
 };
 
 struct QuadricDisk {
-  static constexpr int faceVertices = diskSlices + 2;    // one triangle fan
+  static constexpr int faceVertices = diskSlices + 2;     // one triangle fan
   static constexpr int outlineVertices = 2 * diskSlices;  // the rim; the rim of the empty hole has no length
   float positions[3 * (faceVertices + outlineVertices)];
 

@@ -20,7 +20,7 @@ constexpr float smoothingOld = 0.7f;
 constexpr double fieldOfView = 130.0;  // degrees, vertical
 constexpr double nearPlane = 1.0;
 constexpr double farPlane = 1000.0;
-constexpr float slowRate = 0.1f;      // u = 0.1 t drives the roll and the breathing radius
+constexpr float slowRate = 0.1f;  // u = 0.1 t drives the roll and the breathing radius
 constexpr float rollDegrees = -270.0f;
 constexpr float meanRadius = 70.0f;
 constexpr float radiusSwing = 30.0f;
@@ -46,8 +46,8 @@ void placeSwirlCamera() {
   glRotatef(rollDegrees * std::cos(u), 0.0f, 0.0f, 1.0f);
   const float sinU = std::sin(u);
   const float r = meanRadius - radiusSwing * std::cos(t) + radiusBreath * sinU * sinU;
-  gluLookAt(r * std::sin(t / 2.0f), eyeHeight * std::sin(bobRate * t), r * std::cos(t / 2.0f), 0.0, 0.0, 0.0, 0.0,
-            1.0, 0.0);
+  gluLookAt(r * std::sin(t / 2.0f), eyeHeight * std::sin(bobRate * t), r * std::cos(t / 2.0f), 0.0, 0.0, 0.0, 0.0, 1.0,
+            0.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
 }

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr float columnX = 0.925f;   // the waveform's rest line in device x
+constexpr float columnX = 0.925f;  // the waveform's rest line in device x
 constexpr float columnWidth = 0.05f;
 constexpr float columnHeight = 0.9f;
 constexpr float waveRed = 0.5f;

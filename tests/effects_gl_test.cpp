@@ -1,10 +1,9 @@
 // The effects, the signal scope and their GL state discipline on the headless
 // context: what each draw leaves behind, and where its pixels land.
-#include <gtest/gtest.h>
-
 #include <EGL/egl.h>
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -33,7 +32,9 @@ constexpr int frameHeight = 160;  // the show's 2:1 picture
 // One context for every test here: opening one costs far more than the tests.
 // It is opened again only when another test's context has taken its place.
 HeadlessContext& effectContext() {
-  static HeadlessContext context;
+  // Never destroyed: at process exit Mesa's own exit handlers have already torn its
+  // state down, and closing the context after them reads freed memory.
+  static HeadlessContext& context = *new HeadlessContext;
   if (context.context == nullptr || eglGetCurrentContext() != context.context) {
     std::string error;
     if (!context.open(frameWidth, frameHeight, error)) ADD_FAILURE() << error;
@@ -81,7 +82,9 @@ struct EffectDrawing : ::testing::Test {
   static int row(double y, double unitsPerPixel) { return static_cast<int>(frameHeight / 2 - y / unitsPerPixel); }
 };
 
-void currentModelview(GLfloat* matrix) { glGetFloatv(GL_MODELVIEW_MATRIX, matrix); }
+void currentModelview(GLfloat* matrix) {
+  glGetFloatv(GL_MODELVIEW_MATRIX, matrix);
+}
 
 // An arbitrary placement that the three figures without a camera must give back.
 void placeSomewhere() {
@@ -119,7 +122,9 @@ void expectBlendFunction(GLenum source, GLenum destination, const char* what) {
 }
 
 // Every pixel exactly black.
-int nonBlackPixels(const probe::Frame& frame) { return probe::litCount(frame, 0, 0, frame.width, frame.height, 0); }
+int nonBlackPixels(const probe::Frame& frame) {
+  return probe::litCount(frame, 0, 0, frame.width, frame.height, 0);
+}
 
 }  // namespace
 
@@ -482,7 +487,8 @@ std::vector<std::vector<GLfloat>> feedbackSegments(const std::vector<GLfloat>& b
   for (std::size_t at = 0; at + 7 <= buffer.size(); at += 7) {
     const GLfloat token = buffer[at];
     EXPECT_TRUE(token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) << "token " << token;
-    std::vector<GLfloat> segment(buffer.begin() + static_cast<long>(at) + 1, buffer.begin() + static_cast<long>(at) + 7);
+    std::vector<GLfloat> segment(buffer.begin() + static_cast<long>(at) + 1,
+                                 buffer.begin() + static_cast<long>(at) + 7);
     const bool zeroLength = segment[0] == segment[3] && segment[1] == segment[4] && segment[2] == segment[5];
     if (keepZeroLength || !zeroLength) segments.push_back(segment);
   }

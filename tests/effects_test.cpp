@@ -26,7 +26,9 @@ struct SilentShow : ::testing::Test {
     playbackPosition = 0;
     resetRandom();
   }
-  static void fillSpectrum(int first, int count, float value) { std::fill(spectrum + first, spectrum + first + count, value); }
+  static void fillSpectrum(int first, int count, float value) {
+    std::fill(spectrum + first, spectrum + first + count, value);
+  }
   static void setLeft(std::uint32_t frame, float value) { playbackBuffer[2 * frame] = value; }
 };
 
@@ -106,10 +108,10 @@ TEST_F(BandStarUpdate, NearAndFarSegmentsFollowTheirFormulas) {
   star.setColor(0.9f, 0.6f, 0.3f);
   const std::uint32_t p = 20000;
   playbackPosition = p;
-  setLeft(p, -0.25f);                 // segment 0 reads frame p
-  setLeft(p - 12000, 0.5f);           // segment 24 reads frame p - 24 x 500
-  spectrum[0] = 0.04f;                // segment 0 follows entry 0
-  spectrum[240] = 0.01f;              // segment 24 follows entry 240
+  setLeft(p, -0.25f);        // segment 0 reads frame p
+  setLeft(p - 12000, 0.5f);  // segment 24 reads frame p - 24 x 500
+  spectrum[0] = 0.04f;       // segment 0 follows entry 0
+  spectrum[240] = 0.01f;     // segment 24 follows entry 240
   star.update(0.6f);
 
   const double level0 = std::sqrt(0.04f) * 0.1;
@@ -132,7 +134,7 @@ TEST_F(BandStarUpdate, NearAndFarSegmentsFollowTheirFormulas) {
 
 TEST_F(BandStarUpdate, SegmentsNeverReadBeforeTheStartOfTheBuffer) {
   BandStar star;
-  setLeft(0, 1.0f);   // frame 0 is never read by a segment
+  setLeft(0, 1.0f);  // frame 0 is never read by a segment
   setLeft(1, -0.5f);
   playbackPosition = 12000;  // segment 24 would need frame 0: it sees silence
   star.update(1.0f);

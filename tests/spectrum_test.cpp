@@ -1,5 +1,7 @@
 // The spectrum analysis against a plain double-precision transform, its edge
 // cases, the band means and the show's random numbers.
+#include "audio/spectrum.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "audio/playback.h"
-#include "audio/spectrum.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ TEST(RandomNumbers, UnitIsZeroForZeroAndRoundsToOneForTheTop) {
     }
     if (integer == 32767) {
       sawTop = true;
-      EXPECT_LT(unit, 1.0);  // the product itself is not rounded...
+      EXPECT_LT(unit, 1.0);                       // the product itself is not rounded...
       EXPECT_EQ(static_cast<float>(unit), 1.0f);  // ...but is 1 once stored as a float
     }
   }
