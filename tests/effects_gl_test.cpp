@@ -59,7 +59,11 @@ struct EffectDrawing : ::testing::Test {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
   }
-  void TearDown() override { resetShow(); }
+  void TearDown() override {
+    resetShow();
+    viewportAspect = savedAspect;
+  }
+  float savedAspect = viewportAspect;
   static void resetShow() {
     std::fill(spectrum, spectrum + spectrumSize, 0.0f);
     playbackPosition = 0;

@@ -241,6 +241,18 @@ TEST_F(RingStackUpdate, LayoutTakesThreeValuesPerItemOnTheCylinder) {
   }
 }
 
+TEST_F(RingStackUpdate, BuiltAfterTheTriangleShellItTakesValues401To700) {
+  OrbitRing ring;  // the frame loop builds the shell first: values 1 to 400
+  RingStack stack;
+  ReferenceGenerator generator;
+  for (int i = 0; i < 400; ++i) generator.next();
+  const double a = generator.next() * (2 * M_PI / 32767);
+  const double b = generator.next() * (2 * M_PI / 32767);
+  expectVertex(*stack.vertexArray, 0, 150 * std::cos(a), 100 * std::sin(b), 150 * std::sin(a));
+  for (int i = 2; i < 300; ++i) generator.next();  // the rest of the stack's 300
+  EXPECT_EQ(randomInteger(), generator.next());    // value 701 is left for whatever comes next
+}
+
 TEST_F(RingStackUpdate, TwoHalfLevelUpdatesCompoundTheAlphaButNotTheTip) {
   RingStack stack;
   fillSpectrum(100, 5, 0.008f);  // item 0 follows entries 100 to 104
