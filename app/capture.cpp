@@ -20,6 +20,7 @@ extern "C" {
 #include <GL/gl.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +33,6 @@ extern "C" {
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <strings.h>
 #include <thread>
 #include <vector>
 
