@@ -687,22 +687,20 @@ int runCapture(const Options& options) {
   worker.join();
   if (showProgress) std::fputs("\r\033[K", stderr);
 
-  if (const int signal = stopSignal.load(); signal != 0) {
-    encoder.close();
+  // A stop signal at any moment before the rename, even while the file is being
+  // finished, leaves nothing behind.
+  auto interrupted = [&target](int signal) {
     std::fprintf(stderr, "pulse165: capture interrupted (%s); %s was not written\n",
                  signal == SIGINT ? "Ctrl-C" : "SIGTERM", target.c_str());
     return 128 + signal;
-  }
-  if (!encoder.error.empty()) {
-    encoder.close();
-    return fail(exitEnvironment, "cannot capture to " + target + ": " + encoder.error);
-  }
-  if (encoded.load() != span.frameCount || !encoder.finish()) {
-    encoder.close();
-    return fail(exitEnvironment, "cannot capture to " + target + ": " +
-                                     (encoder.error.empty() ? std::string("frames went missing") : encoder.error));
-  }
+  };
+  if (const int signal = stopSignal.load(); signal != 0) return interrupted(signal);
+  if (!encoder.error.empty()) return fail(exitEnvironment, "cannot capture to " + target + ": " + encoder.error);
+  if (encoded.load() != span.frameCount)
+    return fail(exitEnvironment, "cannot capture to " + target + ": frames went missing");
+  if (!encoder.finish()) return fail(exitEnvironment, "cannot capture to " + target + ": " + encoder.error);
   encoder.close();
+  if (const int signal = stopSignal.load(); signal != 0) return interrupted(signal);
   if (std::rename(partial.c_str(), target.c_str()) != 0)
     return fail(exitEnvironment, "cannot capture to " + target + ": renaming " + partial + " failed (" +
                                      std::strerror(errno) + ")");
