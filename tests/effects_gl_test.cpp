@@ -29,20 +29,25 @@ namespace {
 constexpr int frameWidth = 320;
 constexpr int frameHeight = 160;  // the show's 2:1 picture
 
-// One context for every test here: opening one costs far more than the tests.
-// It is opened again only when another test's context has taken its place.
+// One context for every test of the suite: opening one costs far more than the
+// tests. It is opened again only when another test's context has taken its place,
+// and closed when the suite ends, well before Mesa's exit handlers run.
+HeadlessContext* sharedContext = nullptr;
+
 HeadlessContext& effectContext() {
-  // Never destroyed: at process exit Mesa's own exit handlers have already torn its
-  // state down, and closing the context after them reads freed memory.
-  static HeadlessContext& context = *new HeadlessContext;
-  if (context.context == nullptr || eglGetCurrentContext() != context.context) {
+  if (sharedContext == nullptr) sharedContext = new HeadlessContext;
+  if (sharedContext->context == nullptr || eglGetCurrentContext() != sharedContext->context) {
     std::string error;
-    if (!context.open(frameWidth, frameHeight, error)) ADD_FAILURE() << error;
+    if (!sharedContext->open(frameWidth, frameHeight, error)) ADD_FAILURE() << error;
   }
-  return context;
+  return *sharedContext;
 }
 
 struct EffectDrawing : ::testing::Test {
+  static void TearDownTestSuite() {
+    delete sharedContext;  // closes it
+    sharedContext = nullptr;
+  }
   void SetUp() override {
     ASSERT_NE(effectContext().context, nullptr);
     resetShow();
