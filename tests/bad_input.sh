@@ -1,0 +1,188 @@
+#!/usr/bin/env bash
+# Bad input everywhere: every option with malformed, missing, out-of-range or absurd
+# values, output paths that cannot be written and tracks that cannot be played. Each
+# row of the table must end the program with exit code 2, one line on stderr (a
+# malformed command line may add the hint to --help), nothing on stdout, no file
+# left behind, and fast: before any rendering starts. Output rows ask for a large
+# picture, so that rendering before the check would blow the time limit.
+#   tests/bad_input.sh BUILD/pulse165
+set -u
+binary=$(realpath "$1")
+[ -x "$binary" ] || { echo "no program at $1"; exit 1; }
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+fix=$work/fixtures   # inputs the rows read
+out=$work/out        # where the rows would write; must stay as it is
+mkdir -p "$fix" "$out/folder" "$out/folder.png" "$out/folder.mkv"
+limit_ms=2000
+big=--size=3840x1920
+failures=0
+tried=0
+prefix=()  # what the binary runs under: set for the rows without a display
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# Tracks: the committed seed streams, random bytes, an empty file, a directory.
+corpus=$(cd "$(dirname "$0")" && pwd)/fuzz/corpus
+for name in mono-44100 stereo-44100 stereo-48000 mono-48000 three-channels-22050 cut-in-setup-header \
+  cut-after-first-page not-vorbis-identification; do
+  cp "$corpus/$name.ogg" "$fix/$name.ogg" || { echo "missing seed stream $name.ogg"; exit 1; }
+done
+head -c 20000 /dev/urandom >"$fix/random.ogg"
+: >"$fix/empty.ogg"
+mkdir "$fix/folder.ogg"
+
+listing() { (cd "$out" && find . | sort); }
+before=$(listing)
+
+# expect CODE DESCRIPTION ARGS...: the row's exit code, one-line message, speed, no leftovers.
+expect() {
+  local want=$1 what=$2
+  shift 2
+  tried=$((tried + 1))
+  local start end elapsed code
+  start=$(date +%s%N)
+  (cd "$out" && exec "${prefix[@]}" "$binary" "$@") >"$work/stdout" 2>"$work/stderr" </dev/null
+  code=$?
+  end=$(date +%s%N)
+  elapsed=$(((end - start) / 1000000))
+  [ "$code" -eq "$want" ] || fail "$what ($*): exit code $code, expected $want; stderr: $(head -c 300 "$work/stderr")"
+  local lines
+  lines=$(wc -l <"$work/stderr")
+  if ! head -n 1 "$work/stderr" | grep -q '^pulse165: ..'; then
+    fail "$what: the message does not start with 'pulse165: ': $(head -c 300 "$work/stderr")"
+  elif [ "$lines" -gt 2 ] || { [ "$lines" -eq 2 ] && ! sed -n 2p "$work/stderr" | grep -q "^Try 'pulse165 --help'"; }; then
+    fail "$what: more than one line on stderr: $(cat "$work/stderr")"
+  fi
+  [ -s "$work/stdout" ] && fail "$what: wrote to stdout: $(head -c 200 "$work/stdout")"
+  [ "$elapsed" -le "$limit_ms" ] || fail "$what: took $elapsed ms, more than $limit_ms ms: the check comes too late"
+  [ "$(listing)" = "$before" ] || fail "$what: left files behind: $(listing | tr '\n' ' ')"
+  # Whatever a row left, the next row starts from the same folder.
+  if [ "$(listing)" != "$before" ]; then
+    find "$out" -mindepth 1 -maxdepth 1 ! -name 'folder*' -exec rm -rf {} +
+  fi
+}
+# expect_words CODE DESCRIPTION WORD ARGS...: as expect, and the message names WORD.
+expect_words() {
+  local want=$1 what=$2 word=$3
+  shift 3
+  expect "$want" "$what" "$@"
+  grep -q -- "$word" "$work/stderr" || fail "$what: the message does not mention '$word': $(cat "$work/stderr")"
+}
+shot=(--screenshot=shot.png --at=1:00)
+cap=(--capture=show.mkv --size=320x160 --to=0:01)
+
+# Picture and window sizes.
+for size in 0x0 -5x10 99999x99999 16385x100 100x16385 10x0 0x10 x10 10x 10 10x10x10 abc 1e3x1e3 " 10x10" 10X10 10x-10 ""; do
+  expect 2 "picture size '$size'" "${shot[@]}" "--size=$size"
+  expect 2 "benchmark size '$size'" --benchmark "--size=$size"
+done
+for size in 0x0 -5x10 99999x99999 abc ""; do
+  expect 2 "window size '$size'" "--window=$size"
+done
+
+# Frame rates and counts.
+for fps in 0 100000 241 -1 2.5 abc "" 1e2 " 30" 0x1e; do
+  expect 2 "frame rate '$fps'" "${cap[@]}" "--fps=$fps"
+done
+for frames in 0 100001 -3 ten "" 9999999999; do
+  expect 2 "benchmark frame count '$frames'" --benchmark "--frames=$frames"
+done
+
+# Times: past the end, negative, malformed.
+for at in 180 179.001 3:00 2:59.5 -1 -0.5 493b 492.26b -1b 1e9 inf nan 1:60 1:-5 -1:00 1.5:00 1:2:3 b 1:b "" abc " 5" "5 " 10s; do
+  expect 2 "screenshot time '$at'" --screenshot=shot.png "--at=$at"
+done
+for t in 180 -1 493b abc ""; do
+  expect 2 "capture start '$t'" "${cap[@]}" "--from=$t"
+  expect 2 "capture end '$t'" --capture=show.mkv --size=320x160 "--to=$t"
+done
+expect 2 "a capture that ends before it starts" --capture=show.mkv --size=320x160 --from=20 --to=10
+expect 2 "a capture that ends where it starts" --capture=show.mkv --size=320x160 --from=20 --to=20
+expect 2 "a live start at the end of the show" --from=179
+expect 2 "a live start past the end" --from=200
+
+# Empty file names and options that need a value.
+expect 2 "an empty screenshot name" --screenshot= --at=10
+expect 2 "an empty capture name" --capture= --size=320x160
+expect 2 "an empty track name" --track= "${shot[@]}"
+expect 2 "--screenshot without a value" --screenshot
+expect 2 "--at without a value" --screenshot=shot.png --at
+expect 2 "--track without a value" --track
+
+# Options that do not belong together, unknown options, stray arguments.
+expect 2 "a screenshot without a time" --screenshot=shot.png
+expect 2 "a time without a screenshot" --at=10
+expect 2 "two modes at once" "${shot[@]}" --capture=show.mkv
+expect 2 "a screenshot and a benchmark" "${shot[@]}" --benchmark
+expect 2 "--mute with a screenshot" --mute "${shot[@]}"
+expect 2 "--json without a benchmark" --json
+expect 2 "--frames without a benchmark" --frames=10
+expect 2 "--fps without a capture" --fps=30
+expect 2 "--to without a capture" --to=10
+expect 2 "--size for the live show" --size=640x320
+expect 2 "--track with a benchmark" --benchmark --track="$fix/mono-44100.ogg"
+expect 2 "an unknown option" --bogus
+expect 2 "an unknown short option" -x
+expect 2 "a stray argument" extra
+expect 2 "--help with a value" --help=yes
+
+# Outputs that cannot be written: a directory, a missing directory, /proc, an odd
+# picture size or an unknown file type for video.
+expect_words 2 "a screenshot onto a directory" folder.png "$big" --screenshot=folder.png --at=1:00
+expect_words 2 "a screenshot into a missing directory" missing "$big" --screenshot=missing/shot.png --at=1:00
+expect_words 2 "a screenshot into /proc" /proc "$big" --screenshot=/proc/shot.png --at=1:00
+expect_words 2 "a screenshot onto a path through a file" shot "$big" --screenshot="$fix/empty.ogg/shot.png" --at=1:00
+expect_words 2 "a capture onto a directory" folder.mkv --capture=folder.mkv --size=320x160
+expect_words 2 "a capture into a missing directory" missing --capture=missing/show.mkv --size=320x160
+expect_words 2 "a capture into /proc" /proc --capture=/proc/show.mkv --size=320x160
+expect_words 2 "a capture of unknown type" show.avi --capture=show.avi --size=320x160
+expect_words 2 "a capture without a file type" folder --capture=folder --size=320x160
+expect_words 2 "a capture at an odd size" 321x160 --capture=show.mkv --size=321x160
+if [ "$(id -u)" -ne 0 ]; then
+  # Permissions do not bind root, so these rows run only for other users.
+  mkdir "$work/locked"
+  chmod 555 "$work/locked"
+  expect_words 2 "a screenshot into a read-only directory" locked "$big" --screenshot="$work/locked/shot.png" --at=1:00
+  expect_words 2 "a capture into a read-only directory" locked --capture="$work/locked/show.mkv" --size=320x160
+  [ -z "$(ls -A "$work/locked")" ] || fail "the read-only directory was written: $(ls -A "$work/locked")"
+  cp "$fix/mono-44100.ogg" "$fix/unreadable.ogg"
+  chmod 000 "$fix/unreadable.ogg"
+  expect_words 2 "an unreadable track" unreadable "${shot[@]}" --track="$fix/unreadable.ogg"
+else
+  echo "running as root: the read-only directory and unreadable track rows are skipped"
+fi
+
+# Tracks that cannot be played, refused before anything is drawn, also live without a display.
+expect_words 2 "a missing track" none.ogg "${shot[@]}" --track="$fix/none.ogg"
+expect_words 2 "a directory as the track" folder.ogg "${shot[@]}" --track="$fix/folder.ogg"
+expect_words 2 "a device as the track" /dev/zero "${shot[@]}" --track=/dev/zero
+expect_words 2 "random bytes as the track" random.ogg "${shot[@]}" --track="$fix/random.ogg"
+expect_words 2 "an empty track" empty.ogg "${shot[@]}" --track="$fix/empty.ogg"
+expect_words 2 "a track cut in its headers" cut-in-setup "${shot[@]}" --track="$fix/cut-in-setup-header.ogg"
+expect_words 2 "a track of one page" cut-after-first "${shot[@]}" --track="$fix/cut-after-first-page.ogg"
+expect_words 2 "a track that is not Vorbis" not-vorbis "${shot[@]}" --track="$fix/not-vorbis-identification.ogg"
+expect_words 2 "a stereo track at 48 kHz" 48000 "${shot[@]}" --track="$fix/stereo-48000.ogg"
+expect_words 2 "a mono track at 48 kHz" 48000 "${shot[@]}" --track="$fix/mono-48000.ogg"
+expect_words 2 "a track of three channels" "3 channel" "${shot[@]}" --track="$fix/three-channels-22050.ogg"
+expect_words 2 "a capture to a track at 48 kHz" 48000 "${cap[@]}" --track="$fix/stereo-48000.ogg"
+prefix=(env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER)
+expect_words 2 "a live show to random bytes, without a display" random.ogg --track="$fix/random.ogg"
+expect_words 2 "a live show to a missing track, without a display" none.ogg --window --track="$fix/none.ogg"
+expect_words 2 "a muted live show to a 48 kHz track, without a display" 48000 --mute --track="$fix/stereo-48000.ogg"
+prefix=()
+
+# Tracks that play: mono and stereo at 44,100 Hz.
+for name in mono-44100 stereo-44100; do
+  tried=$((tried + 1))
+  if "$binary" --screenshot="$work/$name.png" --at=0.2 --size=64x32 --track="$fix/$name.ogg" >"$work/stdout" 2>"$work/stderr"; then
+    [ -s "$work/$name.png" ] || fail "the $name track was accepted but no picture was written"
+  else
+    fail "the $name track was refused: $(cat "$work/stderr")"
+  fi
+done
+
+echo "$tried bad or odd inputs tried, $failures failed"
+[ "$failures" -eq 0 ]
