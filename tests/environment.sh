@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Machines that cannot run the show: no display for the live show, no audio device,
+# no OpenGL for headless rendering. Each ends with exit code 1 and one clear line on
+# stderr that says what failed and what to try instead; muted, the live show needs no
+# audio device at all.   tests/environment.sh BUILD/pulse165
+set -u
+binary=$(realpath "$1")
+[ -x "$binary" ] || { echo "no program at $1"; exit 1; }
+work=$(mktemp -d)
+xvfb=
+cleanup() {
+  [ -z "$xvfb" ] || { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+tried=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# expect CODE DESCRIPTION WORD ENV-ASSIGNMENTS... -- ARGS...: runs the program under
+# `env -u DISPLAY -u WAYLAND_DISPLAY` plus the assignments; one line naming WORD.
+expect() {
+  local want=$1 what=$2 word=$3
+  shift 3
+  local settings=()
+  while [ "$1" != "--" ]; do
+    settings+=("$1")
+    shift
+  done
+  shift
+  tried=$((tried + 1))
+  env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER -u SDL_AUDIODRIVER "${settings[@]}" \
+    timeout 60 "$binary" "$@" >"$work/stdout" 2>"$work/stderr" </dev/null
+  local code=$?
+  [ "$code" -eq "$want" ] || fail "$what: exit code $code, expected $want; stderr: $(head -c 400 "$work/stderr")"
+  [ "$(wc -l <"$work/stderr")" -eq 1 ] && head -n 1 "$work/stderr" | grep -q '^pulse165: ..' ||
+    fail "$what: expected one line 'pulse165: ...' on stderr, got: $(head -c 600 "$work/stderr")"
+  grep -q -- "$word" "$work/stderr" || fail "$what: the message does not mention '$word': $(cat "$work/stderr")"
+  [ ! -e "$work/shot.png" ] || fail "$what: a picture was written"
+}
+shot=(--screenshot="$work/shot.png" --at=10 --size=64x32)
+
+# No display: the live show says so and points at the headless mode.
+expect 1 "no display at all" --screenshot -- --window
+expect 1 "no display, full screen" --screenshot -- 
+expect 1 "no display, X11 asked for" --screenshot SDL_VIDEODRIVER=x11 -- --window
+expect 1 "a display that does not exist" --screenshot DISPLAY=:9876 -- --window
+expect 1 "SDL's dummy video driver, which has no OpenGL" "show window" SDL_VIDEODRIVER=dummy -- --window
+expect 1 "a video driver SDL does not know" --screenshot SDL_VIDEODRIVER=nosuchdriver -- --window
+
+# No audio device: the live show says so and points at --mute.
+expect 1 "an offscreen window without an audio device" --mute SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=nosuchdriver -- --window=320x160
+
+# No OpenGL headless: the EGL front end finds no vendor library (so it offers neither
+# the surfaceless nor the device platform), or Mesa finds no software driver.
+for mode in screenshot capture benchmark; do
+  case $mode in
+    screenshot) args=("${shot[@]}") ;;
+    capture) args=(--capture="$work/show.mkv" --size=64x32 --to=1) ;;
+    benchmark) args=(--benchmark --frames=1 --size=64x32) ;;
+  esac
+  expect 1 "$mode without an EGL vendor" EGL __EGL_VENDOR_LIBRARY_FILENAMES="$work/none.json" -- "${args[@]}"
+  expect 1 "$mode without Mesa's driver" EGL LIBGL_DRIVERS_PATH="$work/none" -- "${args[@]}"
+  [ ! -e "$work/show.mkv" ] && [ ! -e "$work/show.mkv.part" ] || fail "$mode: a video file was left behind"
+done
+
+# Under a virtual X server: no audio device, and the muted show that needs none.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+  display=:$((100 + RANDOM % 400))
+  Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+  expect 1 "no audio device" --mute DISPLAY="$display" SDL_AUDIODRIVER=nosuchdriver -- --window=320x160
+  expect 1 "no audio device, full screen" --mute DISPLAY="$display" SDL_AUDIODRIVER=nosuchdriver --
+
+  # --mute: the same machine plays the show on the computer's clock until Escape.
+  tried=$((tried + 1))
+  DISPLAY=$display SDL_AUDIODRIVER=nosuchdriver "$binary" --mute --window=320x160 >"$work/stdout" 2>"$work/stderr" &
+  show=$!
+  if DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --name pulse165 >/dev/null 2>&1; then
+    sleep 1
+    DISPLAY=$display xdotool key Escape
+    for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+  fi
+  if kill -0 $show 2>/dev/null; then
+    kill $show
+    fail "the muted show did not open its window or did not end on Escape: $(cat "$work/stderr")"
+  fi
+  wait $show
+  code=$?
+  [ "$code" -eq 0 ] || fail "the muted show without an audio device ended with $code: $(cat "$work/stderr")"
+else
+  fail "Xvfb or xdotool is missing (scripts/ensure-deps installs them)"
+fi
+
+echo "$tried environment faults tried, $failures failed"
+[ "$failures" -eq 0 ]
