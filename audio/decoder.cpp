@@ -10,10 +10,10 @@
 #include "audio/playback.h"
 
 namespace {
-constexpr int chunkSize = 4096;            // bytes per read step
-constexpr int convertSamples = 4096;       // samples per converted chunk
-constexpr int pcmGrowth = 8388608;         // 8 MiB per growth step
-constexpr double decoderScale = 16000.0;   // a decoded 1.0 becomes 16,000
+constexpr int chunkSize = 4096;           // bytes per read step
+constexpr int convertSamples = 4096;      // samples per converted chunk
+constexpr int pcmGrowth = 8388608;        // 8 MiB per growth step
+constexpr double decoderScale = 16000.0;  // a decoded 1.0 becomes 16,000
 }  // namespace
 
 std::int16_t convertSample(float value) {
@@ -83,8 +83,8 @@ bool TrackDecoder::open() {
 
   // The identification header.
   ogg_stream_pagein(&streamState, &page);
-  bool headersValid = ogg_stream_packetout(&streamState, &packet) == 1 &&
-                      vorbis_synthesis_headerin(&info, &comment, &packet) == 0;
+  if (ogg_stream_packetout(&streamState, &packet) != 1 || vorbis_synthesis_headerin(&info, &comment, &packet) != 0)
+    return false;  // no Vorbis stream: the rest of the data need not be read
 
   // The comment and setup headers; one further chunk is always read after them,
   // and the packets that follow stay queued for decodeAll.
@@ -98,7 +98,7 @@ bool TrackDecoder::open() {
       for (;;) {
         const int q = ogg_stream_packetout(&streamState, &packet);
         if (q <= 0) break;
-        if (vorbis_synthesis_headerin(&info, &comment, &packet) != 0) headersValid = false;
+        if (vorbis_synthesis_headerin(&info, &comment, &packet) != 0) return false;
         ++headers;
         if (headers == 2) break;
       }
@@ -107,7 +107,7 @@ bool TrackDecoder::open() {
     readStep();
     if (chunkBytes == 0 && headers < 2) break;
   }
-  if (!headersValid || headers < 2 || info.channels <= 0 || info.rate <= 0) return false;
+  if (headers < 2 || info.channels <= 0 || info.rate <= 0) return false;
 
   chunkFrames = convertSamples / info.channels;
   if (vorbis_synthesis_init(&dspState, &info) != 0) return false;

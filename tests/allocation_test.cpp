@@ -45,38 +45,78 @@ void* countedAllocation(std::size_t size, std::size_t alignment) {
 // The replaceable global allocation functions, every form of them, so that none of
 // the runtime's own versions pairs with a release here.
 namespace {
-__attribute__((noinline)) void release(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void release(void* p) noexcept {
+  std::free(p);
+}
 void* orThrow(void* p) {
   if (!p) throw std::bad_alloc();
   return p;
 }
-std::size_t bytes(std::align_val_t alignment) { return static_cast<std::size_t>(alignment); }
+std::size_t bytes(std::align_val_t alignment) {
+  return static_cast<std::size_t>(alignment);
+}
 }  // namespace
 
-void* operator new(std::size_t size) { return orThrow(countedAllocation(size, 0)); }
-void* operator new[](std::size_t size) { return orThrow(countedAllocation(size, 0)); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size, 0); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size, 0); }
-void* operator new(std::size_t size, std::align_val_t a) { return orThrow(countedAllocation(size, bytes(a))); }
-void* operator new[](std::size_t size, std::align_val_t a) { return orThrow(countedAllocation(size, bytes(a))); }
+void* operator new(std::size_t size) {
+  return orThrow(countedAllocation(size, 0));
+}
+void* operator new[](std::size_t size) {
+  return orThrow(countedAllocation(size, 0));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return countedAllocation(size, 0);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return countedAllocation(size, 0);
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+  return orThrow(countedAllocation(size, bytes(a)));
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+  return orThrow(countedAllocation(size, bytes(a)));
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
   return countedAllocation(size, bytes(a));
 }
 void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
   return countedAllocation(size, bytes(a));
 }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { release(p); }
+void operator delete(void* p) noexcept {
+  release(p);
+}
+void operator delete[](void* p) noexcept {
+  release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  release(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  release(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  release(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+  release(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+  release(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+  release(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+  release(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  release(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+  release(p);
+}
 
 namespace {
 constexpr int fps = 60;

@@ -1,7 +1,8 @@
 // The track decoder on the embedded stream, on cut streams and on broken bytes.
+#include "audio/decoder.h"
+
 #include <gtest/gtest.h>
 #include <ogg/ogg.h>
-
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "audio/decoder.h"
 #include "audio/playback.h"
 #include "resources/embedded.h"
 #include "tests/fuzz/decode_input.h"
@@ -293,8 +293,8 @@ TEST(TrackDecoder, DamagedAudioPagesArePassedOverAndTheRestDecodes) {
   // A page whose checksum fails is dropped by libogg; a damaged packet fails synthesis.
   std::vector<unsigned char> badChecksum = stream;
   badChecksum[static_cast<std::size_t>(ends[1]) + 22] ^= 0x5a;
-  for (const std::vector<unsigned char>& damaged :
-       {badChecksum, damagedInPage(stream, ends[1], ends[2], 2, 0xff), damagedInPage(stream, ends[1], ends[2], 0, 0x01)}) {
+  for (const std::vector<unsigned char>& damaged : {badChecksum, damagedInPage(stream, ends[1], ends[2], 2, 0xff),
+                                                    damagedInPage(stream, ends[1], ends[2], 0, 0x01)}) {
     const Decoded d = decode(damaged);
     ASSERT_TRUE(d.opened);
     EXPECT_TRUE(d.decoded);

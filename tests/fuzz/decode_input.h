@@ -33,8 +33,7 @@ struct Outcome {
 
 inline std::uint32_t fillMono(const TrackDecoder& decoder) {
   const std::int64_t samples = decoder.pcmBytes() / 2;
-  const std::uint32_t frames =
-      samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
+  const std::uint32_t frames = samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
   for (std::uint32_t i = 0; i < frames; ++i) {
     const float value = decoder.pcmData[i] * sampleScale;
     playbackBuffer[2 * i] = value;

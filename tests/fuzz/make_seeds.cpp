@@ -18,7 +18,9 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
   return std::fclose(file) == 0 && ok;
 }
 
-Bytes cut(const Bytes& bytes, std::size_t length) { return Bytes(bytes.begin(), bytes.begin() + length); }
+Bytes cut(const Bytes& bytes, std::size_t length) {
+  return Bytes(bytes.begin(), bytes.begin() + length);
+}
 
 // Overwrites the Ogg page's checksum, so that libogg drops the page as a gap.
 Bytes badChecksum(Bytes bytes, int pageStart) {

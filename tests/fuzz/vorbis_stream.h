@@ -20,8 +20,8 @@ inline void appendPage(std::vector<unsigned char>& out, const ogg_page& page) {
 // `frames` sample frames per channel, on audio pages of about `pageBytes` bytes; the
 // last page carries the end-of-stream flag. Empty when libvorbisenc refuses the
 // channel count, rate or quality.
-inline std::vector<unsigned char> encode(int channels, long rate, long frames, float quality = 0.1f,
-                                         int serial = 165, int pageBytes = 1024) {
+inline std::vector<unsigned char> encode(int channels, long rate, long frames, float quality = 0.1f, int serial = 165,
+                                         int pageBytes = 1024) {
   std::vector<unsigned char> out;
   vorbis_info info;
   vorbis_info_init(&info);
