@@ -4,6 +4,7 @@
 // writes the container. Picture and sound come from the same play positions, so they
 // stay in step by construction, over three minutes as over two seconds.
 #include "app/capture.h"
+#include "app/output.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -134,12 +135,6 @@ std::string clockText(double seconds) {
   return text;
 }
 
-std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 //----------------------------------------------------------------------------------
 // Ctrl-C and SIGTERM: noted by the handler, acted on by the GL thread between frames
@@ -559,28 +554,6 @@ struct TemporaryFile {
   }
 };
 
-// Whether a file can be made in the target's directory: made and removed at once.
-bool checkWritable(const std::string& target, const std::string& probe, std::string& error) {
-  struct stat info {};
-  if (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    error = "cannot capture to " + target + ": it is a directory";
-    return false;
-  }
-  const std::string directory = directoryOf(target);
-  if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    error = "cannot capture to " + target + ": directory " + directory + " does not exist";
-    return false;
-  }
-  const int file = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (file < 0) {
-    error = "cannot capture to " + target + ": cannot write in " + directory + " (" + std::strerror(errno) + ")";
-    return false;
-  }
-  ::close(file);
-  unlink(probe.c_str());
-  return true;
-}
-
 void printProgress(const std::string& target, std::uint64_t done, std::uint64_t total, double seconds) {
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
@@ -622,7 +595,7 @@ int runCapture(const Options& options) {
   TemporaryFile temporary;
   const std::string partial = target + ".part";
   std::string error;
-  if (!checkWritable(target, partial, error)) return fail(exitUsage, error);
+  if (!checkOutputPath(target, partial, "capture to", error)) return fail(exitUsage, error);
 
   av_log_set_level(AV_LOG_QUIET);  // failures are reported here, in one line each
   const AVCodec* videoCodec = findVideoEncoder(*format);

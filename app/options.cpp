@@ -290,10 +290,11 @@ const char* helpText() {
          "                        seconds (1:23.5) or a beat (288b, 288.5b)\n"
          "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
          "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
-         "                        (default 1920x1080)\n"
+         "                        (default 1920x1080); a capture needs an even width and height\n"
          "  --capture=FILE        render the show headless to a video, as fast as the\n"
          "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
-         "                        or .webm (VP9 + Opus)\n"
+         "                        or .webm (VP9 + Opus); written to FILE.part beside FILE\n"
+         "                        and renamed when complete; Ctrl-C stops it, leaving no file\n"
          "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
          "  --fps=N               frames per second of the capture (default 60)\n"
          "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
@@ -312,5 +313,8 @@ const char* helpText() {
          "  -V, --version         show the version, library versions and GL renderer\n"
          "\n"
          "Exit status: 0 after the show, 1 when the machine cannot run it (no display,\n"
-         "no audio device, no OpenGL), 2 for a malformed command line.\n";
+         "no audio device, no OpenGL, no encoder), 2 for a malformed command line (an unknown\n"
+         "option, a bad value, an unknown capture extension, an odd capture size, an\n"
+         "unwritable folder, an unusable --track), 130 when a capture is stopped with Ctrl-C\n"
+         "(143 for SIGTERM).\n";
 }

@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <SDL.h>
 #include <malloc.h>
+#include <unistd.h>
 #include <vorbis/codec.h>
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,6 +18,7 @@ extern "C" {
 #include <vector>
 
 #include "app/display.h"
+#include "app/output.h"
 #include "app/track.h"
 #include "audio/playback.h"
 #include "platform/headless.h"
@@ -79,6 +81,8 @@ int runScreenshot(const Options& options) {
   std::string error;
   TrackBytes track;
   if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
+  const std::string probe = options.screenshotPath + ".probe-" + std::to_string(getpid());
+  if (!checkOutputPath(options.screenshotPath, probe, "write", error)) return fail(exitUsage, error);
   HeadlessContext context;
   if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
   initialiseShow(track.data, track.size, options.width, options.height, nullptr);
