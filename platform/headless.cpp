@@ -9,6 +9,7 @@
 #include <GL/glext.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -90,6 +91,9 @@ bool hasExtension(const char* list, const char* name) {
 // An initialised display on the surfaceless platform, or failing that on the first
 // EGL device that initialises; the reasons for each refusal go into `why`.
 EGLDisplay openDisplay(std::string& why) {
+  // Mesa's loader prints a warning of its own for each driver it cannot load; the
+  // failure is reported here in one line. A level the user has chosen is kept.
+  setenv("EGL_LOG_LEVEL", "fatal", 0);
   const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
   auto getPlatformDisplay =
       reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
