@@ -25,21 +25,6 @@ ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHe
   return layout;
 }
 
-namespace {
-// A mono track is heard on both sides.
-std::uint32_t fillFromDecoder(const TrackDecoder& decoder, int channels) {
-  if (channels == 2) return fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
-  if (channels != 1 || decoder.pcmBytes() <= 0) return 0;
-  const std::int64_t samples = decoder.pcmBytes() / 2;
-  const std::uint32_t frames = samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    const float value = decoder.pcmData[i] * sampleScale;
-    playbackBuffer[2 * i] = value;
-    playbackBuffer[2 * i + 1] = value;
-  }
-  return frames;
-}
-}  // namespace
 
 TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
                          LiveWindow* window) {
@@ -50,7 +35,8 @@ TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWi
     load.channels = decoder.channels();
     load.rate = decoder.rate();
     decoder.decodeAll();
-    load.frames = fillFromDecoder(decoder, load.channels);
+    if (load.channels == 2) load.frames = fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
+    if (load.channels == 1) load.frames = fillPlaybackBufferMono(decoder.pcmData, decoder.pcmBytes());
   }
   decoder.clear();
 

@@ -21,6 +21,19 @@ std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteS
   return frames;
 }
 
+std::uint32_t fillPlaybackBufferMono(const std::int16_t* samples, std::int64_t byteSize) {
+  if (byteSize <= 0) return 0;
+  const std::int64_t wholeSamples = byteSize / 2;
+  const std::uint32_t frames =
+      wholeSamples < playbackFrameCount ? static_cast<std::uint32_t>(wholeSamples) : playbackFrameCount;
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    const float value = samples[i] * sampleScale;
+    playbackBuffer[2 * i] = value;
+    playbackBuffer[2 * i + 1] = value;
+  }
+  return frames;
+}
+
 void clearPlaybackBuffer() {
   std::memset(playbackBuffer, 0, sizeof playbackBuffer);
 }

@@ -24,6 +24,9 @@ extern std::uint32_t playbackPosition;
 // number of frames written.
 std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteSize);
 
+// The same for a mono track, heard on both sides: frame i from sample i.
+std::uint32_t fillPlaybackBufferMono(const std::int16_t* samples, std::int64_t byteSize);
+
 // Zeroes the whole buffer (tests and a second load of another track).
 void clearPlaybackBuffer();
 

@@ -339,7 +339,9 @@ TEST(TrackDecoder, OpensAndDecodesOnlyOnce) {
 TEST(TrackDecoder, FailedAllocationsEndDecodingAndKeepWhatFits) {
   if (underAddressSanitizer()) GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
   // In a child process whose address space is capped: first too small for the first
-  // 8 MiB of output, then too small for the first growth step.
+  // 8 MiB of output, then too small for the first growth step. The child is a fresh
+  // run of this test alone, so earlier tests' freed heap cannot serve the allocations.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto decodeCapped = [](std::size_t headroom) {
     TrackDecoder decoder(embeddedTrack, embeddedTrackSize);
     if (!decoder.open()) std::_Exit(3);

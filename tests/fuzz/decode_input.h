@@ -31,17 +31,6 @@ struct Outcome {
   std::uint32_t frames = 0;  // frames written into the PlaybackBuffer
 };
 
-inline std::uint32_t fillMono(const TrackDecoder& decoder) {
-  const std::int64_t samples = decoder.pcmBytes() / 2;
-  const std::uint32_t frames = samples < playbackFrameCount ? static_cast<std::uint32_t>(samples) : playbackFrameCount;
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    const float value = decoder.pcmData[i] * sampleScale;
-    playbackBuffer[2 * i] = value;
-    playbackBuffer[2 * i + 1] = value;
-  }
-  return frames;
-}
-
 inline Outcome decodeUntrusted(const std::uint8_t* data, std::size_t size) {
   Outcome outcome;
   if (size > 0x7fffffff) return outcome;
@@ -62,7 +51,7 @@ inline Outcome decodeUntrusted(const std::uint8_t* data, std::size_t size) {
     if (outcome.channels == 2) {
       outcome.frames = fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
     } else if (outcome.channels == 1) {
-      outcome.frames = fillMono(decoder);
+      outcome.frames = fillPlaybackBufferMono(decoder.pcmData, decoder.pcmBytes());
     }
     require(outcome.frames <= playbackFrameCount, "the PlaybackBuffer bounds the track");
     for (std::uint32_t i = 0; i < 2 * outcome.frames; ++i) {
