@@ -12,6 +12,7 @@
 #include "audio/spectrum.h"
 #include "effects/swirl_camera.h"
 #include "resources/embedded.h"
+#include "show/frame.h"
 #include "show/scope.h"
 
 namespace {
@@ -19,7 +20,6 @@ namespace {
 constexpr double fieldOfView = 130.0;
 constexpr double nearPlane = 1.0;
 constexpr double farPlane = 1000.0;
-constexpr float trailKeep = 0.7f;
 constexpr float phaseWrapBeats = 64.0f;
 
 void fixedCamera(double eyeX, double eyeY, double eyeZ, double centreX, double centreY, double centreZ, double upX,
@@ -68,18 +68,7 @@ EffectRig::EffectRig() {
 }
 
 void beginFrame(std::uint32_t position) {
-  playbackPosition = position;
-  analyseSpectrum(&playbackBuffer[2 * static_cast<std::size_t>(position)]);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glBlendFunc(GL_ONE, GL_SRC_ALPHA);
-  glEnable(GL_BLEND);
-  glColor4f(0, 0, 0, trailKeep);
-  glRectf(-1, -1, 1, 1);
-  glDisable(GL_BLEND);
-  glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+  beginShowFrame(position);
 }
 
 void showEffect(EffectRig& rig, EffectName effect, std::uint32_t position) {

@@ -74,7 +74,7 @@ ShowFrame::ShowFrame() {
   amberStar.setColor(0.25f, 0.125f, 0.0625f);
 }
 
-void ShowFrame::draw(std::uint32_t position) {
+void beginShowFrame(std::uint32_t position) {
   playbackPosition = position;
   analyseSpectrum(&playbackBuffer[2 * static_cast<std::size_t>(position)]);
 
@@ -82,8 +82,8 @@ void ShowFrame::draw(std::uint32_t position) {
   glLoadIdentity();
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  const BeatClock clock = beatClockAt(position);
 
+  // The colour buffer is never cleared: the earlier image keeps 70 % of its light.
   glBlendFunc(GL_ONE, GL_SRC_ALPHA);
   glEnable(GL_BLEND);
   glColor4f(0, 0, 0, trailKeep);
@@ -91,6 +91,11 @@ void ShowFrame::draw(std::uint32_t position) {
   glDisable(GL_BLEND);
 
   glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+}
+
+void ShowFrame::draw(std::uint32_t position) {
+  beginShowFrame(position);
+  const BeatClock clock = beatClockAt(position);
   glEnable(GL_BLEND);
   drawBeatMarker(clock, baseBeat);
 

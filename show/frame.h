@@ -32,6 +32,11 @@ struct ShowFrame {
   void draw(std::uint32_t position);
 };
 
+// The start that every frame shares: store the play position, analyse the sound
+// under it, reset both matrices, fade the earlier image, and select additive blending
+// for what follows (left disabled). The bench tools draw single effects on it.
+void beginShowFrame(std::uint32_t position);
+
 // The live show's source of play positions: the audio device's cursor, or a
 // monotonic clock when the show runs without sound.
 struct LiveAudio;

@@ -166,7 +166,9 @@ TEST_F(ShowFrameTest, EverySceneLeavesBlendingOffFillModeAndTheModelview) {
     glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
     EXPECT_EQ(matrixMode, GL_MODELVIEW) << "beat " << beat;
     const int scene = sceneForBeat(beatClockAt(p).beat);
-    if (scene > 1) EXPECT_EQ(show->baseBeat, expectedBase[scene]) << "beat " << beat;
+    if (scene > 1) {
+      EXPECT_EQ(show->baseBeat, expectedBase[scene]) << "beat " << beat;
+    }
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "beat " << beat;
   }
 }
