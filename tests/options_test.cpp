@@ -129,7 +129,9 @@ TEST(Viewport, LetterboxesEveryScreenToAFullWidth2To1Band) {
     EXPECT_EQ(v.width, c.w);
     EXPECT_EQ(v.height, c.height) << c.w << "x" << c.h;
     EXPECT_EQ(v.y, c.y) << c.w << "x" << c.h;
-    if (c.height > 0) EXPECT_FLOAT_EQ(v.aspect, c.aspect) << c.w << "x" << c.h;
+    if (c.height > 0) {
+      EXPECT_FLOAT_EQ(v.aspect, c.aspect) << c.w << "x" << c.h;
+    }
   }
   // A zero-sized client area gives 0 / 0: no picture, nothing broken.
   EXPECT_TRUE(std::isnan(letterboxViewport(0, 0).aspect));
