@@ -26,6 +26,15 @@ ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHe
 }
 
 
+void setShowViewport(std::int32_t clientWidth, std::int32_t clientHeight) {
+  const ViewportLayout layout = letterboxViewport(clientWidth, clientHeight);
+  viewportWidth = layout.width;
+  viewportHeight = layout.height;
+  viewportY = layout.y;
+  viewportAspect = layout.aspect;
+  glViewport(0, viewportY, viewportWidth, viewportHeight);
+}
+
 TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
                          LiveWindow* window) {
   TrackLoad load;
@@ -44,12 +53,7 @@ TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWi
   if (!buildGlyphLists(error)) std::fprintf(stderr, "%s\n", error.c_str());  // the show goes on without captions
   glListBase(fontListBase);
 
-  const ViewportLayout layout = letterboxViewport(clientWidth, clientHeight);
-  viewportWidth = layout.width;
-  viewportHeight = layout.height;
-  viewportY = layout.y;
-  viewportAspect = layout.aspect;
-  glViewport(0, viewportY, viewportWidth, viewportHeight);
+  setShowViewport(clientWidth, clientHeight);
 
   // The only clears of the show: both buffers black, bands included.
   for (int i = 0; i < 2; ++i) {

@@ -22,6 +22,10 @@ struct ViewportLayout {
 // vertically; 32-bit integer arithmetic with truncating divisions, no clamping.
 ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHeight);
 
+// Sets the viewport values and the GL viewport for a client area of W x H; the only
+// place that does. Needs a current GL context.
+void setShowViewport(std::int32_t clientWidth, std::int32_t clientHeight);
+
 struct LiveWindow;
 
 // What decoding found, for the messages of a hand-picked track.

@@ -195,12 +195,7 @@ int main(int argc, char** argv) {
       std::printf("# renderer: %s%s\n", context.renderer(), useMallopt ? ", mallopt thresholds raised" : "");
       loaded = true;
     }
-    const ViewportLayout layout = letterboxViewport(size.width, size.height);
-    viewportWidth = layout.width;
-    viewportHeight = layout.height;
-    viewportY = layout.y;
-    viewportAspect = layout.aspect;
-    glViewport(0, viewportY, viewportWidth, viewportHeight);
+    setShowViewport(size.width, size.height);
     glClear(GL_COLOR_BUFFER_BIT);
 
     char label[32];

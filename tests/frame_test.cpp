@@ -40,12 +40,7 @@ class ShowFrameTest : public ::testing::Test {
     ASSERT_TRUE(context.open(width, height, error)) << error;
     ASSERT_TRUE(buildGlyphLists(error)) << error;
     glListBase(fontListBase);
-    const ViewportLayout v = letterboxViewport(width, height);
-    viewportWidth = v.width;
-    viewportHeight = v.height;
-    viewportY = v.y;
-    viewportAspect = v.aspect;
-    glViewport(0, v.y, v.width, v.height);
+    setShowViewport(width, height);
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT);
   }
