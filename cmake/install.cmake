@@ -76,6 +76,12 @@ foreach(side ${PULSE165_ICON_SIZES})
 endforeach()
 install(FILES ${PULSE165_MAN_INSTALLED} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT ${PULSE165_INSTALL_COMPONENT})
+# The caption face travels inside the program; its licence (the SIL Open Font
+# License) travels beside it.
+unset(PULSE165_FONT_LICENSE CACHE)
+find_file(PULSE165_FONT_LICENSE copyright PATHS /usr/share/doc/fonts-inter REQUIRED NO_DEFAULT_PATH)
+install(FILES ${PULSE165_FONT_LICENSE} DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME caption-face-license
+        COMPONENT ${PULSE165_INSTALL_COMPONENT})
 
 # `cmake --build <dir> --target uninstall` removes what the last `cmake --install` from
 # this build folder installed (under the same DESTDIR); folders stay.

@@ -16,6 +16,7 @@
 #include "platform/glyphs.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/captions.h"
 #include "show/schedule.h"
 #include "tests/probe.h"
 
@@ -124,6 +125,33 @@ TEST_F(ShowFrameTest, MarkerJumps32NotchesOnTheFirstFrameOfTheGreetingsThenRetur
   show->draw(beatStart(288) + 735);
   f = grab();
   EXPECT_TRUE(f.lit(x, rowOf(0.885f), 20));
+}
+
+// Every line of words stays inside the 2:1 picture in the embedded face: drawn
+// through a projection that halves them, at full light, the words must land in the
+// middle half of the frame. The claim's tall mark reaches past the top on purpose.
+TEST_F(ShowFrameTest, CaptionsStayInsideThePicture) {
+  open(512, 256);
+  auto boundsOf = [&](auto draw) {
+    glClear(GL_COLOR_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glScalef(0.5f, 0.5f, 1.0f);
+    glMatrixMode(GL_MODELVIEW);
+    glBlendFunc(GL_ONE, GL_ONE);
+    draw();
+    return probe::litBounds(grab(), 1);
+  };
+  auto inside = [](const probe::Box& box) {
+    return box.width > 0 && box.x >= 128 && box.y >= 64 && box.x + box.width <= 384 && box.y + box.height <= 192;
+  };
+  for (const char* title : {"quorlbanze", "mirtlespire", "greetings"})
+    EXPECT_TRUE(inside(boundsOf([&] { drawTitleCaption(title, 1.0f); }))) << title;
+  for (int beat : {16, 48}) EXPECT_TRUE(inside(boundsOf([&] { drawOpeningCaption(beatClockAt(beatStart(beat))); })));
+  EXPECT_TRUE(inside(boundsOf([&] { drawClaimCaption(beatClockAt(beatStart(200))); })));
+  EXPECT_TRUE(inside(boundsOf([&] {
+    for (float beatTime = 288.0f; beatTime < 352.0f; beatTime += 1.0f) drawGreetingsRoll(beatTime);
+  })));
 }
 
 TEST_F(ShowFrameTest, OpeningSceneNeverWritesTheBaseBeat) {

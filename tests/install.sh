@@ -45,6 +45,7 @@ usr/share/applications/pulse165.desktop
 usr/share/icons/hicolor/48x48/apps/pulse165.png
 usr/share/icons/hicolor/128x128/apps/pulse165.png
 usr/share/icons/hicolor/256x256/apps/pulse165.png
+usr/share/doc/pulse165/caption-face-license
 $man_page
 EOF
 )
