@@ -2,6 +2,7 @@
 #include "app/display.h"
 
 #include <GL/gl.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <string>
@@ -35,19 +36,33 @@ void setShowViewport(std::int32_t clientWidth, std::int32_t clientHeight) {
   glViewport(0, viewportY, viewportWidth, viewportHeight);
 }
 
+namespace {
+void keepFrameMemory() {
+  // From here on the renderer's large buffers stay in the heap: handed back to the
+  // system and faulted in afresh every frame, they doubled frame times on software
+  // rendering. Set only once the decoder's large, growing buffer has come and gone,
+  // which the default thresholds keep out of the heap and hand straight back.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+}
+}  // namespace
+
 TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
                          LiveWindow* window) {
   TrackLoad load;
-  TrackDecoder decoder(track, trackSize);
-  load.opened = decoder.open();
-  if (load.opened) {
-    load.channels = decoder.channels();
-    load.rate = decoder.rate();
-    decoder.decodeAll();
-    if (load.channels == 2) load.frames = fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
-    if (load.channels == 1) load.frames = fillPlaybackBufferMono(decoder.pcmData, decoder.pcmBytes());
-  }
-  decoder.clear();
+  {
+    TrackDecoder decoder(track, trackSize);
+    load.opened = decoder.open();
+    if (load.opened) {
+      load.channels = decoder.channels();
+      load.rate = decoder.rate();
+      decoder.decodeAll();
+      if (load.channels == 2) load.frames = fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
+      if (load.channels == 1) load.frames = fillPlaybackBufferMono(decoder.pcmData, decoder.pcmBytes());
+    }
+    decoder.clear();
+  }  // the decoded samples go back to the system here
+  keepFrameMemory();
 
   std::string error;
   if (!buildGlyphLists(error)) std::fprintf(stderr, "%s\n", error.c_str());  // the show goes on without captions

@@ -1,6 +1,4 @@
 // pulse165: the program entry. With no arguments, the show; options for the rest.
-#include <malloc.h>
-
 #include <cstdio>
 #include <string>
 
@@ -10,11 +8,6 @@
 #include "app/run.h"
 
 int main(int argc, char** argv) {
-  // Keep the renderer's large per-frame buffers out of mmap: allocating them afresh
-  // every frame through page faults doubled frame times on software rendering.
-  mallopt(M_MMAP_THRESHOLD, 256 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
-
   Options options;
   std::string error;
   if (!parseOptions(argc, argv, options, error)) {

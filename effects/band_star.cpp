@@ -6,6 +6,7 @@
 
 #include "audio/playback.h"
 #include "audio/spectrum.h"
+#include "platform/render_queue.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ void BandStar::draw() {
     vertexArray->draw(GL_QUAD_STRIP);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     vertexArray->draw(GL_QUAD_STRIP);
+    renderCheckpoint();
   }
   glDisable(GL_BLEND);
 }

@@ -7,6 +7,7 @@
 
 #include "audio/playback.h"
 #include "effects/quadric_shapes.h"
+#include "platform/render_queue.h"
 
 float swirlAngle = 0.0f;
 
@@ -92,6 +93,7 @@ void DiskSwarm::draw() {
         glPopMatrix();
       }
     }
+    renderCheckpoint();
   }
   glDisableClientState(GL_VERTEX_ARRAY);
 

@@ -5,6 +5,7 @@
 
 #include "audio/spectrum.h"
 #include "effects/random_layout.h"
+#include "platform/render_queue.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ void OrbitRing::draw() {
     vertexArray->draw(GL_TRIANGLES);
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     vertexArray->draw(GL_TRIANGLES);
+    renderCheckpoint();
   }
   glDisable(GL_BLEND);
 }

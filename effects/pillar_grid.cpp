@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 
 #include "effects/quadric_shapes.h"
+#include "platform/render_queue.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ void PillarGrid::draw() {
         tube.drawOutline();
       }
     }
+    renderCheckpoint();
   }
   glDisableClientState(GL_VERTEX_ARRAY);
   glDisable(GL_BLEND);

@@ -6,6 +6,7 @@
 
 #include "audio/spectrum.h"
 #include "effects/random_layout.h"
+#include "platform/render_queue.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ void RingStack::draw(float phase) {
         glRotatef(copyTurn, 0.0f, 1.0f, 0.0f);
         vertexArray->draw(GL_TRIANGLES);
       }
+      renderCheckpoint();
     }
     glPopMatrix();
   }

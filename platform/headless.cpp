@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/render_queue.h"
+
 //----------------------------------------------------------------------------------
 // Entry points beyond OpenGL 1.1, fetched from EGL once a context is current
 //----------------------------------------------------------------------------------
@@ -222,6 +224,7 @@ bool HeadlessContext::open(int requestedWidth, int requestedHeight, std::string&
   glDrawBuffer(GL_COLOR_ATTACHMENT0);
   glReadBuffer(GL_COLOR_ATTACHMENT0);
   glViewport(0, 0, width, height);
+  resetRenderQueue();
   return true;
 }
 
@@ -251,6 +254,7 @@ void HeadlessContext::close() {
   // The framebuffer goes with its context; it is deleted first only where that
   // context is the current one (another context may have been made current since).
   if (context != nullptr && eglGetCurrentContext() == context) {
+    resetRenderQueue();
     if (framebuffer != 0) framebufferCalls.deleteFramebuffers(1, &framebuffer);
     if (colorBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &colorBuffer);
     if (depthBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &depthBuffer);

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/render_queue.h"
+
 namespace {
 
 constexpr int audioRate = 44100;
@@ -155,6 +157,7 @@ bool LiveWindow::open(std::string& error) {
     close();
     return false;
   }
+  resetRenderQueue();
   SDL_GL_SetSwapInterval(1);  // refused by some drivers; the frame loop paces itself anyway
   SDL_ShowCursor(fullScreen ? SDL_DISABLE : SDL_ENABLE);
 
