@@ -231,14 +231,15 @@ EMSCRIPTEN_KEEPALIVE const char* pulse165_digest() {
 }
 
 int main() {
-  bool given = false;
-  const std::string at = pageQuery("at", given);
-  if (given) {
+  bool atGiven = false, benchmarkGiven = false;
+  const std::string at = pageQuery("at", atGiven);
+  pageQuery("benchmark", benchmarkGiven);
+  if (atGiven) {
     runMoment(at);
-  } else if (pageQuery("benchmark", given), given) {
+  } else if (benchmarkGiven) {
     runBenchmarkPage();
   } else {
     runLive();
   }
-  return 0;
+  return 0;  // the runtime stays: the page's callbacks carry on
 }

@@ -146,7 +146,12 @@ void DrawBatch::viewport(int x, int y, int width, int height) {
   if (ready) emscripten_glViewport(x, y, width, height);
 }
 
+// Browsers return from finish() before the GPU process has drawn; reading a pixel back
+// waits for it, as glFinish does.
 void DrawBatch::finish() {
   flush();
-  if (ready) emscripten_glFinish();
+  if (!ready) return;
+  emscripten_glFinish();
+  GLubyte pixel[4];
+  emscripten_glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
 }

@@ -2,7 +2,9 @@
 // the glyph lists and the display set-up call, under their own names, on WebGL 2.
 // Matrix stacks, immediate mode and client arrays are worked on the CPU into clip
 // coordinates and drawn in batches (web/gl/draw_batch.h); GL_LINE polygons become their
-// edges drawn as lines; display lists are recorded calls, replayed.
+// edges drawn as lines; display lists record glBegin, glVertex, glEnd and glTranslatef
+// (what the glyph lists hold) and replay them; other calls made while a list is being
+// compiled act at once.
 //
 // Covered: glMatrixMode glLoadIdentity glPushMatrix glPopMatrix glTranslatef glScalef
 // glRotatef glOrtho, glBegin glEnd glVertex2f glVertex3f glColor3f glColor4f glColor4fv

@@ -15,7 +15,7 @@ const fs = require('fs');
 const http = require('http');
 const path = require('path');
 const { Browser, sleep } = require('./browser.js');
-const { readPng, compareFrames, limits } = require('./frames.js');
+const { readPng, compareFrames, litShares, limits } = require('./frames.js');
 
 const [siteDir, program, digestProgram, outDir] = process.argv.slice(2, 6);
 const benchmarkArg = process.argv.slice(6).find((a) => a.startsWith('--benchmark='));
@@ -26,6 +26,7 @@ const moments = [
   ['300b', 'scene 5, the greetings'],
   ['452b', 'scene 8, the ring of stars'],
 ];
+const minShowLit = 0.01;  // of the show page's pixels lit 2 s into the show (3.4 % measured)
 const chromium = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find((p) => fs.existsSync(p));
 let failures = 0;
 
@@ -144,6 +145,12 @@ async function checkLiveShow(browser, base) {
   // The clock is read once per frame, so it may trail the wall clock by a frame or two.
   if (!(Math.abs(heard - wall) < 0.5)) fail(`the audio clock moved ${heard.toFixed(2)} s in ${wall.toFixed(2)} s`);
   if (!(f2 > f1)) fail('no frames were drawn');
+  // What reached the canvas: the opening's disks, the scope and the frame lines.
+  const shot = path.join(outDir, 'show-page.png');
+  fs.writeFileSync(shot, await page.screenshot(width, height));
+  const [lit] = litShares(readPng(fs.readFileSync(shot)), 1, 1, limits.litLuma);
+  console.log(`show page: ${(100 * lit).toFixed(1)} % of the canvas lit after ${(p2 / 44100).toFixed(1)} s`);
+  if (!(lit >= minShowLit)) fail(`the show page's canvas is dark (${shot})`);
   for (const type of ['keyDown', 'keyUp'])
     await page.send('Input.dispatchKeyEvent', { type, key: 'Escape', code: 'Escape', windowsVirtualKeyCode: 27 });
   try {

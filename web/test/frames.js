@@ -129,4 +129,4 @@ function compareFrames(a, b) {
   return { match, correlation: r, litDifference: lit, colourDifference: colour, litShares: [sa, sb] };
 }
 
-module.exports = { readPng, compareFrames, limits };
+module.exports = { readPng, compareFrames, litShares, limits };
