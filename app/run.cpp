@@ -28,9 +28,6 @@ extern "C" {
 #include "show/frame.h"
 
 namespace {
-constexpr int screenshotFps = 60;
-constexpr std::uint32_t screenshotLeadIn = 3 * sampleRate;  // frames rendered before the moment
-
 // One line on stderr; the platform's messages already name the program.
 int fail(int code, const std::string& what) {
   const char* prefix = what.rfind("pulse165: ", 0) == 0 ? "" : "pulse165: ";
@@ -38,15 +35,6 @@ int fail(int code, const std::string& what) {
   return code;
 }
 }  // namespace
-
-std::uint32_t virtualPosition(std::uint64_t frame, int fps) {
-  return static_cast<std::uint32_t>(frame * sampleRate / static_cast<std::uint64_t>(fps));
-}
-
-std::uint64_t firstFrameAtOrAfter(std::uint32_t position, int fps) {
-  // ceil(position x fps / 44,100), exact in integers.
-  return (static_cast<std::uint64_t>(position) * fps + sampleRate - 1) / sampleRate;
-}
 
 int runLiveShow(const Options& options) {
   std::string error;
@@ -87,12 +75,10 @@ int runScreenshot(const Options& options) {
   if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
   initialiseShow(track.data, track.size, options.width, options.height, nullptr);
 
-  const std::uint32_t start = options.atPosition > screenshotLeadIn ? options.atPosition - screenshotLeadIn : 0;
-  const std::uint64_t first = firstFrameAtOrAfter(start, screenshotFps);
-  const std::uint64_t last = firstFrameAtOrAfter(options.atPosition, screenshotFps);
+  const FrameSpan span = screenshotFrames(options.atPosition);
   {
     auto frame = std::make_unique<ShowFrame>();
-    for (std::uint64_t n = first; n <= last; ++n) frame->draw(virtualPosition(n, screenshotFps));
+    for (std::uint64_t n = span.first; n <= span.last; ++n) frame->draw(virtualPosition(n, screenshotFps));
     glFinish();
   }
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);

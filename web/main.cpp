@@ -1,0 +1,245 @@
+// pulse165 in the browser: the page's program. What it does depends on the page's query:
+//   index.html                          the show with sound, started by a click; Escape
+//                                       ends it, f toggles full screen
+//   index.html?at=TIME[&size=WxH]       renders that moment on the virtual clock without
+//                                       sound, as --screenshot does (default 1920x1080),
+//                                       then sets the title to "pulse165 ready"
+//   index.html?benchmark[&size=WxH][&frames=N]
+//                                       times every scene as --benchmark does and writes
+//                                       the JSON report into the page
+#include <GL/gl.h>
+#include <emscripten/emscripten.h>
+#include <emscripten/html5.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/benchmark.h"
+#include "app/display.h"
+#include "app/options.h"
+#include "app/virtual_clock.h"
+#include "audio/playback.h"
+#include "platform/live.h"
+#include "platform/web.h"
+#include "resources/embedded.h"
+#include "show/frame.h"
+#include "tools/web/playback_digest.h"
+
+namespace {
+
+constexpr int benchmarkFps = 60;
+constexpr int benchmarkWarmupFrames = 30;
+constexpr int defaultBenchmarkFrames = 180;
+
+struct BrowserShow {
+  LiveWindow window;
+  LiveAudio audio;
+  PlayClock clock;
+  std::unique_ptr<ShowFrame> frame;
+  bool started = false;
+  std::uint32_t lastPosition = 0;  // the position of the last frame drawn
+  std::uint64_t framesDrawn = 0;
+};
+
+BrowserShow show;
+
+void fail(const std::string& what) {
+  std::fprintf(stderr, "%s\n", what.c_str());
+  setPagePrompt(what.c_str());
+  setPageTitle("pulse165: failed");
+}
+
+//----------------------------------------------------------------------------------
+// The live show
+//----------------------------------------------------------------------------------
+
+// One frame on the audio clock, as the desktop's frame loop draws it; the browser
+// paces the frames, so there is no sleep.
+EM_BOOL liveFrame(double, void*) {
+  const std::uint32_t position = show.clock.read();
+  show.frame->draw(position);
+  show.window.swap();
+  show.lastPosition = position;
+  ++show.framesDrawn;
+  const std::uint32_t after = show.clock.read();
+  if (!show.window.takeEndRequest() && after < playbackFrameCount) return EM_TRUE;
+  show.audio.close();
+  show.frame.reset();
+  setPagePrompt("the end: reload the page to play again");
+  return EM_FALSE;
+}
+
+// The click that browsers ask for before they play sound.
+EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*) {
+  if (show.started) return EM_FALSE;
+  show.started = true;
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, nullptr);
+  std::string error;
+  if (!show.audio.open(playbackBuffer, playbackFrameCount, error)) {
+    fail(error);
+    return EM_TRUE;
+  }
+  show.frame = std::make_unique<ShowFrame>();
+  show.audio.start();
+  show.clock.audio = &show.audio;
+  show.clock.startFrame = 0;
+  setPagePrompt("");
+  emscripten_request_animation_frame_loop(liveFrame, nullptr);
+  return EM_TRUE;
+}
+
+void runLive() {
+  std::string error;
+  show.window.fullScreen = true;
+  if (!show.window.open(error)) return fail(error);
+  initialiseShow(embeddedTrack, embeddedTrackSize, show.window.clientWidth, show.window.clientHeight, &show.window);
+  setPagePrompt("click to play");
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, startOnClick);
+}
+
+//----------------------------------------------------------------------------------
+// One moment on the virtual clock
+//----------------------------------------------------------------------------------
+
+bool pictureSize(int& width, int& height) {
+  bool given = false;
+  const std::string size = pageQuery("size", given);
+  std::string error;
+  if (given && !parseSize(size, width, height, error)) {
+    fail("pulse165: " + error);
+    return false;
+  }
+  return true;
+}
+
+void runMoment(const std::string& at) {
+  std::uint32_t position = 0;
+  std::string error;
+  if (!parseShowTime(at, position, error)) return fail("pulse165: " + error);
+  int width = 1920, height = 1080;
+  if (!pictureSize(width, height)) return;
+  setPagePrompt("");
+  show.window.fullScreen = false;
+  show.window.requestWidth = width;
+  show.window.requestHeight = height;
+  if (!show.window.open(error)) return fail(error);
+  initialiseShow(embeddedTrack, embeddedTrackSize, width, height, nullptr);
+
+  const FrameSpan span = screenshotFrames(position);
+  {
+    auto frame = std::make_unique<ShowFrame>();
+    for (std::uint64_t n = span.first; n <= span.last; ++n) frame->draw(virtualPosition(n, screenshotFps));
+    glFinish();
+  }
+  show.window.swap();
+  show.lastPosition = position;
+  setPageTitle("pulse165 ready");
+}
+
+//----------------------------------------------------------------------------------
+// The benchmark: one scene per turn of the page's event loop
+//----------------------------------------------------------------------------------
+
+struct BrowserBenchmark {
+  BenchmarkReport report;
+  std::vector<SceneFrames> scenes;
+  std::vector<double> milliseconds;
+  std::unique_ptr<ShowFrame> frame;
+  int frames = defaultBenchmarkFrames;
+  std::size_t next = 0;
+};
+
+BrowserBenchmark benchmark;
+
+void benchmarkScene(void*) {
+  BrowserBenchmark& b = benchmark;
+  if (b.next == b.scenes.size()) {
+    b.frame.reset();
+    const std::string json = benchmarkJson(b.report);
+    std::fputs(json.c_str(), stdout);
+    setPageReport(json.c_str());
+    setPageTitle("pulse165 ready");
+    return;
+  }
+  const SceneFrames& scene = b.scenes[b.next++];
+  const std::uint64_t available = scene.endFrame - scene.firstFrame;
+  const std::uint64_t warmup = std::min<std::uint64_t>(benchmarkWarmupFrames, available);
+  const std::uint64_t timed = std::min<std::uint64_t>(static_cast<std::uint64_t>(b.frames), available);
+  for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + warmup; ++n)
+    b.frame->draw(virtualPosition(n, benchmarkFps));
+  glFinish();
+  b.milliseconds.clear();
+  for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + timed; ++n) {
+    const double start = pageMilliseconds();
+    b.frame->draw(virtualPosition(n, benchmarkFps));
+    glFinish();
+    b.milliseconds.push_back(pageMilliseconds() - start);
+  }
+  SceneResult result;
+  result.frames = scene;
+  result.timedFrames = static_cast<int>(timed);
+  result.times = summariseFrameTimes(b.milliseconds);
+  b.report.scenes.push_back(result);
+  show.window.swap();
+  emscripten_set_timeout(benchmarkScene, 0, nullptr);
+}
+
+void runBenchmarkPage() {
+  int width = 1280, height = 720;
+  if (!pictureSize(width, height)) return;
+  bool given = false;
+  const std::string frames = pageQuery("frames", given);
+  if (given && !parseCount(frames, 1, 100000, benchmark.frames))
+    return fail("pulse165: frame count '" + frames + "' is not a whole number from 1 to 100000");
+  setPagePrompt("");
+  std::string error;
+  show.window.fullScreen = false;
+  show.window.requestWidth = width;
+  show.window.requestHeight = height;
+  if (!show.window.open(error)) return fail(error);
+  BenchmarkReport& report = benchmark.report;
+  report.renderer = webglRenderer();
+  report.width = width;
+  report.height = height;
+  const double began = pageMilliseconds();
+  initialiseShow(embeddedTrack, embeddedTrackSize, width, height, nullptr);
+  glFinish();
+  report.startupMs = pageMilliseconds() - began;
+  benchmark.scenes = benchmarkScenes(benchmarkFps);
+  benchmark.milliseconds.reserve(static_cast<std::size_t>(benchmark.frames));
+  benchmark.frame = std::make_unique<ShowFrame>();
+  emscripten_set_timeout(benchmarkScene, 0, nullptr);
+}
+
+}  // namespace
+
+// For scripts that drive the page (the browser test).
+extern "C" {
+EMSCRIPTEN_KEEPALIVE double pulse165_position() {
+  return show.lastPosition;
+}
+EMSCRIPTEN_KEEPALIVE double pulse165_frames() {
+  return static_cast<double>(show.framesDrawn);
+}
+EMSCRIPTEN_KEEPALIVE const char* pulse165_digest() {
+  static std::string digest;
+  digest = playbackDigest();
+  return digest.c_str();
+}
+}
+
+int main() {
+  bool atGiven = false, benchmarkGiven = false;
+  const std::string at = pageQuery("at", atGiven);
+  pageQuery("benchmark", benchmarkGiven);
+  if (atGiven) {
+    runMoment(at);
+  } else if (benchmarkGiven) {
+    runBenchmarkPage();
+  } else {
+    runLive();
+  }
+  return 0;  // the runtime stays: the page's callbacks carry on
+}
