@@ -35,6 +35,7 @@ Analysis analyse(const float* stereo, std::int64_t frames) {
   aubio_onset_t* onset = new_aubio_onset(onsetMethod, window, hop, rate);
   fvec_t* in = new_fvec(hop);
   fvec_t* out = new_fvec(1);
+  if (!tempo || !onset || !in || !out) frames = 0;  // nothing found: the fallback
   // Second-order Butterworth low-pass for the low band (bilinear transform).
   const double k = std::tan(M_PI * lowBandHz / rate);
   const double norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
@@ -76,10 +77,10 @@ Analysis analyse(const float* stereo, std::int64_t frames) {
     lastOnset = when;
   }
   if (!a.lowFlux.empty()) a.confidence = confidence / static_cast<double>(a.lowFlux.size());
-  del_fvec(out);
-  del_fvec(in);
-  del_aubio_onset(onset);
-  del_aubio_tempo(tempo);
+  if (out) del_fvec(out);
+  if (in) del_fvec(in);
+  if (onset) del_aubio_onset(onset);
+  if (tempo) del_aubio_tempo(tempo);
   return a;
 }
 

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 extern "C" {
@@ -23,7 +23,14 @@ extern "C" {
 }
 
 namespace {
-using SteadyClock = std::chrono::steady_clock;
+// Seconds of processor time this thread has used. Decoding runs on this thread alone
+// (the decoder is given one thread), so this bounds the work whatever the load on the
+// machine.
+double threadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
 
 // Demuxers of audio files, and nothing that opens other files or URLs (playlists,
 // concatenation, streaming manifests) or reads images and video.
@@ -43,11 +50,11 @@ struct ByteSource {
   const std::uint8_t* data = nullptr;
   std::int64_t size = 0;
   std::int64_t offset = 0;  // memory only
-  SteadyClock::time_point deadline;
+  double deadline = 0.0;    // in threadSeconds()
   bool expired = false;
 
   bool pastDeadline() {
-    if (!expired && SteadyClock::now() > deadline) expired = true;
+    if (!expired && threadSeconds() >= deadline) expired = true;
     return expired;
   }
 };
@@ -158,7 +165,8 @@ struct MediaDecoding {
 
   MediaResult failure(int error, MediaRefusal otherwise, const std::string& text) {
     if (source.expired)
-      return refuse(MediaRefusal::tooSlow, "took longer than " + seconds(limits.deadlineSeconds) + " to decode");
+      return refuse(MediaRefusal::tooSlow,
+                    "took more than " + seconds(limits.deadlineSeconds) + " of processor time to decode");
     if (error == AVERROR(ENOMEM)) return refuse(MediaRefusal::outOfMemory, "out of memory while decoding");
     return refuse(otherwise, text);
   }
@@ -404,8 +412,7 @@ MediaResult MediaDecoding::run() {
 
 MediaResult decodeFrom(ByteSource& source, MediaTrack& track, const MediaLimits& limits, const std::string& name) {
   track.release();
-  source.deadline = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                             std::chrono::duration<double>(limits.deadlineSeconds));
+  source.deadline = threadSeconds() + limits.deadlineSeconds;
   MediaDecoding decoding(source, track, limits, name);
   return decoding.run();
 }

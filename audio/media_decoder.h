@@ -21,14 +21,14 @@ enum class MediaRefusal {
   nothingDecodable,  // not a format that can be read, no usable decoder, no samples
   damaged,           // cannot be read to its end (a chained Ogg that changes codec)
   tooShort,          // shorter than the shortest track the show takes
-  tooSlow,           // decoding ran past its deadline
+  tooSlow,           // decoding used up its processor time
   outOfMemory,
 };
 
 struct MediaLimits {
   std::int64_t maxFrames = 15 * 60 * mediaRate;  // a longer track is cut here, and says so
   std::int64_t minFrames = 30 * mediaRate;       // a shorter one is refused
-  double deadlineSeconds = 60.0;                 // for opening and decoding together
+  double deadlineSeconds = 60.0;                 // processor time for opening and decoding together
 };
 
 // The decoded track. `samples` holds 2 x (frames + mediaGuardFrames) floats, left then

@@ -22,37 +22,40 @@
 namespace fs = std::filesystem;
 
 namespace {
+// Files made for one test in a folder of its own, by FFmpeg's command-line tool.
 class TrackFiles : public ::testing::Test {
  protected:
-  fs::path dir;
+  fs::path dir = fs::temp_directory_path() /
+                 ("pulse165-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+                  std::to_string(getpid()));
 
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("pulse165-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-           std::to_string(getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
+  void SetUp() override { fs::create_directories(dir); }
+  void TearDown() override { fs::remove_all(dir); }
 
-  // The music as FILE, encoded by FFmpeg with ARGS (from a float WAV of `channels`).
-  fs::path make(const synth::Music& music, const std::string& file, const std::string& args, int channels = 2) {
-    const fs::path wav = dir / (file + ".wav");
-    const fs::path out = dir / file;
-    EXPECT_TRUE(synth::writeWav(wav, music, channels));
-    EXPECT_TRUE(synth::transcode(wav, args, out)) << file;
-    fs::remove(wav);
-    return out;
-  }
-
-  // FFmpeg's own test sources (video, images) straight into FILE.
-  fs::path generate(const std::string& file, const std::string& args) {
-    const fs::path out = dir / file;
-    const std::string command = "ffmpeg -nostdin -v error -y " + args + " '" + out.string() + "'";
+  // `ffmpeg ARGS FILE`; FFmpeg's own sources (video, pictures, tones) come in through ARGS.
+  fs::path ffmpeg(const std::string& args, const std::string& file) {
+    const std::string command = "ffmpeg -nostdin -v error -y " + args + " '" + (dir / file).string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return out;
+    return dir / file;
+  }
+
+  // The music (its left side alone for one channel) encoded into FILE with ARGS.
+  fs::path make(const synth::Music& music, const std::string& file, const std::string& args, int channels = 2) {
+    const fs::path raw = dir / (file + ".f32");
+    std::ofstream out(raw, std::ios::binary);
+    for (std::int64_t i = 0; i < music.frames(); ++i)
+      out.write(reinterpret_cast<const char*>(&music.stereo[2 * i]), channels * sizeof(float));
+    out.close();
+    return ffmpeg("-f f32le -ar " + std::to_string(music.rate) + " -ac " + std::to_string(channels) + " -i '" +
+                      raw.string() + "' " + args,
+                  file);
+  }
+
+  // The files one after another: a chained Ogg from Ogg files.
+  fs::path chain(const std::vector<fs::path>& parts, const std::string& file) {
+    std::ofstream out(dir / file, std::ios::binary);
+    for (const fs::path& part : parts) out << std::ifstream(part, std::ios::binary).rdbuf();
+    return dir / file;
   }
 };
 
@@ -106,7 +109,6 @@ TEST_F(TrackFiles, FindsTheTempoAndTheFirstBarInEveryFormat) {
     EXPECT_EQ(grid.source, TempoSource::detected) << grid.note;
     EXPECT_NEAR(grid.bpm, c.expectedBpm, 0.5);
     EXPECT_NEAR(grid.firstBeatSeconds, c.firstBeat, 0.025);
-    EXPECT_EQ(grid.beats, static_cast<std::int64_t>(std::ceil((36.0 - grid.firstBeatSeconds) * grid.bpm / 60.0)));
   }
 }
 
@@ -150,10 +152,7 @@ TEST(BeatGrid, FoldsTheTempoIntoTheShowsRangeOrNearestToIt) {
 
 TEST_F(TrackFiles, MonoIsHeardAtFullLevelOnBothSides) {
   synth::Music tone{22050, {}};
-  for (int i = 0; i < 22050 * 31; ++i) {
-    const float v = 0.5f * static_cast<float>(std::sin(2 * M_PI * 441.0 * i / 22050.0));
-    tone.stereo.insert(tone.stereo.end(), {v, v});
-  }
+  for (int i = 0; i < 22050 * 31; ++i) tone.stereo.insert(tone.stereo.end(), 2, 0.5f * std::sin(0.1256f * i));
   MediaTrack track;
   ASSERT_TRUE(decodeMediaFile(make(tone, "mono.flac", "-c:a flac", 1), track).ok());
   EXPECT_EQ(track.sourceChannels, 1);
@@ -166,23 +165,19 @@ TEST_F(TrackFiles, RefusesWhatItCannotPlayInOneLine) {
   std::ofstream(garbage) << std::string(50000, '\x5a') << "not music";
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const fs::path first = make(synth::kicks(120, 0, 20), "first.ogg", "-c:a libvorbis");
-  const fs::path second = make(synth::kicks(120, 0, 20), "second.opus", "-c:a libopus");
-  const fs::path chain = dir / "chain.ogg";
-  {
-    std::ofstream out(chain, std::ios::binary);
-    for (const fs::path& part : {first, second}) out << std::ifstream(part, std::ios::binary).rdbuf();
-  }
+  const fs::path vorbisThenOpus = chain({make(synth::kicks(120, 0, 20), "first.ogg", "-c:a libvorbis"),
+                                         make(synth::kicks(120, 0, 20), "second.opus", "-c:a libopus")},
+                                        "chain.ogg");
   struct Case {
     fs::path path;
     MediaRefusal refusal;
   };
   const Case cases[] = {
-      {generate("video.mkv", "-f lavfi -i testsrc=d=1:s=64x64 -c:v mpeg4"), MediaRefusal::noAudioStream},
-      {generate("picture.png", "-f lavfi -i color=c=red:s=64x64 -frames:v 1"), MediaRefusal::noAudioStream},
+      {ffmpeg("-f lavfi -i testsrc=d=1:s=64x64 -c:v mpeg4", "video.mkv"), MediaRefusal::noAudioStream},
+      {ffmpeg("-f lavfi -i color=c=red:s=64x64 -frames:v 1", "picture.png"), MediaRefusal::noAudioStream},
       {garbage, MediaRefusal::nothingDecodable},
       {make(synth::kicks(120, 0, 5), "short.flac", "-c:a flac"), MediaRefusal::tooShort},
-      {chain, MediaRefusal::damaged},  // a chained Ogg whose second stream changes codec
+      {vorbisThenOpus, MediaRefusal::damaged},  // a chained Ogg whose second stream changes codec
       {dir, MediaRefusal::notRegularFile},
       {fifo, MediaRefusal::notRegularFile},
       {dir / "missing.flac", MediaRefusal::unreadable},
@@ -199,15 +194,12 @@ TEST_F(TrackFiles, RefusesWhatItCannotPlayInOneLine) {
 }
 
 TEST_F(TrackFiles, AChainedOggPlaysAllItsStreams) {
-  const fs::path stereo = make(synth::kicks(120, 0, 20), "a.ogg", "-c:a libvorbis -serial_offset 1");
-  const fs::path mono = make(synth::kicks(140, 0, 15), "b.ogg", "-ar 22050 -c:a libvorbis -serial_offset 9", 1);
-  const fs::path chain = dir / "chain.ogg";
-  {
-    std::ofstream out(chain, std::ios::binary);
-    for (const fs::path& part : {stereo, mono}) out << std::ifstream(part, std::ios::binary).rdbuf();
-  }
+  const fs::path stereoThenMono =
+      chain({make(synth::kicks(120, 0, 20), "a.ogg", "-c:a libvorbis -serial_offset 1"),
+             make(synth::kicks(140, 0, 15), "b.ogg", "-ar 22050 -c:a libvorbis -serial_offset 9", 1)},
+            "chain.ogg");
   MediaTrack track;
-  const MediaResult result = decodeMediaFile(chain, track);
+  const MediaResult result = decodeMediaFile(stereoThenMono, track);
   ASSERT_TRUE(result.ok()) << result.message;
   EXPECT_NEAR(track.seconds(), 35.0, 0.1);
   EXPECT_EQ(track.resamplerSetups, 2);
@@ -259,7 +251,7 @@ TEST_F(TrackFiles, ALongTrackIsCutAtTheLimitAndASlowOneStopsAtTheDeadline) {
 
 TEST_F(TrackFiles, ATenMinuteTrackCostsItsFloatsAndLittleMore) {
   if (underAddressSanitizer()) GTEST_SKIP() << "the sanitizer's own bookkeeping swamps the figure";
-  const fs::path path = generate("ten.flac", "-f lavfi -i sine=f=220:d=600:r=48000 -ac 2 -c:a flac");
+  const fs::path path = ffmpeg("-f lavfi -i sine=f=220:d=600:r=48000 -ac 2 -c:a flac", "ten.flac");
   std::ofstream("/proc/self/clear_refs") << "5";  // peak resident size starts afresh
   const long before = statusField("VmRSS:");
   MediaTrack track;
