@@ -393,7 +393,12 @@ MediaResult MediaDecoding::run() {
                     "the chained Ogg stream that follows " + where + " cannot be read (" + why + ")");
     return refuse(MediaRefusal::damaged, "cannot be read past " + where + " (" + why + ")");
   }
-  if (track.frames == 0 && status < 0) return refuse(MediaRefusal::nothingDecodable, "its audio cannot be decoded");
+  if (status < 0) {
+    // The decoder or the resampler failed for good (parameters no resampler takes):
+    // as above, never part of the music as if it were all of it.
+    if (track.frames == 0) return refuse(MediaRefusal::nothingDecodable, "its audio cannot be decoded");
+    return refuse(MediaRefusal::damaged, "cannot be decoded past " + seconds(track.seconds()));
+  }
   if (track.frames == 0) return refuse(MediaRefusal::nothingDecodable, "holds no audio that can be decoded");
   if (track.frames < limits.minFrames)
     return refuse(MediaRefusal::tooShort, "is " + seconds(track.seconds()) + " long; the show needs at least " +
