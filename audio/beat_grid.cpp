@@ -1,5 +1,5 @@
-// Tempo and beats of a hand-picked track: aubio's tracker, a least-squares grid, the
-// bar phase from the low end.
+// Tempo and beats of a hand-picked track: aubio's tracker for the tempo, aubio's onsets
+// for a least-squares grid, the bar phase from the low end.
 #include "audio/beat_grid.h"
 
 #include <aubio/aubio.h>
@@ -101,7 +101,7 @@ double median(std::vector<double> values) {
 struct GridFit {
   double offset = 0.0;  // samples
   double period = 0.0;  // samples
-  int onGrid = 0;       // onsets within an eighth of a beat of it
+  int onGrid = 0;       // onsets within a 32nd of a beat of its beats and half beats
   double errorMs = 0.0;
 };
 
