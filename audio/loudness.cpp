@@ -1,0 +1,47 @@
+// EBU R128 loudness and sample peak with libebur128.
+#include "audio/loudness.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+float Loudness::gain() const {
+  return static_cast<float>(std::pow(10.0, gainDb / 20.0));
+}
+
+Loudness measureLoudness(const float* stereo, std::int64_t frames, double targetLufs) {
+  Loudness result;
+  result.lufs = result.peakDb = -std::numeric_limits<double>::infinity();
+  ebur128_state* state = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
+  if (!state) return result;
+  constexpr std::int64_t chunk = 1 << 16;
+  bool fed = true;
+  for (std::int64_t at = 0; at < frames && fed; at += chunk)
+    fed = ebur128_add_frames_float(state, stereo + 2 * at, static_cast<std::size_t>(std::min(chunk, frames - at))) ==
+          EBUR128_SUCCESS;
+  double lufs = 0.0, left = 0.0, right = 0.0;
+  if (fed && ebur128_loudness_global(state, &lufs) == EBUR128_SUCCESS &&
+      ebur128_sample_peak(state, 0, &left) == EBUR128_SUCCESS &&
+      ebur128_sample_peak(state, 1, &right) == EBUR128_SUCCESS) {
+    result.lufs = lufs;
+    const double peak = std::max(left, right);
+    if (peak > 0) result.peakDb = 20.0 * std::log10(peak);
+  }
+  ebur128_destroy(&state);
+
+  // Silence (or a track below the gate throughout) keeps its level.
+  if (std::isfinite(result.lufs) && std::isfinite(result.peakDb)) {
+    result.gainDb = targetLufs - result.lufs;
+    if (result.peakDb + result.gainDb > peakCeilingDb) {
+      result.gainDb = peakCeilingDb - result.peakDb;
+      result.peakLimited = true;
+    }
+  }
+  return result;
+}
+
+void applyGain(float* stereo, std::int64_t frames, float gain) {
+  for (std::int64_t i = 0; i < 2 * frames; ++i) stereo[i] *= gain;
+}
