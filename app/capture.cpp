@@ -86,15 +86,20 @@ struct CaptureRenderer {
   std::unique_ptr<ShowFrame> frame;  // destroyed before the context goes
   int fps = 60;
 
-  // The context alone, so that the size is checked before the show is decoded.
-  bool openContext(const Options& options, int& code, std::string& error) {
-    return openHeadlessAt(context, options.width, options.height, "capture", code, error);
+  // A context of one pixel, so that the size is checked before anything is made.
+  bool probe(const Options& options, int& code, std::string& error) {
+    return probeRenderer(context, options.width, options.height, "capture", code, error);
   }
 
-  // The track and the show. False with the exit code and one line in `error`.
+  // The track, the context at the real size and the show. False with the exit code
+  // and one line in `error`.
   bool load(const Options& options, int& code, std::string& error) {
     if (!loadTrack(options.trackPath, track, error)) {
       code = exitUsage;
+      return false;
+    }
+    if (!context.open(options.width, options.height, error)) {
+      code = exitEnvironment;
       return false;
     }
     // The same options give the same frames: the buffer, the random layouts and the
@@ -185,7 +190,7 @@ void printProgress(const std::string& target, std::uint64_t done, std::uint64_t 
 bool hashCaptureFrames(const Options& options, std::uint64_t& hash, std::string& error) {
   CaptureRenderer renderer;
   int code = 0;
-  if (!renderer.openContext(options, code, error) || !renderer.load(options, code, error)) return false;
+  if (!renderer.probe(options, code, error) || !renderer.load(options, code, error)) return false;
   const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
   hash = fnvOffset;
@@ -219,7 +224,7 @@ int runCapture(const Options& options) {
   if (!file.reserve(target, "capture to", "capture", error)) return fail(exitUsage, error);
   CaptureRenderer renderer;
   int code = 0;
-  if (!renderer.openContext(options, code, error)) return fail(code, error);
+  if (!renderer.probe(options, code, error)) return fail(code, error);
   const std::uint64_t needed =
       memoryNeeded(options.width, options.height, queueDepth, encoderBytesPerPixel(codecs.video, options));
   if (!checkMemory(needed, "capture at " + sizeText(options), error)) return fail(exitUsage, error);

@@ -23,7 +23,10 @@ extern "C" {
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdarg>
 #include <iterator>
+#include <mutex>
+#include <utility>
 
 #include "audio/playback.h"
 
@@ -76,6 +79,26 @@ const TunedEncoder* tuningOf(const AVCodec* codec) {
 const EncoderPreset& presetOf(const Options& options) {
   const EncoderPreset* preset = encoderPreset(options.preset.empty() ? defaultPreset : options.preset);
   return preset != nullptr ? *preset : encoderPresets[0];
+}
+
+// FFmpeg's and the encoders' own error lines are kept, not printed: the last one
+// explains a refusal better than an error code does ("Picture size ... is invalid").
+std::mutex libraryLineMutex;
+std::string libraryLine;
+
+void keepErrorLine(void*, int level, const char* format, va_list arguments) {
+  if (level > AV_LOG_ERROR) return;
+  char line[256];
+  std::vsnprintf(line, sizeof line, format, arguments);
+  std::string text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::lock_guard lock(libraryLineMutex);
+  libraryLine = text;
+}
+
+std::string takeLibraryLine() {
+  std::lock_guard lock(libraryLineMutex);
+  return std::exchange(libraryLine, std::string());
 }
 
 std::string ffmpegMessage(int code) {
@@ -200,7 +223,9 @@ const EncoderPreset* encoderPreset(const std::string& name) {
 }
 
 bool findEncoders(const CaptureFormat& format, CaptureCodecs& codecs, std::string& error) {
-  av_log_set_level(AV_LOG_QUIET);  // failures are reported here, in one line each
+  // Failures are reported here, in one line each, with the library's reason.
+  av_log_set_level(AV_LOG_ERROR);
+  av_log_set_callback(keepErrorLine);
   codecs.video = avcodec_find_encoder_by_name(format.videoEncoder);
   if (codecs.video == nullptr) codecs.video = avcodec_find_encoder(static_cast<AVCodecID>(format.videoCodec));
   codecs.audio = avcodec_find_encoder_by_name(format.audioEncoder);
@@ -298,10 +323,11 @@ bool CaptureEncoder::openVideo(const AVCodec* codec, const Options& options) {
   const int result = avcodec_open2(video, codec, &settings);
   av_dict_free(&settings);
   videoRefused = result < 0;
-  if (result < 0)
-    return failed(std::string(codec->name) + " cannot encode " + std::to_string(width) + "x" + std::to_string(height) +
-                      " at " + videoQualityText(codec, options),
-                  result);
+  if (result < 0) {
+    const std::string reason = takeLibraryLine();
+    return failed("the video encoder refuses " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                  videoQualityText(codec, options) + ": " + (reason.empty() ? ffmpegMessage(result) : reason));
+  }
 
   videoStream = avformat_new_stream(output, nullptr);
   if (videoStream == nullptr) return failed("cannot add the video stream");
@@ -423,7 +449,8 @@ bool CaptureEncoder::send(AVCodecContext* codec, AVStream* stream, const AVFrame
     av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
     packet->stream_index = stream->index;
     result = av_interleaved_write_frame(output, packet);
-    if (result < 0) return writeFailed("cannot write the video file", result);
+    // Some muxers learn of a failed write only at the end: stop at the first.
+    if (result < 0 || writeErrno != 0) return writeFailed("cannot write the video file", result);
   }
 }
 

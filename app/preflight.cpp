@@ -22,17 +22,17 @@ std::string gibibytes(std::uint64_t bytes) {
 }
 }  // namespace
 
-bool openHeadlessAt(HeadlessContext& context, int width, int height, const std::string& action, int& code,
-                    std::string& error) {
-  if (context.open(width, height, error)) return true;
-  const int largest = context.largestSide;
-  if (largest > 0 && (width > largest || height > largest)) {
-    code = 2;
-    error = "cannot " + action + " at " + std::to_string(width) + "x" + std::to_string(height) +
-            ": the renderer draws at most " + std::to_string(largest) + " pixels on a side";
-  } else {
+bool probeRenderer(HeadlessContext& context, int width, int height, const std::string& action, int& code,
+                   std::string& error) {
+  if (!context.open(1, 1, error)) {
     code = 1;
+    return false;
   }
+  const int largest = context.largestSide;
+  if (width <= largest && height <= largest) return true;
+  code = 2;
+  error = "cannot " + action + " at " + std::to_string(width) + "x" + std::to_string(height) +
+          ": the renderer draws at most " + std::to_string(largest) + " pixels on a side";
   return false;
 }
 

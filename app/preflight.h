@@ -7,11 +7,12 @@
 
 struct HeadlessContext;
 
-// Opens `context` at W x H. False with an exit code and one line: 2 (a usage error)
-// when the size is beyond the renderer's largest renderbuffer, 1 when there is no
-// headless OpenGL at all. `action` as in "cannot <action> <target>: ...".
-bool openHeadlessAt(HeadlessContext& context, int width, int height, const std::string& action, int& code,
-                    std::string& error);
+// Opens `context` at one pixel, to learn the renderer's largest picture before any
+// buffer of the real size is made. False with an exit code and one line: 2 (a usage
+// error) when W x H is beyond it, 1 when there is no headless OpenGL at all.
+// `action` as in "cannot <action> at WxH: ...".
+bool probeRenderer(HeadlessContext& context, int width, int height, const std::string& action, int& code,
+                   std::string& error);
 
 // The bytes a headless run at W x H holds at its peak: the show's own, the renderer's
 // colour and depth buffers, `framesHeld` RGBA frames read back, and the encoder's
