@@ -57,7 +57,7 @@ bool findEncoders(const CaptureFormat& format, CaptureCodecs& codecs, std::strin
 bool checkVideoQuality(const AVCodec* codec, const Options& options, std::string& error);
 
 // What the video encoder holds per pixel of the picture at these settings: its
-// reference and look-ahead frames, measured at the presets' extremes.
+// reference and look-ahead frames, as measured on this show's captures.
 double encoderBytesPerPixel(const AVCodec* codec, const Options& options);
 
 // The encoder and the quality it runs at, for the summary line:

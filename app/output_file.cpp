@@ -21,7 +21,7 @@ constexpr int creationTries = 100;
 
 //----------------------------------------------------------------------------------
 // Stop signals. The handler may run on any thread at any moment, so it touches only
-// what is filled in before `armed` is set: it unlinks the temporary file, writes one
+// what is filled in before `phase` leaves idle: it unlinks the temporary file, writes one
 // line and leaves with _exit.
 //----------------------------------------------------------------------------------
 struct StopSignal {
