@@ -86,18 +86,18 @@ struct CaptureRenderer {
   std::unique_ptr<ShowFrame> frame;  // destroyed before the context goes
   int fps = 60;
 
-  // A context of one pixel, so that the size is checked before anything is made.
+  // The track's headers, and a context of one pixel, so that the size is checked
+  // before anything of that size is made. False with the exit code and one line.
   bool probe(const Options& options, int& code, std::string& error) {
-    return probeRenderer(context, options.width, options.height, "capture", code, error);
-  }
-
-  // The track, the context at the real size and the show. False with the exit code
-  // and one line in `error`.
-  bool load(const Options& options, int& code, std::string& error) {
     if (!loadTrack(options.trackPath, track, error)) {
       code = exitUsage;
       return false;
     }
+    return probeRenderer(context, options.width, options.height, "capture", code, error);
+  }
+
+  // The context at the real size and the show, once probe() has passed.
+  bool load(const Options& options, int& code, std::string& error) {
     if (!context.open(options.width, options.height, error)) {
       code = exitEnvironment;
       return false;

@@ -87,6 +87,8 @@ int runScreenshot(const Options& options) {
   std::string error;
   OutputFile file;
   if (!file.reserve(target, "write", "screenshot", error)) return fail(exitUsage, error);
+  TrackBytes track;
+  if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
   HeadlessContext context;
   int code = 0;
   if (!probeRenderer(context, options.width, options.height, "take a screenshot", code, error))
@@ -94,8 +96,6 @@ int runScreenshot(const Options& options) {
   const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
   if (!checkMemory(memoryNeeded(options.width, options.height, 1, 0), "take a screenshot at " + size, error))
     return fail(exitUsage, error);
-  TrackBytes track;
-  if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
   if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
   initialiseShow(track.data, track.size, options.width, options.height, nullptr);
 
