@@ -35,19 +35,23 @@ for name in 'clip-1:00-1:30.mp4' 'pipe:1.mkv' 'file:x.mkv'; do
   clean
 done
 
-# Two captures of the same name, started together: the short one's file stands at
-# its end, the long one's at its own; neither mixes with the other.
-"$binary" --capture=same.mkv --size=160x90 --from=20 --to=23 >long.out 2>&1 &
+# Two captures of the same name at once: a short one runs whole while a long one is
+# under way. At its end the short one's file stands, whole; at the long one's end, the
+# long one's. Neither mixes with the other, and nothing else is left.
+"$binary" --capture=same.mkv --size=160x90 --from=20 --to=30 >long.out 2>&1 &
 long=$!
+for _ in $(seq 600); do [ -n "$(find . -name 'same.mkv.part-*' -size +0)" ] && break; sleep 0.05; done
 "$binary" --capture=same.mkv --size=160x90 --from=10 --to=10.5 >short.out 2>&1
 [ $? -eq 0 ] || fail "the shorter of two concurrent captures failed: $(cat short.out)"
+found=$(frames_and_seconds same.mkv)
 if kill -0 $long 2>/dev/null; then
-  [ "$(frames_and_seconds same.mkv)" = "30 0.500000" ] || fail "the short capture's file is not its own"
+  [ "$found" = "30 0.500000" ] || fail "the short capture's file is not its own: $found"
 else
-  echo "the long capture finished first; its file is checked alone"
+  echo "the long capture ended before the short one; its file is checked alone"
 fi
 wait $long || fail "the longer of two concurrent captures failed: $(cat long.out)"
-[ "$(frames_and_seconds same.mkv)" = "180 3.000000" ] || fail "the last capture to finish does not stand whole"
+found=$(frames_and_seconds same.mkv)
+[ "$found" = "600 10.000000" ] || fail "the last capture to finish does not stand whole: $found"
 [ "$(ls same.mkv*)" = same.mkv ] || fail "the concurrent captures left files: $(ls)"
 clean
 
