@@ -12,7 +12,7 @@
 // whose position lies in the span, and the sound runs from the first frame's position
 // to the position of the frame after the last, so that both last equally long.
 struct CaptureSpan {
-  std::uint64_t firstFrame = 0;   // frame index on the virtual clock
+  std::uint64_t firstFrame = 0;  // frame index on the virtual clock
   std::uint64_t frameCount = 0;
   std::uint32_t soundStart = 0;   // play position of the first frame: the sound's first sample
   std::uint32_t soundFrames = 0;  // sample frames of the sound
@@ -20,32 +20,18 @@ struct CaptureSpan {
 
 CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps);
 
-// The codecs that a file name's extension (.mp4, .mkv, .webm, in any case) implies.
-struct CaptureFormat {
-  const char* extension;
-  const char* muxer;          // libavformat's name of the container
-  const char* videoEncoder;   // preferred encoder
-  int videoCodec;             // AVCodecID of any other encoder of the same kind
-  const char* audioEncoder;
-  int sampleFormat;           // AVSampleFormat handed to the audio encoder
-  int audioRate;              // its sample rate; the show's 44,100 Hz is resampled to it
-  std::int64_t audioBitRate;  // 0 for a lossless codec
-};
-
-// Null for an extension that names none of the three.
-const CaptureFormat* captureFormatFor(const std::string& path);
-
 // Renders the capture's frames exactly as --capture hands them to the encoder, and
 // hashes their pixels (64-bit FNV-1a over the RGBA bytes of every frame in order).
 // Uses options.width, height, fps, fromPosition, toPosition and trackPath. False
 // with one line in `error` when the track or the headless context fails.
 bool hashCaptureFrames(const Options& options, std::uint64_t& hash, std::string& error);
 
-// --capture: checks the target, the size, the encoders and the track before any work,
-// then renders and encodes into a temporary file beside the target and renames it at
-// the end. Returns the exit code: 0; 2 for an unknown extension, an odd size, a
-// directory that cannot be written or a track that cannot be used; 1 when the machine
-// cannot do it (no encoder, no GL, a write that fails); 128 + the signal's number
-// (130 for Ctrl-C, 143 for SIGTERM) when interrupted. Nothing is left behind but a
-// finished file.
+// --capture: checks the name, the size, the encoders and their settings, the folder,
+// the renderer's limits and the memory before the show is decoded, then renders and
+// encodes into a temporary file of its own beside the target (app/output_file.h) and
+// renames it at the end. Returns the exit code: 0; 2 for an unknown extension, an odd
+// size or one beyond the renderer, the encoder or the memory, a --crf beyond the
+// codec's scale, a folder that cannot be written or a track that cannot be used; 1
+// when the machine cannot do it (no encoder, no GL, a write that fails). A stop signal
+// ends the program from its handler with 128 + the signal's number.
 int runCapture(const Options& options);

@@ -3,22 +3,33 @@
 
 #include <getopt.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
+#include "app/encoder.h"
 #include "audio/playback.h"
 
 namespace {
 constexpr int maxSide = 16384;
 constexpr double showSeconds = 179.0;
 
-bool parseNumber(const std::string& text, double& value) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text.c_str(), &end);
-  return errno == 0 && end && *end == '\0' && std::isfinite(value);
+bool allDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// DIGITS or DIGITS.DIGITS, read as a decimal number (a huge one as infinity).
+bool readDecimal(std::string_view text, double& value) {
+  const std::size_t point = text.find('.');
+  const bool wellFormed = point == std::string_view::npos
+                              ? allDigits(text)
+                              : allDigits(text.substr(0, point)) && allDigits(text.substr(point + 1));
+  if (!wellFormed) return false;
+  const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (problem == std::errc::result_out_of_range) value = HUGE_VAL;
+  return end == text.data() + text.size() || problem == std::errc::result_out_of_range;
 }
 
 enum OptionId {
@@ -35,11 +46,14 @@ enum OptionId {
   optJson,
   optMute,
   optTrack,
+  optCrf,
+  optPreset,
   optHelp,
   optVersion
 };
 
 constexpr int maxFps = 240;
+constexpr int maxCrf = 63;  // VP9's scale; x264's ends at 51, checked with the codec
 constexpr int maxBenchmarkFrames = 100000;
 
 bool setMode(Options& options, RunMode mode, std::string& error) {
@@ -88,54 +102,58 @@ bool parseSize(const std::string& text, int& width, int& height, std::string& er
   return true;
 }
 
-bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error) {
-  const std::string bad = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
-  if (text.empty()) {
-    error = bad;
-    return false;
+bool readShowTime(const std::string& text, ShowTime& time) {
+  const std::string_view whole = text;
+  if (!whole.empty() && whole.back() == 'b') {
+    time.beats = true;
+    return readDecimal(whole.substr(0, whole.size() - 1), time.value);
   }
-  if (text.back() == 'b') {
-    double beats;
-    if (!parseNumber(text.substr(0, text.size() - 1), beats)) {
-      error = bad;
-      return false;
-    }
-    if (beats < 0 || beats * 60.0 / 165.0 > showSeconds) {
+  time.beats = false;
+  const std::size_t colon = whole.find(':');
+  if (colon == std::string_view::npos) return readDecimal(whole, time.value);
+  // Minutes, then seconds below 60 written with two digits: "1:05", "12:59.5".
+  const std::string_view minutes = whole.substr(0, colon), seconds = whole.substr(colon + 1);
+  double m = 0, s = 0;
+  if (!allDigits(minutes) || seconds.size() < 2 || (seconds.size() > 2 && seconds[2] != '.') ||
+      !readDecimal(minutes, m) || !readDecimal(seconds, s) || s >= 60.0)
+    return false;
+  time.value = m * 60.0 + s;
+  return true;
+}
+
+bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32_t& position, std::string& error) {
+  if (time.beats) {
+    if (time.value * 60.0 / 165.0 > showSeconds) {
       error = "time '" + text + "' is outside the show (0 to 179 s, beats 0 to 492.25)";
       return false;
     }
     // The first position whose beat product reaches this beat, so that "288b" is
     // the first frame of beat 288, not the end of beat 287.
     const double perSample = static_cast<double>(beatsPerSample);
-    double estimate = std::ceil(beats / perSample);
+    double estimate = std::ceil(time.value / perSample);
     if (estimate > playbackFrameCount) estimate = playbackFrameCount;
     std::uint32_t p = static_cast<std::uint32_t>(estimate);
-    while (p < playbackFrameCount && static_cast<double>(p) * perSample < beats) ++p;
-    while (p > 0 && static_cast<double>(p - 1) * perSample >= beats) --p;
+    while (p < playbackFrameCount && static_cast<double>(p) * perSample < time.value) ++p;
+    while (p > 0 && static_cast<double>(p - 1) * perSample >= time.value) --p;
     position = p;
     return true;
   }
-  double seconds = 0;
-  const std::size_t colon = text.find(':');
-  if (colon != std::string::npos) {
-    double minutes, rest;
-    if (!parseNumber(text.substr(0, colon), minutes) || !parseNumber(text.substr(colon + 1), rest) ||
-        minutes != std::floor(minutes) || rest >= 60.0 || minutes < 0 || rest < 0) {
-      error = bad;
-      return false;
-    }
-    seconds = minutes * 60.0 + rest;
-  } else if (!parseNumber(text, seconds)) {
-    error = bad;
-    return false;
-  }
-  if (seconds < 0 || seconds > showSeconds) {
+  if (time.value > showSeconds) {
     error = "time '" + text + "' is outside the show (0 to 179 s)";
     return false;
   }
-  position = static_cast<std::uint32_t>(std::ceil(seconds * sampleRate - 1e-6));
+  position = static_cast<std::uint32_t>(std::ceil(time.value * sampleRate - 1e-6));
   if (position > playbackFrameCount) position = playbackFrameCount;
   return true;
+}
+
+bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error) {
+  ShowTime time;
+  if (!readShowTime(text, time)) {
+    error = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
+    return false;
+  }
+  return showTimePosition(time, text, position, error);
 }
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -153,11 +171,14 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"json", no_argument, nullptr, optJson},
       {"mute", no_argument, nullptr, optMute},
       {"track", required_argument, nullptr, optTrack},
+      {"crf", required_argument, nullptr, optCrf},
+      {"preset", required_argument, nullptr, optPreset},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
   };
   bool sizeGiven = false, fpsGiven = false, fromGiven = false, toGiven = false, framesGiven = false;
+  bool qualityGiven = false;
   optind = 0;  // a fresh scan each call
   opterr = 0;
   for (;;) {
@@ -232,6 +253,22 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         options.trackPath = value;
         break;
+      case optCrf:
+        if (!parseCount(value, 0, maxCrf, options.crf)) {
+          error = "--crf '" + value + "' is not a whole number from 0 to 63 (x264: 0 to 51)";
+          return false;
+        }
+        qualityGiven = true;
+        break;
+      case optPreset:
+        if (encoderPreset(value) == nullptr) {
+          error = "--preset '" + value +
+                  "' is none of ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow, placebo";
+          return false;
+        }
+        options.preset = value;
+        qualityGiven = true;
+        break;
       case optHelp:
       case 'h':
         options.mode = RunMode::help;
@@ -261,7 +298,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if (options.atGiven && mode != RunMode::screenshot) return refuse("--at belongs to --screenshot");
   if (sizeGiven && mode != RunMode::screenshot && mode != RunMode::capture && mode != RunMode::benchmark)
     return refuse("--size belongs to --screenshot, --capture and --benchmark");
-  if ((fpsGiven || toGiven) && mode != RunMode::capture) return refuse("--fps and --to belong to --capture");
+  if ((fpsGiven || toGiven || qualityGiven) && mode != RunMode::capture)
+    return refuse("--fps, --to, --crf and --preset belong to --capture");
   if (fromGiven && mode != RunMode::capture && mode != RunMode::live)
     return refuse("--from belongs to the live show and --capture");
   if ((framesGiven || options.json) && mode != RunMode::benchmark)
@@ -286,17 +324,24 @@ const char* helpText() {
          "  --window[=WxH]        play in an ordinary window (default 1280x720)\n"
          "                          e.g. pulse165 --window=1600x800\n"
          "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
-         "  --at=TIME             the moment for --screenshot: seconds (83.5), minutes and\n"
-         "                        seconds (1:23.5) or a beat (288b, 288.5b)\n"
+         "  --at=TIME             the moment for --screenshot: decimal seconds (83.5),\n"
+         "                        minutes and seconds (1:23.5) or a beat (288b, 288.5b)\n"
          "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
          "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
          "                        (default 1920x1080); a capture needs an even width and height\n"
          "  --capture=FILE        render the show headless to a video, as fast as the\n"
          "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
-         "                        or .webm (VP9 + Opus); written to FILE.part beside FILE\n"
-         "                        and renamed when complete; Ctrl-C stops it, leaving no file\n"
+         "                        or .webm (VP9 + Opus)\n"
          "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
          "  --fps=N               frames per second of the capture (default 60)\n"
+         "  --crf=N               the capture's constant quality, lower is better and larger:\n"
+         "                        H.264 0 to 51 (default 18), VP9 0 to 63 (default 30)\n"
+         "  --preset=NAME         how hard the encoder works, x264's names from fastest to\n"
+         "                        smallest file: ultrafast (default), superfast, veryfast,\n"
+         "                        faster, fast, medium, slow, slower, veryslow, placebo; for\n"
+         "                        VP9 the first four are real-time mode at speed 8 to 5, the\n"
+         "                        next five good-quality mode at speed 4 to 0, placebo best\n"
+         "                          e.g. pulse165 --capture=show.mp4 --preset=medium --crf=23\n"
          "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
          "                          e.g. pulse165 --from=288b\n"
          "  --to=TIME             where the capture ends (default the end, 179 s)\n"
@@ -312,9 +357,16 @@ const char* helpText() {
          "  -h, --help            show this help and exit\n"
          "  -V, --version         show the version, library versions and GL renderer\n"
          "\n"
+         "Files: a screenshot or capture is written to FILE.part-XXXXXX beside FILE (six\n"
+         "random letters; FILE shortened if the name would be too long) and renamed to FILE\n"
+         "when complete, so a failed or stopped run leaves nothing, and of two runs writing\n"
+         "the same FILE the last to finish wins whole. Only SIGKILL or a crash leaves such a\n"
+         "file behind; it is safe to delete and never blocks a later run.\n"
+         "\n"
          "Exit status: 0 after the show, 1 when the machine cannot run it (no display,\n"
-         "no audio device, no OpenGL, no encoder), 2 for a malformed command line (an unknown\n"
-         "option, a bad value, an unknown capture extension, an odd capture size, an\n"
-         "unwritable folder, an unusable --track), 130 when a capture is stopped with Ctrl-C\n"
-         "(143 for SIGTERM).\n";
+         "no audio device, no OpenGL, no encoder, a write that fails), 2 for a malformed\n"
+         "command line (an unknown option, a bad value, an unknown file type, an odd capture\n"
+         "size, a size beyond the renderer, the encoder or the free memory, an unwritable\n"
+         "folder, an unusable --track), 128 + N when a screenshot or capture is stopped by\n"
+         "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP).\n";
 }

@@ -22,6 +22,8 @@ struct Options {
   int fps = 60;
   std::uint32_t fromPosition = 0;  // also where the live show starts
   std::uint32_t toPosition = 7893900;
+  int crf = -1;        // the video encoder's constant quality; -1 for its default
+  std::string preset;  // x264's preset name; empty for the default, "ultrafast"
   // Benchmark.
   int benchmarkFrames = 180;
   bool json = false;
@@ -38,8 +40,20 @@ constexpr int exitUsage = 2;
 // or out-of-range values.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);
 
-// "83.5" (seconds), "1:23.5" (minutes and seconds) or "288b" / "288.5b" (beats) to the
-// first play position at or after that moment; false outside 0 .. 179 s.
+// A TIME as written: decimal seconds ("83.5"), minutes and two-digit seconds
+// ("1:23.5") or a beat ("288b", "288.5b"); digits and at most one point in each
+// number, nothing else (no sign, exponent, spaces, "inf" or hexadecimal).
+struct ShowTime {
+  bool beats = false;
+  double value = 0;  // seconds, or beats
+};
+bool readShowTime(const std::string& text, ShowTime& time);
+
+// A ShowTime to the first play position at or after that moment; false outside
+// 0 .. 179 s, with `text` quoted in `error`.
+bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32_t& position, std::string& error);
+
+// Both in one: text to play position, with one line in `error`.
 bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error);
 
 // A whole number within [low, high].

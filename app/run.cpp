@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <SDL.h>
 #include <malloc.h>
+#include <strings.h>
 #include <unistd.h>
 #include <vorbis/codec.h>
 extern "C" {
@@ -18,7 +19,8 @@ extern "C" {
 #include <vector>
 
 #include "app/display.h"
-#include "app/output.h"
+#include "app/output_file.h"
+#include "app/preflight.h"
 #include "app/track.h"
 #include "audio/playback.h"
 #include "platform/headless.h"
@@ -66,12 +68,22 @@ int runLiveShow(const Options& options) {
 }
 
 int runScreenshot(const Options& options) {
+  const std::string& target = options.screenshotPath;
+  const std::size_t dot = target.rfind('.');
+  if (dot == std::string::npos || strcasecmp(target.c_str() + dot, ".png") != 0)
+    return fail(exitUsage, "cannot write " + target + ": a screenshot is a PNG, so its name must end in .png");
   std::string error;
+  OutputFile file;
+  if (!file.reserve(target, "write", "screenshot", error)) return fail(exitUsage, error);
   TrackBytes track;
   if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
-  const std::string probe = options.screenshotPath + ".probe-" + std::to_string(getpid());
-  if (!checkOutputPath(options.screenshotPath, probe, "write", error)) return fail(exitUsage, error);
   HeadlessContext context;
+  int code = 0;
+  if (!probeRenderer(context, options.width, options.height, "take a screenshot", code, error))
+    return fail(code, error);
+  const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
+  if (!checkMemory(memoryNeeded(options.width, options.height, 1, 0), "take a screenshot at " + size, error))
+    return fail(exitUsage, error);
   if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
   initialiseShow(track.data, track.size, options.width, options.height, nullptr);
 
@@ -83,8 +95,8 @@ int runScreenshot(const Options& options) {
   }
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
   context.readPixels(pixels.data());
-  if (!writePng(options.screenshotPath, pixels.data(), options.width, options.height, error))
-    return fail(exitEnvironment, error);
+  if (!writePng(file.descriptor, pixels.data(), options.width, options.height, error) || !file.commit(error))
+    return fail(exitEnvironment, "cannot write " + target + ": " + error);
   return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_file.h"
 #include "audio/playback.h"
 #include "bench/effect_rig.h"
 #include "platform/headless.h"
@@ -68,8 +69,10 @@ int main(int argc, char** argv) {
 
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
   context.readPixels(pixels.data());
-  if (!writePng(path, pixels.data(), width, height, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  OutputFile file;
+  if (!file.reserve(path, "write", "effect_shot", error) ||
+      !writePng(file.descriptor, pixels.data(), width, height, error) || !file.commit(error)) {
+    std::fprintf(stderr, "pulse165: effect_shot: cannot write %s: %s\n", path.c_str(), error.c_str());
     return 1;
   }
   return 0;

@@ -139,6 +139,7 @@ EGLDisplay openDisplay(std::string& why) {
 //----------------------------------------------------------------------------------
 bool HeadlessContext::open(int requestedWidth, int requestedHeight, std::string& error) {
   close();
+  largestSide = 0;
   width = requestedWidth;
   height = requestedHeight;
 
@@ -194,6 +195,7 @@ bool HeadlessContext::open(int requestedWidth, int requestedHeight, std::string&
 
   GLint maxSize = 0;
   glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
+  largestSide = maxSize;
   if (width <= 0 || height <= 0 || width > maxSize || height > maxSize) {
     error = failure("unsupported frame size",
                     std::to_string(width) + "x" + std::to_string(height) + ", at most " + std::to_string(maxSize));

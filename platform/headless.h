@@ -9,6 +9,7 @@
 struct HeadlessContext {
   int width = 0;
   int height = 0;
+  int largestSide = 0;  // GL_MAX_RENDERBUFFER_SIZE, known once a context was made
 
   // Creates the context and its framebuffer and makes them current on this thread.
   // On failure returns false and puts one human-readable line in `error`.

@@ -1,57 +1,68 @@
-// PNG output of rendered frames with libpng: 8-bit RGB, written to a temporary file
-// beside the target and renamed over it, so a failed write never leaves half a file.
+// PNG output of rendered frames with libpng: 8-bit RGB, written through a write
+// function of our own so that a failed write reports the system's reason.
 #include "platform/image.h"
 
 #include <png.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
 
-std::string failure(const std::string& path, const std::string& why) {
-  return "pulse165: cannot write " + path + ": " + why;
-}
-
-// libpng reports errors by long-jumping out of the write; the message is kept here.
-struct PngErrorState {
+// libpng reports errors by long-jumping out of the write; what went wrong is kept here.
+struct PngTarget {
+  int descriptor = -1;
+  int writeErrno = 0;  // the failed write's errno, 0 while the writes succeed
   char message[256] = "";
 };
 
 void pngError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
-  std::snprintf(state->message, sizeof state->message, "%s", message);
+  auto* target = static_cast<PngTarget*>(png_get_error_ptr(png));
+  std::snprintf(target->message, sizeof target->message, "%s", message);
   png_longjmp(png, 1);
 }
 
 void pngWarning(png_structp, png_const_charp) {}
 
-// Encodes the rows into `file`. Kept free of C++ objects with destructors, since a
-// libpng error leaves it by longjmp.
-bool encode(std::FILE* file, png_bytep* rows, int width, int height, PngErrorState* state) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, state, pngError, pngWarning);
+void pngWrite(png_structp png, png_bytep data, png_size_t length) {
+  auto* target = static_cast<PngTarget*>(png_get_io_ptr(png));
+  while (length > 0) {
+    const ssize_t done = write(target->descriptor, data, length);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      target->writeErrno = done < 0 ? errno : EIO;
+      png_error(png, "write failed");
+    }
+    data += done;
+    length -= static_cast<png_size_t>(done);
+  }
+}
+
+void pngFlush(png_structp) {}
+
+// Encodes the rows. Kept free of C++ objects with destructors, since a libpng error
+// leaves it by longjmp.
+bool encode(png_bytep* rows, int width, int height, PngTarget* target) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, target, pngError, pngWarning);
   if (png == nullptr) {
-    std::snprintf(state->message, sizeof state->message, "out of memory");
+    std::snprintf(target->message, sizeof target->message, "out of memory");
     return false;
   }
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_write_struct(&png, nullptr);
-    std::snprintf(state->message, sizeof state->message, "out of memory");
+    std::snprintf(target->message, sizeof target->message, "out of memory");
     return false;
   }
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
     return false;
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, target, pngWrite, pngFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -64,46 +75,17 @@ bool encode(std::FILE* file, png_bytep* rows, int width, int height, PngErrorSta
 
 }  // namespace
 
-bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height, std::string& error) {
+bool writePng(int descriptor, const std::uint8_t* rgba, int width, int height, std::string& why) {
   if (width <= 0 || height <= 0) {
-    error = failure(path, "empty image");
+    why = "empty image";
     return false;
   }
-  std::string temporary = path + ".tmp-XXXXXX";
-  const int descriptor = mkstemp(temporary.data());
-  if (descriptor < 0) {
-    error = failure(path, std::strerror(errno));
-    return false;
-  }
-  fchmod(descriptor, 0644);  // mkstemp makes the file private; a picture is for everyone to read
-
-  std::FILE* file = fdopen(descriptor, "wb");
-  if (file == nullptr) {
-    error = failure(path, std::strerror(errno));
-    close(descriptor);
-    unlink(temporary.c_str());
-    return false;
-  }
-
   std::vector<png_bytep> rows(static_cast<std::size_t>(height));
   for (int y = 0; y < height; ++y)
     rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(rgba + static_cast<std::size_t>(y) * width * 4);
-
-  PngErrorState state;
-  bool written = encode(file, rows.data(), width, height, &state);
-  if (!written) error = failure(path, state.message);
-  if (std::fflush(file) != 0 && written) {
-    error = failure(path, std::strerror(errno));
-    written = false;
-  }
-  if (std::fclose(file) != 0 && written) {
-    error = failure(path, std::strerror(errno));
-    written = false;
-  }
-  if (written && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = failure(path, std::strerror(errno));
-    written = false;
-  }
-  if (!written) unlink(temporary.c_str());
-  return written;
+  PngTarget target;
+  target.descriptor = descriptor;
+  if (encode(rows.data(), width, height, &target)) return true;
+  why = target.writeErrno != 0 ? std::strerror(target.writeErrno) : target.message;
+  return false;
 }

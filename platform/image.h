@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
-// Writes an RGBA image (top row first) to `path` as an 8-bit RGB PNG, through a
-// temporary file beside it that is renamed at the end. One line in `error` on failure.
-bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height, std::string& error);
+// Writes an RGBA image (top row first) as an 8-bit RGB PNG to the open file
+// `descriptor`, from its current offset. False with the reason in `why`: the
+// system's text for a failed write ("No space left on device"), libpng's otherwise.
+bool writePng(int descriptor, const std::uint8_t* rgba, int width, int height, std::string& why);

@@ -14,6 +14,7 @@ trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 fix=$work/fixtures   # inputs the rows read
 out=$work/out        # where the rows would write; must stay as it is
 mkdir -p "$fix" "$out/folder" "$out/folder.png" "$out/folder.mkv"
+mkfifo "$out/pipe.png" "$out/pipe.mkv"
 limit_ms=2000
 big=--size=3840x1920
 failures=0
@@ -61,7 +62,7 @@ expect() {
   [ "$(listing)" = "$before" ] || fail "$what: left files behind: $(listing | tr '\n' ' ')"
   # Whatever a row left, the next row starts from the same folder.
   if [ "$(listing)" != "$before" ]; then
-    find "$out" -mindepth 1 -maxdepth 1 ! -name 'folder*' -exec rm -rf {} +
+    find "$out" -mindepth 1 -maxdepth 1 ! -name 'folder*' ! -name 'pipe.*' -exec rm -rf {} +
   fi
 }
 # expect_words CODE DESCRIPTION WORD ARGS...: as expect, and the message names WORD.
@@ -92,7 +93,8 @@ for frames in 0 100001 -3 ten "" 9999999999; do
 done
 
 # Times: past the end, negative, malformed.
-for at in 180 179.001 3:00 2:59.5 -1 -0.5 493b 492.26b -1b 1e9 inf nan 1:60 1:-5 -1:00 1.5:00 1:2:3 b 1:b "" abc " 5" "5 " 10s; do
+for at in 180 179.001 3:00 2:59.5 -1 -0.5 493b 492.26b -1b 1e9 inf nan 1:60 1:-5 -1:00 1.5:00 1:2:3 b 1:b "" abc " 5" "5 " 10s \
+  0x10 1e2 0x1p3 +5 +5b 5. .5 1:5 1:005 1:05: 1,5 infb nanb 1e1b 0x10b "5 b" 1:05b; do
   expect 2 "screenshot time '$at'" --screenshot=shot.png "--at=$at"
 done
 for t in 180 -1 493b abc ""; do
@@ -103,6 +105,25 @@ expect 2 "a capture that ends before it starts" --capture=show.mkv --size=320x16
 expect 2 "a capture that ends where it starts" --capture=show.mkv --size=320x160 --from=20 --to=20
 expect 2 "a live start at the end of the show" --from=179
 expect 2 "a live start past the end" --from=200
+
+# Encoder settings: out of every scale, out of the codec's, unknown, or without a capture.
+for crf in -1 64 1.5 abc "" " 5" 0x10; do
+  expect 2 "crf '$crf'" "${cap[@]}" "--crf=$crf"
+done
+expect_words 2 "crf 52 for H.264" 51 "${cap[@]}" --crf=52
+for preset in fastest ULTRAFAST "" " medium" veryfast,fast; do
+  expect 2 "preset '$preset'" "${cap[@]}" "--preset=$preset"
+done
+expect 2 "--crf with a screenshot" "${shot[@]}" --crf=20
+expect 2 "--preset with a benchmark" --benchmark --preset=fast
+
+# Sizes beyond what the encoder or the memory serves, refused before any rendering
+# and within a second.
+limit_ms=1000
+ldd "$binary" | grep -q libasan && limit_ms=3000  # the sanitizers' own start-up
+expect_words 2 "an H.264 capture of 16384x16384" 16384x16384 --capture=show.mp4 --size=16384x16384
+expect_words 2 "a VP9 capture of 16384x16384" 16384x16384 --capture=show.webm --size=16384x16384
+limit_ms=2000
 
 # Empty file names and options that need a value.
 expect 2 "an empty screenshot name" --screenshot= --at=10
@@ -141,6 +162,11 @@ expect_words 2 "a capture into /proc" /proc --capture=/proc/show.mkv --size=320x
 expect_words 2 "a capture of unknown type" show.avi --capture=show.avi --size=320x160
 expect_words 2 "a capture without a file type" folder --capture=folder --size=320x160
 expect_words 2 "a capture at an odd size" 321x160 --capture=show.mkv --size=321x160
+expect_words 2 "a screenshot that is no PNG" .png "$big" --screenshot=shot.jpg --at=1:00
+expect_words 2 "a screenshot without a file type" .png "$big" --screenshot=shot --at=1:00
+expect_words 2 "a screenshot onto a pipe" regular "$big" --screenshot=pipe.png --at=1:00
+expect_words 2 "a capture onto a pipe" regular --capture=pipe.mkv --size=320x160
+expect_words 2 "a capture of a 256-byte name" "too long" --capture="$(printf 'n%.0s' $(seq 252)).mkv" --size=320x160
 if [ "$(id -u)" -ne 0 ]; then
   # Permissions do not bind root, so these rows run only for other users.
   mkdir "$work/locked"
@@ -174,11 +200,11 @@ expect_words 2 "a live show to a missing track, without a display" none.ogg --wi
 expect_words 2 "a muted live show to a 48 kHz track, without a display" 48000 --mute --track="$fix/stereo-48000.ogg"
 prefix=()
 
-# Tracks that play: mono and stereo at 44,100 Hz.
+# Tracks that play: mono and stereo at 44,100 Hz (into a name with .png in capitals).
 for name in mono-44100 stereo-44100; do
   tried=$((tried + 1))
-  if "$binary" --screenshot="$work/$name.png" --at=0.2 --size=64x32 --track="$fix/$name.ogg" >"$work/stdout" 2>"$work/stderr"; then
-    [ -s "$work/$name.png" ] || fail "the $name track was accepted but no picture was written"
+  if "$binary" --screenshot="$work/$name.PNG" --at=0.2 --size=64x32 --track="$fix/$name.ogg" >"$work/stdout" 2>"$work/stderr"; then
+    [ -s "$work/$name.PNG" ] || fail "the $name track was accepted but no picture was written"
   else
     fail "the $name track was refused: $(cat "$work/stderr")"
   fi

@@ -24,6 +24,7 @@ extern "C" {
 
 #include "app/capture.h"
 #include "app/display.h"
+#include "app/encoder.h"
 #include "app/options.h"
 #include "app/run.h"
 #include "audio/playback.h"

@@ -2,7 +2,8 @@
 # Machines that cannot run the show: no display for the live show, no audio device,
 # no OpenGL for headless rendering. Each ends with exit code 1 and one clear line on
 # stderr that says what failed and what to try instead; muted, the live show needs no
-# audio device at all.   tests/environment.sh BUILD/pulse165
+# audio device at all. A full disk says so, as the system does, and leaves nothing.
+#   tests/environment.sh BUILD/pulse165
 set -u
 binary=$(realpath "$1")
 [ -x "$binary" ] || { echo "no program at $1"; exit 1; }
@@ -10,6 +11,7 @@ work=$(mktemp -d)
 xvfb=
 cleanup() {
   [ -z "$xvfb" ] || { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }
+  mountpoint -q "$work/full" && umount "$work/full"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -64,8 +66,19 @@ for mode in screenshot capture benchmark; do
   esac
   expect 1 "$mode without an EGL vendor" EGL __EGL_VENDOR_LIBRARY_FILENAMES="$work/none.json" -- "${args[@]}"
   expect 1 "$mode without Mesa's driver" EGL LIBGL_DRIVERS_PATH="$work/none" -- "${args[@]}"
-  [ ! -e "$work/show.mkv" ] && [ ! -e "$work/show.mkv.part" ] || fail "$mode: a video file was left behind"
+  [ -z "$(ls "$work" | grep show.mkv)" ] || fail "$mode: a video file was left behind"
 done
+
+# A full disk (a tmpfs of 16 KiB, for root): the system's reason, and nothing left on it.
+mkdir "$work/full"
+if [ "$(id -u)" -eq 0 ] && mount -t tmpfs -o size=16k tmpfs "$work/full" 2>/dev/null; then
+  expect 1 "a screenshot onto a full disk" "No space left on device" -- --screenshot="$work/full/shot.png" --at=10 --size=512x256
+  expect 1 "a capture onto a full disk" "No space left on device" -- --capture="$work/full/show.mkv" --size=320x160 --to=1
+  [ -z "$(ls -A "$work/full")" ] || fail "the full disk kept files: $(ls -A "$work/full")"
+  umount "$work/full"
+else
+  echo "not root, or no tmpfs to be had: the full-disk rows are skipped"
+fi
 
 # Under a virtual X server: no audio device, and the muted show that needs none.
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
