@@ -47,7 +47,7 @@ CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps) {
 }
 
 namespace {
-constexpr int queueDepth = 4;             // RGBA frames between the GL thread and the encoder
+constexpr int queueDepth = 2;  // RGBA frames between the GL thread and the encoder: one drawn while one is encoded
 constexpr double progressInterval = 0.5;  // seconds between progress lines
 constexpr std::uint64_t fnvOffset = 14695981039346656037ull;
 constexpr std::uint64_t fnvPrime = 1099511628211ull;
