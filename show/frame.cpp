@@ -4,9 +4,9 @@
 #include <GL/gl.h>
 #include <time.h>
 
-#include "app/display.h"
 #include "audio/spectrum.h"
 #include "platform/live.h"
+#include "platform/viewport.h"
 #include "show/schedule.h"
 #include "show/scope.h"
 

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <vector>
 
-#include "app/display.h"
 #include "app/options.h"
 #include "app/run.h"
 #include "audio/playback.h"
+#include "platform/viewport.h"
 
 namespace {
 bool parse(std::vector<const char*> args, Options& options, std::string& error) {
