@@ -1,6 +1,7 @@
 // The platform layer: the headless context and its read-back, the extruded glyph
 // lists, the live audio cursor's arithmetic, and PNG output.
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -461,7 +462,14 @@ class OffscreenWindow : public ::testing::Test {
     window.requestHeight = 360;
     std::string error;
     ASSERT_TRUE(window.open(error)) << error;
-    window.takeEndRequest();  // whatever the window's creation queued
+    WindowEvents creation;
+    window.takeEvents(creation);  // whatever the window's creation queued
+  }
+
+  WindowEvents take() {
+    WindowEvents events;
+    window.takeEvents(events);
+    return events;
   }
 
   void TearDown() override {
@@ -469,12 +477,13 @@ class OffscreenWindow : public ::testing::Test {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
   }
 
-  static void pushKey(SDL_Keycode key) {
+  static void pushKey(SDL_Keycode key, Uint16 modifiers = KMOD_NONE) {
     SDL_Event event;
     std::memset(&event, 0, sizeof event);
     event.type = SDL_KEYDOWN;
     event.key.state = SDL_PRESSED;
     event.key.keysym.sym = key;
+    event.key.keysym.mod = modifiers;
     SDL_PushEvent(&event);
   }
 
@@ -491,27 +500,42 @@ class OffscreenWindow : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(OffscreenWindow, WindowedShowHasTheRequestedClientSize) {
+TEST_F(OffscreenWindow, WindowedShowDrawsIntoAPictureOfTheRequestedClientSize) {
   EXPECT_EQ(window.clientWidth, 640);
   EXPECT_EQ(window.clientHeight, 360);
   GLint viewport[4];
   glGetIntegerv(GL_VIEWPORT, viewport);
   EXPECT_EQ(viewport[2], 640);
   EXPECT_EQ(viewport[3], 360);
+  ASSERT_NE(window.picture.framebuffer, 0u);
+  EXPECT_EQ(window.picture.width, 640);
+  EXPECT_EQ(window.picture.height, 360);
+  GLint bound = 0;
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+  EXPECT_EQ(static_cast<unsigned>(bound), window.picture.framebuffer);
 }
 
 TEST_F(OffscreenWindow, EscapeEndsTheShowEvenBehindABusyQueue) {
   pushMouseMotion(200);
   pushKey(SDLK_ESCAPE);
-  EXPECT_TRUE(window.takeEndRequest());
-  EXPECT_FALSE(window.takeEndRequest()) << "the queue was drained";
+  const WindowEvents events = take();
+  ASSERT_EQ(events.actionCount, 1);
+  EXPECT_EQ(events.actions[0], KeyAction::end);
+  EXPECT_EQ(take().actionCount, 0) << "the queue was drained";
 }
 
-TEST_F(OffscreenWindow, OtherKeysAndMotionDoNotEndIt) {
+TEST_F(OffscreenWindow, KeysArriveAsActionsInTheirOrderAndOtherInputIsIgnored) {
   pushMouseMotion(5);
+  pushKey(SDLK_x);
   pushKey(SDLK_SPACE);
+  pushKey(SDLK_RIGHT, KMOD_LSHIFT);
   pushKey(SDLK_q);
-  EXPECT_FALSE(window.takeEndRequest());
+  const WindowEvents events = take();
+  ASSERT_EQ(events.actionCount, 3);
+  EXPECT_EQ(events.actions[0], KeyAction::pause);
+  EXPECT_EQ(events.actions[1], KeyAction::phraseForward);
+  EXPECT_EQ(events.actions[2], KeyAction::end);
+  EXPECT_FALSE(events.closeRequested);
 }
 
 TEST_F(OffscreenWindow, CloseRequestsEndIt) {
@@ -521,12 +545,12 @@ TEST_F(OffscreenWindow, CloseRequestsEndIt) {
   event.window.event = SDL_WINDOWEVENT_CLOSE;
   event.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(window.window));
   SDL_PushEvent(&event);
-  EXPECT_TRUE(window.takeEndRequest());
+  EXPECT_TRUE(take().closeRequested);
 
   std::memset(&event, 0, sizeof event);
   event.type = SDL_QUIT;
   SDL_PushEvent(&event);
-  EXPECT_TRUE(window.takeEndRequest());
+  EXPECT_TRUE(take().closeRequested);
 }
 
 TEST(LiveWindow, WithoutAnyDisplayRefusesWithOneLinePointingToHeadlessOptions) {
