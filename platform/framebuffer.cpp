@@ -163,6 +163,8 @@ void OffscreenPicture::destroy() {
   width = height = 0;
 }
 
+void bindFramebuffer(unsigned framebuffer) { calls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer); }
+
 void OffscreenPicture::bind() const {
   calls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
 }

@@ -21,6 +21,9 @@ bool framebufferBlitAvailable();
 // For tests: behave as if the context had no blit.
 void forgetFramebufferBlit();
 
+// Binds `framebuffer` (0: the window's) for drawing and reading.
+void bindFramebuffer(unsigned framebuffer);
+
 struct OffscreenPicture {
   int width = 0;
   int height = 0;
