@@ -48,7 +48,7 @@ FrameTimes::Summary FrameTimes::summary(std::uint64_t spanNs) {
   if (count < 2) return result;
   const auto at = [this](int back) { return (next - 1 - back + 2 * capacity) % capacity; };
   const std::uint64_t latest = startNs[at(0)];
-  result.complete = latest - startNs[at(count - 1)] >= spanNs;
+  result.complete = count == capacity || latest - startNs[at(count - 1)] >= spanNs;
   int intervals = 0;
   for (int back = 1; back < count && latest - startNs[at(back)] <= spanNs; ++back)
     scratch[intervals++] = static_cast<double>(startNs[at(back - 1)] - startNs[at(back)]) * 1e-6;

@@ -26,7 +26,7 @@ struct FrameTimes {
   struct Summary {
     double frameMs;  // median time from one frame's start to the next's
     double drawMs;   // median time to draw and present a frame
-    bool complete;   // the frames seen span the whole of the time asked for
+    bool complete;   // the frames seen span the whole of the time asked for, or fill the ring
   };
   // Over the frames that started within `spanNs` of the latest one. No allocation:
   // the medians are taken in `scratch`.

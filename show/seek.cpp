@@ -28,10 +28,17 @@ std::uint32_t lastSeekPosition() {
 }
 
 std::uint32_t stepBeats(std::uint32_t position, int beats) {
-  const double target = static_cast<double>(position) * static_cast<double>(beatsPerSample) + beats;
-  if (target <= 0) return 0;
-  const std::uint32_t landed = firstPositionOfBeat(target);
-  return beats > 0 ? forwardClamp(landed, position) : (landed < position ? landed : position);
+  // Whole beats from beat start to beat start, so that a step from a beat's first
+  // frame lands on another's; the frames into the beat come along, to the last frame
+  // of the beat landed in at most.
+  const int beat = beatClockAt(position).beat;
+  const int target = beat + beats;
+  if (target < 0) return 0;
+  if (target > lastBeat()) return forwardClamp(playbackFrameCount, position);
+  const std::uint32_t into = position - firstPositionOfBeat(beat);
+  const std::uint32_t end = firstPositionOfBeat(target + 1);
+  const std::uint32_t landed = firstPositionOfBeat(target) + into;
+  return landed < end ? landed : end - 1;
 }
 
 std::uint32_t previousSceneStart(std::uint32_t position) {

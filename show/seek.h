@@ -11,9 +11,9 @@ int sceneFirstBeat(int beat);
 // The first frame of the show's last beat: forward steps stop there.
 std::uint32_t lastSeekPosition();
 
-// `beats` beats later (earlier where negative) than `position`, at the same place
-// within the beat; clamped to 0 and to lastSeekPosition(), and never backwards for
-// a forward step.
+// `beats` beats later (earlier where negative) than `position`, as many frames into
+// that beat as `position` is into its own; clamped to 0 and to lastSeekPosition(),
+// and never backwards for a forward step.
 std::uint32_t stepBeats(std::uint32_t position, int beats);
 
 // The first frame of the scene before the one playing (0 in the first scene).

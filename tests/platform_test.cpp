@@ -8,14 +8,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/framebuffer.h"
 #include "platform/glyphs.h"
 #include "platform/headless.h"
 #include "platform/image.h"
@@ -156,6 +157,53 @@ TEST(HeadlessContext, ClosingAnotherContextLeavesTheCurrentOneDrawing) {
 }
 
 //----------------------------------------------------------------------------------
+// The offscreen picture, copied by blitting or, without a blit, as a textured quad
+//----------------------------------------------------------------------------------
+TEST_F(HeadlessFrame, APictureCopiesOntoAnotherFramebufferExactlyOrScaledByBlitAndByQuad) {
+  constexpr int w = 64, h = 32;
+  const probe::Rgb green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+  for (const bool quad : {false, true}) {
+    SCOPED_TRACE(quad ? "textured quad" : "blit");
+    if (quad) forgetFramebufferBlit();
+    OffscreenPicture picture;
+    std::string why;
+    ASSERT_TRUE(picture.create(w, h, why)) << why;
+    EXPECT_EQ(picture.colorIsTexture, quad);
+    // Four quadrants, in GL's coordinates (y up): red and green below, blue and white above.
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, w, 0, h, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    const float colours[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+    for (int q = 0; q < 4; ++q) {
+      glColor3fv(colours[q]);
+      const float x = (q % 2) * w / 2.0f, y = (q / 2) * h / 2.0f;
+      rectangle(x, y, x + w / 2.0f, y + h / 2.0f);
+    }
+    picture.copyTo(context.picture.framebuffer, 100, 200, w, h);          // the same size
+    picture.copyTo(context.picture.framebuffer, 300, 100, 2 * w, 2 * h);  // twice the size
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], w) << "the copy leaves the viewport as it was";
+    const probe::Frame f = probe::grab(context);
+    // Image rows count down from the top: GL row y is image row 767 - y.
+    EXPECT_TRUE(probe::rectIs(f, 100, 768 - 216, 32, 16, red, 0));
+    EXPECT_TRUE(probe::rectIs(f, 132, 768 - 216, 32, 16, green, 0));
+    EXPECT_TRUE(probe::rectIs(f, 100, 768 - 232, 32, 16, blue, 0));
+    EXPECT_TRUE(probe::rectIs(f, 132, 768 - 232, 32, 16, white, 0));
+    EXPECT_TRUE(probe::pixelIs(f, 99, 768 - 210, black, 0));
+    // Scaled: each quadrant's inside, clear of the filtered seams.
+    EXPECT_TRUE(probe::rectIs(f, 302, 638, 60, 28, red));
+    EXPECT_TRUE(probe::rectIs(f, 366, 638, 60, 28, green));
+    EXPECT_TRUE(probe::rectIs(f, 302, 606, 60, 28, blue));
+    EXPECT_TRUE(probe::rectIs(f, 366, 606, 60, 28, white));
+    EXPECT_TRUE(probe::pixelIs(f, 300 + 2 * w, 640, black, 0));
+    picture.destroy();
+  }
+}
+
+//----------------------------------------------------------------------------------
 // Glyph lists
 //----------------------------------------------------------------------------------
 namespace {
@@ -239,9 +287,12 @@ TEST_F(GlyphFrame, CaptionLightsEachLetterInItsOwnPlaceFromLeftToRight) {
   glTranslatef(originX, baseline, 0);
   glScalef(emWide, emHigh, 1);
   for (int i = 0; i < length; ++i) {
-    if (i == 0) glColor3f(1, 0, 0);
-    else if (i == length - 1) glColor3f(0, 1, 0);
-    else glColor3f(1, 1, 1);
+    if (i == 0)
+      glColor3f(1, 0, 0);
+    else if (i == length - 1)
+      glColor3f(0, 1, 0);
+    else
+      glColor3f(1, 1, 1);
     glCallList(static_cast<GLuint>(fontListBase + text[i]));
     pen.push_back(penX());
   }
@@ -413,6 +464,50 @@ TEST(PlayCursor, CallbackCopiesTheTrackThenSilence) {
   for (std::size_t i = 2 * 476; i < playback.out.size(); ++i) ASSERT_EQ(playback.out[i], 0.0f) << i;
   EXPECT_EQ(playback.audio.handedOver.load(), 2048u);
   EXPECT_EQ(playback.audio.handedBefore.load(), 1024u);
+}
+
+TEST(PlayCursor, ASeekHoldsThePositionUntilTheDevicePlaysTheNewPlaceThenRisesFromIt) {
+  constexpr std::uint32_t frames = 10 * 44100;
+  constexpr std::uint64_t frameNs = 1'000'000'000ull / 60;
+  SimulatedPlayback playback(frames);
+  std::uint64_t now = playback.startNs;
+  for (int n = 0; n < 60; ++n) playback.readAt(now += frameNs);  // a second in
+  for (const std::uint32_t target : {5u * 44100, 2u * 44100 + 17, 0u, frames}) {
+    SCOPED_TRACE(target);
+    playback.audio.moveCursor(target);
+    EXPECT_EQ(playback.audio.positionAt(now), target);
+    // The next buffer the device asks for starts at the new place.
+    now = playback.nextCallbackNs;
+    EXPECT_EQ(playback.readAt(now), target) << "held while the device plays what it had";
+    const std::uint32_t copied = frames - target < 1024 ? frames - target : 1024;
+    EXPECT_EQ(std::memcmp(playback.out.data(), playback.track.data() + 2 * static_cast<std::size_t>(target),
+                          2 * copied * sizeof(float)),
+              0);
+    std::uint32_t previous = target;
+    for (int n = 0; n < 30; ++n) {
+      const std::uint32_t p = playback.readAt(now += frameNs);
+      ASSERT_GE(p, previous);
+      previous = p;
+    }
+    // Half a second later, less the device's buffering (and the wait for its callback).
+    if (target < frames) {
+      EXPECT_GE(previous - target, 22050u - 2 * latency);
+      EXPECT_LE(previous - target, 22050u - latency + 1);
+    } else {
+      EXPECT_EQ(previous, frames);
+    }
+  }
+}
+
+TEST(PlayCursor, MutedCallbacksHandOverSilenceAndTheCursorRunsOn) {
+  SimulatedPlayback playback(4096);
+  playback.audio.setMuted(true);
+  playback.audio.fill(playback.out.data(), 1024, 0);
+  for (float sample : playback.out) ASSERT_EQ(sample, 0.0f);
+  EXPECT_EQ(playback.audio.handedOver.load(), 1024u);
+  playback.audio.setMuted(false);
+  playback.audio.fill(playback.out.data(), 1024, 0);
+  EXPECT_EQ(std::memcmp(playback.out.data(), playback.track.data() + 2 * 1024, 2 * 1024 * sizeof(float)), 0);
 }
 
 TEST(PlayCursor, ReaderOnAnotherThreadSeesItRiseToTheEndUnderRunningCallbacks) {
