@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The live show as a player, under a virtual X server with xdotool, muted, in a small
-# window: Space holds the picture still and lets it go again; Page Down three times
+# window: Space holds the picture still (the overlay, i, comes and goes over it without
+# marking it) and lets it go again; Page Down three times
 # from the start reaches the claim (scene 4), far brighter than the opening; a resize
 # to another shape puts the top frame line at the new letterbox's top, growing and
 # shrinking; f fills the screen and gives the window back; q ends the show with exit
-# code 0. A --display that does not exist ends with exit code 2, its line also in a
-# message box when stderr is no terminal.   tests/live_player.sh BUILD/pulse165
+# code 0. A window larger than the screen fits it; --loop plays on past the end. A
+# --display that does not exist ends with exit code 2, its line also in a message box
+# when stderr is no terminal.   tests/live_player.sh BUILD/pulse165
 set -u
 binary=$(realpath "$1")
 for tool in Xvfb xdotool xwd xdpyinfo xwininfo; do
@@ -72,6 +74,17 @@ grab held1
 sleep 1
 grab held2
 cmp -s "$work/held1.xwd" "$work/held2.xwd" || fail "paused, two grabs a second apart differ"
+# The overlay lies on the window, not in the picture: paused, it comes and goes cleanly.
+key i
+grab overlay1
+key i
+grab plain
+key i
+grab overlay2
+cmp -s "$work/overlay1.xwd" "$work/plain.xwd" && fail "paused, i showed no overlay"
+cmp -s "$work/held2.xwd" "$work/plain.xwd" || fail "paused, the overlay left a trace in the picture"
+cmp -s "$work/overlay1.xwd" "$work/overlay2.xwd" || fail "paused, the overlay came back different"
+key i
 key space
 sleep 1
 grab resumed
@@ -129,6 +142,22 @@ show=
 if grep -v '^pulse165: the picture cannot keep up' "$work/stderr" | grep -q .; then
   fail "the show wrote to stderr: $(cat "$work/stderr")"
 fi
+
+# --- A window larger than the screen is made to fit; --loop goes on past the end ----------
+"$binary" --mute --window=4000x2000 --from=491b --loop >"$work/stdout" 2>"$work/stderr" &
+show=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^pulse165$' 2>/dev/null | head -n 1)
+sleep 3
+[ "$(geometry)" = 800x600 ] || fail "--window=4000x2000 on an 800x600 screen: the window is $(geometry)"
+kill -0 $show 2>/dev/null || fail "--loop: the show ended at its end"
+xdotool windowfocus --sync "$window" 2>/dev/null
+key Escape
+for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+kill -0 $show 2>/dev/null && { fail "--loop: Escape did not end it"; kill $show; }
+wait $show
+code=$?
+show=
+[ "$code" -eq 0 ] || fail "--loop: exit code $code after Escape"
 
 # --- A display that does not exist: exit code 2, the line also in a message box ----------
 # (SDL's box on X has no class for xdotool to search by: it is found by its title.)
