@@ -31,10 +31,14 @@ TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWi
 
   setShowViewport(clientWidth, clientHeight);
 
-  // The only clears of the show: both buffers black, bands included.
+  // The only clears of the show: the picture and both of the window's buffers black,
+  // bands included.
   for (int i = 0; i < 2; ++i) {
     glClear(GL_COLOR_BUFFER_BIT);
-    if (window) window->swap();
+    if (window) {
+      window->present();
+      window->swap();
+    }
   }
   return load;
 }

@@ -460,9 +460,6 @@ void LiveAudio::pause() {
 }
 
 void LiveAudio::resume() {
-  // The device played on for a moment after the pause while nothing was reported:
-  // the sound starts again where the position held.
-  seek(lastReported);
   if (device != 0) SDL_PauseAudioDevice(device, 0);
 }
 

@@ -86,7 +86,8 @@ struct LiveAudio {
   // Moves the play position to `frame`: what the device still holds plays out, the
   // position stays at `frame` meanwhile, then rises with the sound from there.
   void seek(std::uint32_t frame);
-  // Stops and restarts the device; the position holds while it is stopped.
+  // Stops and restarts the device. Stopped, the position is not to be trusted: the
+  // caller keeps the one it read and seeks back to it before resuming.
   void pause();
   void resume();
   // Silence instead of the track; the device and the position run on.

@@ -133,7 +133,8 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
         repaint = true;
         continue;
       case KeyAction::overlay:
-        overlayOn = !overlayOn && text.texture != 0;
+        // Without a picture of its own the overlay would enter the trail: none then.
+        overlayOn = !overlayOn && text.texture != 0 && window.picture.framebuffer != 0;
         repaint = true;
         continue;
       case KeyAction::barBack:
@@ -166,16 +167,10 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
     setShowViewport(window.clientWidth, window.clientHeight);
     repaint = true;
   }
-  if (paused) {
-    // Paused, nothing is drawn but the frame that a seek asks for: the effects stay
-    // as they are, and the held picture goes back onto the window when needed.
-    if (sought) {
-      frame.draw(clock.read());
-      glFinish();
-      repaint = true;
-    }
-    if (repaint) show(window, clock.read());
-  }
+  // Paused, nothing is drawn, so that the effects stay as they are: a seek moves
+  // the position the show resumes from (the overlay shows it), and the held picture
+  // goes back onto the window when the window needs it.
+  if (paused && (repaint || sought)) show(window, clock.read());
   return step;
 }
 
