@@ -163,7 +163,9 @@ void OffscreenPicture::destroy() {
   width = height = 0;
 }
 
-void bindFramebuffer(unsigned framebuffer) { calls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer); }
+void bindFramebuffer(unsigned framebuffer) {
+  calls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+}
 
 void OffscreenPicture::bind() const {
   calls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
