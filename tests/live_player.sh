@@ -92,7 +92,10 @@ if [ -z "$window" ]; then
   exit 1
 fi
 xdotool windowfocus --sync "$window" 2>/dev/null
-sleep 2
+# The window is black while the track is decoded: wait until the show draws.
+grab start
+grab_until drawing differ "$work/start.xwd" || fail "the show never drew a frame"
+sleep 1
 
 # --- Space: the picture holds still, then moves on --------------------------------------
 key space
