@@ -12,30 +12,6 @@
 #include "platform/glyphs.h"
 #include "platform/live.h"
 
-int viewportWidth = 0;
-int viewportHeight = 0;
-int viewportY = 0;
-float viewportAspect = 0.0f;
-
-ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHeight) {
-  ViewportLayout layout;
-  layout.width = clientWidth;
-  layout.height = clientWidth / 2;
-  layout.y = clientHeight / 2 - clientWidth / 4;  // negative on screens wider than 2:1
-  layout.aspect = static_cast<float>(static_cast<double>(clientWidth) / static_cast<double>(layout.height));
-  return layout;
-}
-
-
-void setShowViewport(std::int32_t clientWidth, std::int32_t clientHeight) {
-  const ViewportLayout layout = letterboxViewport(clientWidth, clientHeight);
-  viewportWidth = layout.width;
-  viewportHeight = layout.height;
-  viewportY = layout.y;
-  viewportAspect = layout.aspect;
-  glViewport(0, viewportY, viewportWidth, viewportHeight);
-}
-
 namespace {
 void keepFrameMemory() {
   // From here on the renderer's large buffers stay in the heap: handed back to the
@@ -70,10 +46,14 @@ TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWi
 
   setShowViewport(clientWidth, clientHeight);
 
-  // The only clears of the show: both buffers black, bands included.
+  // The only clears of the show: the picture and both of the window's buffers black,
+  // bands included.
   for (int i = 0; i < 2; ++i) {
     glClear(GL_COLOR_BUFFER_BIT);
-    if (window) window->swap();
+    if (window) {
+      window->present();
+      window->swap();
+    }
   }
   return load;
 }

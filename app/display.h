@@ -1,30 +1,11 @@
 // Display set-up: the one-time initialisation of the show (decoding, the
-// PlaybackBuffer, glyph lists, the letterboxed 2:1 viewport, the first clears)
-// and the viewport values that the frame loop, the cameras and two effects read.
+// PlaybackBuffer, glyph lists, the letterboxed 2:1 viewport, the first clears).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-extern int viewportWidth;
-extern int viewportHeight;
-extern int viewportY;
-extern float viewportAspect;
-
-struct ViewportLayout {
-  int width;
-  int height;
-  int y;
-  float aspect;
-};
-
-// The letterbox for a client area of W x H: full width, W / 2 high, centred
-// vertically; 32-bit integer arithmetic with truncating divisions, no clamping.
-ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHeight);
-
-// Sets the viewport values and the GL viewport for a client area of W x H; the only
-// place that does. Needs a current GL context.
-void setShowViewport(std::int32_t clientWidth, std::int32_t clientHeight);
+#include "platform/viewport.h"
 
 struct LiveWindow;
 

@@ -11,6 +11,7 @@
 
 #include "app/encoder.h"
 #include "audio/playback.h"
+#include "platform/keys.h"
 
 namespace {
 constexpr int maxSide = 16384;
@@ -48,6 +49,8 @@ enum OptionId {
   optTrack,
   optCrf,
   optPreset,
+  optDisplay,
+  optLoop,
   optHelp,
   optVersion
 };
@@ -55,6 +58,7 @@ enum OptionId {
 constexpr int maxFps = 240;
 constexpr int maxCrf = 63;  // VP9's scale; x264's ends at 51, checked with the codec
 constexpr int maxBenchmarkFrames = 100000;
+constexpr int maxDisplay = 63;
 
 bool setMode(Options& options, RunMode mode, std::string& error) {
   if (options.mode != RunMode::live && options.mode != mode) {
@@ -127,15 +131,8 @@ bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32
       error = "time '" + text + "' is outside the show (0 to 179 s, beats 0 to 492.25)";
       return false;
     }
-    // The first position whose beat product reaches this beat, so that "288b" is
-    // the first frame of beat 288, not the end of beat 287.
-    const double perSample = static_cast<double>(beatsPerSample);
-    double estimate = std::ceil(time.value / perSample);
-    if (estimate > playbackFrameCount) estimate = playbackFrameCount;
-    std::uint32_t p = static_cast<std::uint32_t>(estimate);
-    while (p < playbackFrameCount && static_cast<double>(p) * perSample < time.value) ++p;
-    while (p > 0 && static_cast<double>(p - 1) * perSample >= time.value) --p;
-    position = p;
+    // The first frame of beat 288, not the end of beat 287.
+    position = firstPositionOfBeat(time.value);
     return true;
   }
   if (time.value > showSeconds) {
@@ -173,10 +170,13 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"track", required_argument, nullptr, optTrack},
       {"crf", required_argument, nullptr, optCrf},
       {"preset", required_argument, nullptr, optPreset},
+      {"display", required_argument, nullptr, optDisplay},
+      {"loop", no_argument, nullptr, optLoop},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
   };
+  bool displayGiven = false;
   bool sizeGiven = false, fpsGiven = false, fromGiven = false, toGiven = false, framesGiven = false;
   bool qualityGiven = false;
   optind = 0;  // a fresh scan each call
@@ -269,6 +269,16 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         options.preset = value;
         qualityGiven = true;
         break;
+      case optDisplay:
+        if (!parseCount(value, 0, maxDisplay, options.display)) {
+          error = "display '" + value + "' is not a whole number from 0 to 63";
+          return false;
+        }
+        displayGiven = true;
+        break;
+      case optLoop:
+        options.loop = true;
+        break;
       case optHelp:
       case 'h':
         options.mode = RunMode::help;
@@ -305,6 +315,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if ((framesGiven || options.json) && mode != RunMode::benchmark)
     return refuse("--frames and --json belong to --benchmark");
   if (options.mute && mode != RunMode::live) return refuse("--mute belongs to the live show");
+  if (options.windowed && mode != RunMode::live) return refuse("--window belongs to the live show");
+  if ((displayGiven || options.loop) && mode != RunMode::live)
+    return refuse("--display and --loop belong to the live show");
   if (!options.trackPath.empty() && mode != RunMode::live && mode != RunMode::capture && mode != RunMode::screenshot)
     return refuse("--track belongs to the live show, --screenshot and --capture");
   if (mode == RunMode::capture && options.fromPosition >= options.toPosition)
@@ -315,48 +328,63 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
 }
 
 const char* helpText() {
-  return "Usage: pulse165 [OPTION]...\n"
-         "A real-time audiovisual show: three minutes of music at 165 beats per minute and\n"
-         "nine generated scenes drawn in step with it. With no options it plays full screen\n"
-         "with sound and ends by itself after 179 seconds, or on Escape.\n"
-         "\n"
-         "Options:\n"
-         "  --window[=WxH]        play in an ordinary window (default 1280x720)\n"
-         "                          e.g. pulse165 --window=1600x800\n"
-         "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
-         "  --at=TIME             the moment for --screenshot: decimal seconds (83.5),\n"
-         "                        minutes and seconds (1:23.5) or a beat (288b, 288.5b)\n"
-         "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
-         "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
-         "                        (default 1920x1080); a capture needs an even width and height\n"
-         "  --capture=FILE        render the show headless to a video, as fast as the\n"
-         "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
-         "                        or .webm (VP9 + Opus)\n"
-         "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
-         "  --fps=N               frames per second of the capture (default 60)\n"
-         "  --crf=N               the capture's constant quality, lower is better and larger:\n"
-         "                        H.264 0 to 51 (default 18), VP9 0 to 63 (default 30)\n"
-         "  --preset=NAME         how hard the encoder works, x264's names from fastest to\n"
-         "                        smallest file: ultrafast (default), superfast, veryfast,\n"
-         "                        faster, fast, medium, slow, slower, veryslow, placebo; for\n"
-         "                        VP9 the first four are real-time mode at speed 8 to 5, the\n"
-         "                        next five good-quality mode at speed 4 to 0, placebo best\n"
-         "                          e.g. pulse165 --capture=show.mp4 --preset=medium --crf=23\n"
-         "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
-         "                          e.g. pulse165 --from=288b\n"
-         "  --to=TIME             where the capture ends (default the end, 179 s)\n"
-         "                          e.g. pulse165 --capture=claim.mkv --from=192b --to=288b\n"
-         "  --benchmark           render every scene headless and print frame times\n"
-         "                          e.g. pulse165 --benchmark --size=1280x720\n"
-         "  --frames=N            frames per scene for --benchmark (default 180)\n"
-         "  --json                print the benchmark's figures as JSON\n"
-         "  --mute                play live without sound, on the computer's clock\n"
-         "  --track=FILE.ogg      play the show to another Ogg Vorbis file (44,100 Hz, mono\n"
-         "                        or stereo); the scenes keep their 165 beats per minute\n"
-         "                          e.g. pulse165 --window --track=mysong.ogg\n"
-         "  -h, --help            show this help and exit\n"
-         "  -V, --version         show the version, library versions and GL renderer\n"
-         "\n"
+  static const std::string text = [] {
+    std::string t =
+        "Usage: pulse165 [OPTION]...\n"
+        "A real-time audiovisual show: three minutes of music at 165 beats per minute and\n"
+        "nine generated scenes drawn in step with it. With no options it plays full screen\n"
+        "with sound and ends by itself after 179 seconds, or on Escape.\n"
+        "\n"
+        "Options:\n"
+        "  --window[=WxH]        play in an ordinary window (default 1280x720, at most the\n"
+        "                        screen's size)\n"
+        "                          e.g. pulse165 --window=1600x800\n"
+        "  --display=N           the screen the live show plays on, counted from 0 (default\n"
+        "                        0): full screen there, or a window in its middle\n"
+        "                          e.g. pulse165 --display=1\n"
+        "  --loop                start the live show again when it ends (for kiosks)\n"
+        "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
+        "  --at=TIME             the moment for --screenshot: decimal seconds (83.5),\n"
+        "                        minutes and seconds (1:23.5) or a beat (288b, 288.5b)\n"
+        "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
+        "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
+        "                        (default 1920x1080); a capture needs an even width and height\n"
+        "  --capture=FILE        render the show headless to a video, as fast as the\n"
+        "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
+        "                        or .webm (VP9 + Opus)\n"
+        "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
+        "  --fps=N               frames per second of the capture (default 60)\n"
+        "  --crf=N               the capture's constant quality, lower is better and larger:\n"
+        "                        H.264 0 to 51 (default 18), VP9 0 to 63 (default 30)\n"
+        "  --preset=NAME         how hard the encoder works, x264's names from fastest to\n"
+        "                        smallest file: ultrafast (default), superfast, veryfast,\n"
+        "                        faster, fast, medium, slow, slower, veryslow, placebo; for\n"
+        "                        VP9 the first four are real-time mode at speed 8 to 5, the\n"
+        "                        next five good-quality mode at speed 4 to 0, placebo best\n"
+        "                          e.g. pulse165 --capture=show.mp4 --preset=medium --crf=23\n"
+        "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
+        "                          e.g. pulse165 --from=288b\n"
+        "  --to=TIME             where the capture ends (default the end, 179 s)\n"
+        "                          e.g. pulse165 --capture=claim.mkv --from=192b --to=288b\n"
+        "  --benchmark           render every scene headless and print frame times\n"
+        "                          e.g. pulse165 --benchmark --size=1280x720\n"
+        "  --frames=N            frames per scene for --benchmark (default 180)\n"
+        "  --json                print the benchmark's figures as JSON\n"
+        "  --mute                play live without sound, on the computer's clock\n"
+        "  --track=FILE.ogg      play the show to another Ogg Vorbis file (44,100 Hz, mono\n"
+        "                        or stereo); the scenes keep their 165 beats per minute\n"
+        "                          e.g. pulse165 --window --track=mysong.ogg\n"
+        "  -h, --help            show this help and exit\n"
+        "  -V, --version         show the version, library versions and GL renderer\n"
+        "\n"
+        "Keys, while the live show plays:\n";
+    constexpr std::size_t column = 24;
+    for (const KeyHelp& key : keyHelp()) {
+      std::string line = std::string("  ") + key.keys;
+      line += line.size() + 2 <= column ? std::string(column - line.size(), ' ') : "\n" + std::string(column, ' ');
+      t += line + key.what + "\n";
+    }
+    t += "\n"
          "Files: a screenshot or capture is written to FILE.part-XXXXXX beside FILE (six\n"
          "random letters; FILE shortened if the name would be too long) and renamed to FILE\n"
          "when complete, so a failed or stopped run leaves nothing, and of two runs writing\n"
@@ -367,6 +395,10 @@ const char* helpText() {
          "no audio device, no OpenGL, no encoder, a write that fails), 2 for a malformed\n"
          "command line (an unknown option, a bad value, an unknown file type, an odd capture\n"
          "size, a size beyond the renderer, the encoder or the free memory, an unwritable\n"
-         "folder, an unusable --track), 128 + N when a screenshot or capture is stopped by\n"
-         "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP).\n";
+         "folder, an unusable --track, a --display that does not exist), 128 + N when a\n"
+         "screenshot or capture is stopped by signal N (130 for Ctrl-C, 143 for SIGTERM,\n"
+         "129 for SIGHUP).\n";
+    return t;
+  }();
+  return text.c_str();
 }

@@ -30,6 +30,9 @@ struct Options {
   // Sound.
   bool mute = false;      // live show on a monotonic clock, no audio device
   std::string trackPath;  // another Ogg Vorbis file instead of the embedded track
+  // The live show's screen and ending.
+  int display = -1;   // --display=N; -1: the first display
+  bool loop = false;  // start again at the end
 };
 
 // Exit codes: 0 after the show, 1 when the environment fails it, 2 for usage errors.

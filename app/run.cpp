@@ -28,6 +28,7 @@ extern "C" {
 #include "platform/live.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/player.h"
 
 namespace {
 // One line on stderr; the platform's messages already name the program.
@@ -36,35 +37,52 @@ int fail(int code, const std::string& what) {
   std::fprintf(stderr, "%s%s\n", prefix, what.c_str());
   return code;
 }
-}  // namespace
 
-int runLiveShow(const Options& options) {
-  std::string error;
+// The live show up to its end; on a failure to start, the exit code with its line in
+// `error`. The window and the audio device are gone when it returns.
+int playLive(const Options& options, std::string& error) {
   TrackBytes track;
-  if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
+  if (!loadTrack(options.trackPath, track, error)) return exitUsage;
 
   LiveWindow window;
   window.fullScreen = !options.windowed;
   window.requestWidth = options.windowWidth;
   window.requestHeight = options.windowHeight;
-  if (!window.open(error)) return fail(exitEnvironment, error);
+  window.displayIndex = options.display;
+  if (!window.open(error)) return window.displayOutOfRange ? exitUsage : exitEnvironment;
 
   initialiseShow(track.data, track.size, window.clientWidth, window.clientHeight, &window);
 
   // Playback starts at --from (0 for the show as it is); the clock counts from there.
   PlayClock clock;
-  clock.startFrame = options.fromPosition;
   LiveAudio audio;
   if (options.mute) {
+    clock.startFrame = options.fromPosition;
     clock.startNs = monotonicNanoseconds();
   } else {
-    const std::uint32_t remaining = playbackFrameCount - options.fromPosition;
-    if (!audio.open(&playbackBuffer[2 * static_cast<std::size_t>(options.fromPosition)], remaining, error))
-      return fail(exitEnvironment, error);
+    if (!audio.open(playbackBuffer, playbackFrameCount, error)) return exitEnvironment;
+    if (options.fromPosition > 0) audio.seek(options.fromPosition);
     audio.start();
     clock.audio = &audio;
   }
-  return runFrameLoop(window, clock);
+  LivePlayer player;
+  player.loop = options.loop;
+  player.start(window);
+  return runFrameLoop(window, clock, player);
+}
+}  // namespace
+
+int runLiveShow(const Options& options) {
+  std::string error;
+  const int code = playLive(options, error);
+  if (error.empty()) return code;
+  fail(code, error);
+  // Started from the menu, nobody reads stderr: the same line in a message box.
+  if (isatty(STDERR_FILENO) == 0) {
+    const std::string line = error.rfind("pulse165: ", 0) == 0 ? error.substr(10) : error;
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "pulse165 cannot start", line.c_str(), nullptr);
+  }
+  return code;
 }
 
 int runScreenshot(const Options& options) {

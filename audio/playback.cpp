@@ -47,3 +47,16 @@ BeatClock beatClockAt(std::uint32_t position) {
   clock.beatTime = static_cast<float>(clock.beat + 1) - clock.beatPhase;
   return clock;
 }
+
+std::uint32_t firstPositionOfBeat(double beat) {
+  // An estimate from the quotient, then corrected by the same double product that
+  // the beat clock uses, so that beatClockAt agrees at the boundary.
+  const double perSample = static_cast<double>(beatsPerSample);
+  if (!(beat > 0)) return 0;
+  double estimate = std::ceil(beat / perSample);
+  if (estimate > playbackFrameCount) estimate = playbackFrameCount;
+  std::uint32_t p = static_cast<std::uint32_t>(estimate);
+  while (p < playbackFrameCount && static_cast<double>(p) * perSample < beat) ++p;
+  while (p > 0 && static_cast<double>(p - 1) * perSample >= beat) --p;
+  return p;
+}

@@ -38,3 +38,7 @@ struct BeatClock {
 };
 
 BeatClock beatClockAt(std::uint32_t position);
+
+// The first play position whose beat position reaches `beat` (288.0: the first frame
+// of beat 288), within 0 .. playbackFrameCount; the inverse of the beat clock.
+std::uint32_t firstPositionOfBeat(double beat);

@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"
 #include "bench/effect_rig.h"
 #include "platform/headless.h"
+#include "platform/viewport.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <cmath>
 
-#include "app/display.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"
+#include "platform/viewport.h"
 
 namespace {
 

@@ -6,70 +6,51 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <GL/gl.h>
-#include <GL/glext.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/framebuffer.h"
 #include "platform/render_queue.h"
 
-//----------------------------------------------------------------------------------
-// Entry points beyond OpenGL 1.1, fetched from EGL once a context is current
-//----------------------------------------------------------------------------------
 namespace {
-
-struct FramebufferCalls {
-  PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;
-  PFNGLDELETEFRAMEBUFFERSPROC deleteFramebuffers = nullptr;
-  PFNGLBINDFRAMEBUFFERPROC bindFramebuffer = nullptr;
-  PFNGLGENRENDERBUFFERSPROC genRenderbuffers = nullptr;
-  PFNGLDELETERENDERBUFFERSPROC deleteRenderbuffers = nullptr;
-  PFNGLBINDRENDERBUFFERPROC bindRenderbuffer = nullptr;
-  PFNGLRENDERBUFFERSTORAGEPROC renderbufferStorage = nullptr;
-  PFNGLFRAMEBUFFERRENDERBUFFERPROC framebufferRenderbuffer = nullptr;
-  PFNGLCHECKFRAMEBUFFERSTATUSPROC checkFramebufferStatus = nullptr;
-
-  bool load() {
-    genFramebuffers = reinterpret_cast<PFNGLGENFRAMEBUFFERSPROC>(eglGetProcAddress("glGenFramebuffers"));
-    deleteFramebuffers = reinterpret_cast<PFNGLDELETEFRAMEBUFFERSPROC>(eglGetProcAddress("glDeleteFramebuffers"));
-    bindFramebuffer = reinterpret_cast<PFNGLBINDFRAMEBUFFERPROC>(eglGetProcAddress("glBindFramebuffer"));
-    genRenderbuffers = reinterpret_cast<PFNGLGENRENDERBUFFERSPROC>(eglGetProcAddress("glGenRenderbuffers"));
-    deleteRenderbuffers =
-        reinterpret_cast<PFNGLDELETERENDERBUFFERSPROC>(eglGetProcAddress("glDeleteRenderbuffers"));
-    bindRenderbuffer = reinterpret_cast<PFNGLBINDRENDERBUFFERPROC>(eglGetProcAddress("glBindRenderbuffer"));
-    renderbufferStorage =
-        reinterpret_cast<PFNGLRENDERBUFFERSTORAGEPROC>(eglGetProcAddress("glRenderbufferStorage"));
-    framebufferRenderbuffer =
-        reinterpret_cast<PFNGLFRAMEBUFFERRENDERBUFFERPROC>(eglGetProcAddress("glFramebufferRenderbuffer"));
-    checkFramebufferStatus =
-        reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSPROC>(eglGetProcAddress("glCheckFramebufferStatus"));
-    return genFramebuffers && deleteFramebuffers && bindFramebuffer && genRenderbuffers && deleteRenderbuffers &&
-           bindRenderbuffer && renderbufferStorage && framebufferRenderbuffer && checkFramebufferStatus;
-  }
-};
-
-FramebufferCalls framebufferCalls;
 
 const char* eglErrorName(EGLint code) {
   switch (code) {
-    case EGL_SUCCESS: return "EGL_SUCCESS";
-    case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
-    case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
-    case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
-    case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
-    case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
-    case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
-    case EGL_BAD_CURRENT_SURFACE: return "EGL_BAD_CURRENT_SURFACE";
-    case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
-    case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
-    case EGL_BAD_NATIVE_PIXMAP: return "EGL_BAD_NATIVE_PIXMAP";
-    case EGL_BAD_NATIVE_WINDOW: return "EGL_BAD_NATIVE_WINDOW";
-    case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
-    case EGL_BAD_SURFACE: return "EGL_BAD_SURFACE";
-    case EGL_CONTEXT_LOST: return "EGL_CONTEXT_LOST";
-    default: return "unknown EGL error";
+    case EGL_SUCCESS:
+      return "EGL_SUCCESS";
+    case EGL_NOT_INITIALIZED:
+      return "EGL_NOT_INITIALIZED";
+    case EGL_BAD_ACCESS:
+      return "EGL_BAD_ACCESS";
+    case EGL_BAD_ALLOC:
+      return "EGL_BAD_ALLOC";
+    case EGL_BAD_ATTRIBUTE:
+      return "EGL_BAD_ATTRIBUTE";
+    case EGL_BAD_CONFIG:
+      return "EGL_BAD_CONFIG";
+    case EGL_BAD_CONTEXT:
+      return "EGL_BAD_CONTEXT";
+    case EGL_BAD_CURRENT_SURFACE:
+      return "EGL_BAD_CURRENT_SURFACE";
+    case EGL_BAD_DISPLAY:
+      return "EGL_BAD_DISPLAY";
+    case EGL_BAD_MATCH:
+      return "EGL_BAD_MATCH";
+    case EGL_BAD_NATIVE_PIXMAP:
+      return "EGL_BAD_NATIVE_PIXMAP";
+    case EGL_BAD_NATIVE_WINDOW:
+      return "EGL_BAD_NATIVE_WINDOW";
+    case EGL_BAD_PARAMETER:
+      return "EGL_BAD_PARAMETER";
+    case EGL_BAD_SURFACE:
+      return "EGL_BAD_SURFACE";
+    case EGL_CONTEXT_LOST:
+      return "EGL_CONTEXT_LOST";
+    default:
+      return "unknown EGL error";
   }
 }
 
@@ -77,7 +58,9 @@ std::string failure(const char* what, const std::string& why) {
   return std::string("pulse165: headless rendering: ") + what + " (" + why + ")";
 }
 
-std::string eglFailure(const char* what) { return failure(what, eglErrorName(eglGetError())); }
+std::string eglFailure(const char* what) {
+  return failure(what, eglErrorName(eglGetError()));
+}
 
 bool hasExtension(const char* list, const char* name) {
   if (list == nullptr) return false;
@@ -187,37 +170,16 @@ bool HeadlessContext::open(int requestedWidth, int requestedHeight, std::string&
     return false;
   }
 
-  if (!framebufferCalls.load()) {
-    error = failure("no framebuffer objects", "glGenFramebuffers and its kin are missing");
+  if (!loadFramebufferCalls([](const char* name) { return reinterpret_cast<void*>(eglGetProcAddress(name)); }, why)) {
+    error = failure("no framebuffer objects", why);
     close();
     return false;
   }
-
   GLint maxSize = 0;
   glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
   largestSide = maxSize;
-  if (width <= 0 || height <= 0 || width > maxSize || height > maxSize) {
-    error = failure("unsupported frame size",
-                    std::to_string(width) + "x" + std::to_string(height) + ", at most " + std::to_string(maxSize));
-    close();
-    return false;
-  }
-
-  framebufferCalls.genRenderbuffers(1, &colorBuffer);
-  framebufferCalls.bindRenderbuffer(GL_RENDERBUFFER, colorBuffer);
-  framebufferCalls.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  framebufferCalls.genRenderbuffers(1, &depthBuffer);
-  framebufferCalls.bindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
-  framebufferCalls.renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
-  framebufferCalls.bindRenderbuffer(GL_RENDERBUFFER, 0);
-
-  framebufferCalls.genFramebuffers(1, &framebuffer);
-  framebufferCalls.bindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-  framebufferCalls.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
-  framebufferCalls.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer);
-  const GLenum status = framebufferCalls.checkFramebufferStatus(GL_FRAMEBUFFER);
-  if (status != GL_FRAMEBUFFER_COMPLETE) {
-    error = failure("incomplete framebuffer", "status " + std::to_string(status));
+  if (!picture.create(width, height, why)) {
+    error = failure("no picture to draw into", why);
     close();
     return false;
   }
@@ -257,12 +219,10 @@ void HeadlessContext::close() {
   // context is the current one (another context may have been made current since).
   if (context != nullptr && eglGetCurrentContext() == context) {
     resetRenderQueue();
-    if (framebuffer != 0) framebufferCalls.deleteFramebuffers(1, &framebuffer);
-    if (colorBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &colorBuffer);
-    if (depthBuffer != 0) framebufferCalls.deleteRenderbuffers(1, &depthBuffer);
+    picture.destroy();
     eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
   }
-  framebuffer = colorBuffer = depthBuffer = 0;
+  picture = OffscreenPicture{};
   if (context != nullptr) eglDestroyContext(eglDisplay, context);
   context = nullptr;
   // The display itself stays initialised: EGL hands out one per platform, shared

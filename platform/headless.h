@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/framebuffer.h"
+
 struct HeadlessContext {
   int width = 0;
   int height = 0;
@@ -29,7 +31,5 @@ struct HeadlessContext {
   // EGL and GL handles, opaque to callers.
   void* display = nullptr;
   void* context = nullptr;
-  unsigned framebuffer = 0;
-  unsigned colorBuffer = 0;
-  unsigned depthBuffer = 0;
+  OffscreenPicture picture;
 };

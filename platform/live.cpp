@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/render_queue.h"
+#include "platform/viewport.h"
 
 namespace {
 
@@ -85,18 +87,33 @@ bool LiveWindow::open(std::string& error) {
   // nobody can see is no show, unless someone asked for that driver by name.
   const char* driver = SDL_GetCurrentVideoDriver();
   const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
-  const bool invisible = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+  const bool invisible =
+      driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
   if (invisible && (requested == nullptr || std::strstr(requested, driver) == nullptr)) {
-    error = std::string("pulse165: cannot open the show window: no display found, only SDL's ") + driver +
-            " driver" + noDisplayHint;
+    error = std::string("pulse165: cannot open the show window: no display found, only SDL's ") + driver + " driver" +
+            noDisplayHint;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
   // A show stays on screen when another window takes the focus.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
 
-  int x = SDL_WINDOWPOS_UNDEFINED;
-  int y = SDL_WINDOWPOS_UNDEFINED;
+  // The display: the one asked for, else the first for full screen.
+  displayOutOfRange = false;
+  const int displays = SDL_GetNumVideoDisplays();
+  if (displayIndex >= 0 && displayIndex >= displays) {
+    displayOutOfRange = true;
+    error = "pulse165: cannot use display " + std::to_string(displayIndex) + ": " +
+            (displays == 1 ? std::string("there is one display, number 0")
+                           : "there are " + std::to_string(displays) + " displays, numbered 0 to " +
+                                 std::to_string(displays - 1));
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  }
+  const int display = displayIndex >= 0 ? displayIndex : 0;
+
+  int x = displayIndex >= 0 ? static_cast<int>(SDL_WINDOWPOS_CENTERED_DISPLAY(display)) : SDL_WINDOWPOS_UNDEFINED;
+  int y = x;
   int width = requestWidth;
   int height = requestHeight;
   Uint32 flags = SDL_WINDOW_OPENGL;
@@ -105,7 +122,7 @@ bool LiveWindow::open(std::string& error) {
     // desktop mode alone leaves the X window at its creation size.
     SDL_DisplayMode mode;
     SDL_Rect bounds;
-    if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || SDL_GetDisplayBounds(0, &bounds) != 0) {
+    if (SDL_GetDesktopDisplayMode(display, &mode) != 0 || SDL_GetDisplayBounds(display, &bounds) != 0) {
       error = std::string("pulse165: cannot open the show window: ") + SDL_GetError();
       SDL_QuitSubSystem(SDL_INIT_VIDEO);
       return false;
@@ -116,6 +133,12 @@ bool LiveWindow::open(std::string& error) {
     height = mode.h;
     flags |= SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_FULLSCREEN_DESKTOP;
   } else {
+    // A window larger than the display would hang off its edges: it is made to fit.
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(display, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+      width = width < usable.w ? width : usable.w;
+      height = height < usable.h ? height : usable.h;
+    }
     flags |= SDL_WINDOW_RESIZABLE;
   }
 
@@ -170,24 +193,143 @@ bool LiveWindow::open(std::string& error) {
     clientWidth = viewport[2];
     clientHeight = viewport[3];
   }
+
+  // The show draws into a picture of its own; without framebuffer objects it draws
+  // straight into the back buffer, as it did before the picture existed.
+  if (loadFramebufferCalls([](const char* name) { return SDL_GL_GetProcAddress(name); }, why))
+    picture.create(clientWidth, clientHeight, why);
   return true;
 }
 
-void LiveWindow::swap() { SDL_GL_SwapWindow(static_cast<SDL_Window*>(window)); }
+void LiveWindow::present() {
+  if (picture.framebuffer == 0) return;
+  picture.copyTo(0, 0, 0, picture.width, picture.height);
+}
 
-bool LiveWindow::takeEndRequest() {
-  bool end = false;
+void LiveWindow::swap() {
+  SDL_GL_SwapWindow(static_cast<SDL_Window*>(window));
+  if (picture.framebuffer != 0) picture.bind();
+}
+
+void LiveWindow::takeEvents(WindowEvents& events, int waitMs) {
   SDL_Event event;
-  while (SDL_PollEvent(&event) != 0) {
-    if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_ESCAPE) end = true;
-    if (event.type == SDL_QUIT) end = true;
-    if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) end = true;
+  bool have = SDL_PollEvent(&event) != 0;
+  if (!have && waitMs > 0) have = SDL_WaitEventTimeout(&event, waitMs) != 0;
+  for (; have; have = SDL_PollEvent(&event) != 0) {
+    switch (event.type) {
+      case SDL_KEYDOWN: {
+        const KeyAction action = keyAction(event.key.keysym.sym, event.key.keysym.mod, event.key.repeat != 0);
+        if (action != KeyAction::none && events.actionCount < WindowEvents::maxActions)
+          events.actions[events.actionCount++] = action;
+        break;
+      }
+      case SDL_QUIT:
+        events.closeRequested = true;
+        break;
+      case SDL_WINDOWEVENT:
+        switch (event.window.event) {
+          case SDL_WINDOWEVENT_CLOSE:
+            events.closeRequested = true;
+            break;
+          case SDL_WINDOWEVENT_SIZE_CHANGED:
+          case SDL_WINDOWEVENT_RESIZED:
+            events.sizeChanged = true;
+            break;
+          case SDL_WINDOWEVENT_EXPOSED:
+          case SDL_WINDOWEVENT_SHOWN:
+          case SDL_WINDOWEVENT_RESTORED:
+            events.exposed = true;
+            break;
+          default:
+            break;
+        }
+        break;
+      default:
+        break;
+    }
   }
-  return end;
+}
+
+bool LiveWindow::followSize() {
+  int width = 0;
+  int height = 0;
+  SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window), &width, &height);
+  if (width <= 0 || height <= 0 || (width == clientWidth && height == clientHeight)) return false;
+  if (picture.framebuffer != 0) {
+    // The old picture, scaled so that its letterbox covers the new one: the trail
+    // goes on from there. Where no new picture can be made, the show draws into the
+    // back buffer from now on.
+    OffscreenPicture old = picture;
+    picture = OffscreenPicture{};
+    std::string why;
+    if (picture.create(width, height, why)) {
+      const ViewportLayout from = letterboxViewport(clientWidth, clientHeight);
+      const ViewportLayout to = letterboxViewport(width, height);
+      const double scale = static_cast<double>(width) / clientWidth;
+      const int bottom = static_cast<int>(std::lround(to.y - from.y * scale));
+      const int top = static_cast<int>(std::lround(to.y + (clientHeight - from.y) * scale));
+      old.copyTo(picture.framebuffer, 0, bottom, width, top - bottom);
+    }
+    old.destroy();
+    if (picture.framebuffer != 0) picture.bind();
+  }
+  if (picture.framebuffer == 0) {
+    glClear(GL_COLOR_BUFFER_BIT);
+  }
+  clientWidth = width;
+  clientHeight = height;
+  return true;
+}
+
+void LiveWindow::toggleFullScreen() {
+  SDL_Window* sdlWindow = static_cast<SDL_Window*>(window);
+  if ((SDL_GetWindowFlags(sdlWindow) & SDL_WINDOW_FULLSCREEN) == 0) {
+    SDL_GetWindowPosition(sdlWindow, &windowedX, &windowedY);
+    SDL_GetWindowSize(sdlWindow, &windowedWidth, &windowedHeight);
+    int display = SDL_GetWindowDisplayIndex(sdlWindow);
+    SDL_Rect bounds;
+    if (display < 0 || SDL_GetDisplayBounds(display, &bounds) != 0) return;
+    // Over the whole display first: without a window manager, full-screen desktop
+    // mode alone leaves the window as it is.
+    SDL_SetWindowBordered(sdlWindow, SDL_FALSE);
+    SDL_SetWindowPosition(sdlWindow, bounds.x, bounds.y);
+    SDL_SetWindowSize(sdlWindow, bounds.w, bounds.h);
+    SDL_SetWindowFullscreen(sdlWindow, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    SDL_SetWindowAlwaysOnTop(sdlWindow, SDL_TRUE);
+    SDL_ShowCursor(SDL_DISABLE);
+    return;
+  }
+  if (windowedWidth == 0) {
+    // Started full screen: a window of the requested size, centred on this display.
+    const int display = SDL_GetWindowDisplayIndex(sdlWindow);
+    SDL_Rect usable;
+    windowedWidth = requestWidth;
+    windowedHeight = requestHeight;
+    if (display >= 0 && SDL_GetDisplayUsableBounds(display, &usable) == 0) {
+      windowedWidth = windowedWidth < usable.w ? windowedWidth : usable.w;
+      windowedHeight = windowedHeight < usable.h ? windowedHeight : usable.h;
+      windowedX = usable.x + (usable.w - windowedWidth) / 2;
+      windowedY = usable.y + (usable.h - windowedHeight) / 2;
+    }
+  }
+  SDL_SetWindowFullscreen(sdlWindow, 0);
+  SDL_SetWindowAlwaysOnTop(sdlWindow, SDL_FALSE);
+  SDL_SetWindowBordered(sdlWindow, SDL_TRUE);
+  SDL_SetWindowResizable(sdlWindow, SDL_TRUE);
+  SDL_SetWindowSize(sdlWindow, windowedWidth, windowedHeight);
+  SDL_SetWindowPosition(sdlWindow, windowedX, windowedY);
+  SDL_ShowCursor(SDL_ENABLE);
+}
+
+const char* LiveWindow::renderer() const {
+  if (glContext == nullptr) return "";
+  const GLubyte* name = glGetString(GL_RENDERER);
+  return name != nullptr ? reinterpret_cast<const char*>(name) : "";
 }
 
 void LiveWindow::close() {
   if (window == nullptr) return;
+  picture.destroy();
   if (glContext != nullptr) SDL_GL_DeleteContext(static_cast<SDL_GLContext>(glContext));
   SDL_DestroyWindow(static_cast<SDL_Window*>(window));
   SDL_ShowCursor(SDL_ENABLE);
@@ -208,6 +350,7 @@ bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std:
   handedOver.store(0);
   callbackTimeNs.store(0);
   latencyFrames.store(0);
+  muted.store(false);
   lastReported = 0;
 
   SDL_AudioSpec wanted;
@@ -252,8 +395,12 @@ void LiveAudio::fill(float* out, std::uint32_t outFrames, std::uint64_t nowNs) {
   const std::uint32_t remaining = before < frameCount ? frameCount - before : 0;
   const std::uint32_t copied = remaining < outFrames ? remaining : outFrames;
   constexpr std::size_t frameBytes = audioChannels * sizeof(float);
-  if (copied > 0) std::memcpy(out, frames + static_cast<std::size_t>(before) * audioChannels, copied * frameBytes);
-  std::memset(out + static_cast<std::size_t>(copied) * audioChannels, 0, (outFrames - copied) * frameBytes);
+  if (muted.load(std::memory_order_relaxed)) {
+    std::memset(out, 0, outFrames * frameBytes);
+  } else {
+    if (copied > 0) std::memcpy(out, frames + static_cast<std::size_t>(before) * audioChannels, copied * frameBytes);
+    std::memset(out + static_cast<std::size_t>(copied) * audioChannels, 0, (outFrames - copied) * frameBytes);
+  }
 
   // The silence after the track counts as handed over too, so that the cursor can
   // run on to the very last frame of the track.
@@ -287,7 +434,36 @@ std::uint32_t LiveAudio::positionAt(std::uint64_t nowNs) {
   return cursor;
 }
 
-std::uint32_t LiveAudio::position() { return positionAt(monotonicNanoseconds()); }
+std::uint32_t LiveAudio::position() {
+  return positionAt(monotonicNanoseconds());
+}
+
+void LiveAudio::moveCursor(std::uint32_t frame) {
+  if (frame > frameCount) frame = frameCount;
+  // As if a callback had just handed over nothing from `frame` on: the next one
+  // copies from there, and until the device plays it the cursor holds at `frame`.
+  const std::uint32_t s = sequence.load(std::memory_order_relaxed);
+  sequence.store(s + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  handedBefore.store(frame, std::memory_order_relaxed);
+  handedOver.store(frame, std::memory_order_relaxed);
+  sequence.store(s + 2, std::memory_order_release);
+  lastReported = frame;
+}
+
+void LiveAudio::seek(std::uint32_t frame) {
+  if (device != 0) SDL_LockAudioDevice(device);
+  moveCursor(frame);
+  if (device != 0) SDL_UnlockAudioDevice(device);
+}
+
+void LiveAudio::pause() {
+  if (device != 0) SDL_PauseAudioDevice(device, 1);
+}
+
+void LiveAudio::resume() {
+  if (device != 0) SDL_PauseAudioDevice(device, 0);
+}
 
 void LiveAudio::close() {
   if (device == 0) return;
@@ -299,9 +475,8 @@ void LiveAudio::close() {
 //----------------------------------------------------------------------------------
 // Play cursor arithmetic
 //----------------------------------------------------------------------------------
-std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t handedAfter,
-                                    std::uint64_t callbackTimeNs, std::uint64_t nowNs,
-                                    std::uint32_t latencyFrames, std::uint32_t lastReported) {
+std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t handedAfter, std::uint64_t callbackTimeNs,
+                                    std::uint64_t nowNs, std::uint32_t latencyFrames, std::uint32_t lastReported) {
   // Long gaps (a stalled device) cannot move the cursor past the cap below anyway;
   // bounding the gap keeps the product within 64 bits.
   constexpr std::uint64_t longestGapNs = 60 * nanosecondsPerSecond;

@@ -4,9 +4,10 @@
 #include <GL/gl.h>
 #include <time.h>
 
-#include "app/display.h"
 #include "audio/spectrum.h"
 #include "platform/live.h"
+#include "platform/viewport.h"
+#include "show/player.h"
 #include "show/schedule.h"
 #include "show/scope.h"
 
@@ -105,28 +106,76 @@ void ShowFrame::draw(std::uint32_t position) {
 }
 
 std::uint32_t PlayClock::read() {
-  if (audio) return startFrame + audio->position();
+  if (paused) return pausedAt;
+  if (audio) return audio->position();
   const std::uint64_t elapsed = monotonicNanoseconds() - startNs;
   const std::uint64_t frames = startFrame + elapsed * sampleRate / 1000000000ull;
   return frames < playbackFrameCount ? static_cast<std::uint32_t>(frames) : playbackFrameCount;
 }
 
-int runFrameLoop(LiveWindow& window, PlayClock& clock) {
+void PlayClock::seek(std::uint32_t position) {
+  if (position > playbackFrameCount) position = playbackFrameCount;
+  if (paused) {
+    pausedAt = position;  // taken up on resume
+  } else if (audio) {
+    audio->seek(position);
+  } else {
+    startFrame = position;
+    startNs = monotonicNanoseconds();
+  }
+}
+
+void PlayClock::pause() {
+  if (paused) return;
+  pausedAt = read();
+  paused = true;
+  if (audio) audio->pause();
+}
+
+void PlayClock::resume() {
+  if (!paused) return;
+  paused = false;
+  seek(pausedAt);
+  if (audio) audio->resume();
+}
+
+void PlayClock::setMuted(bool silent) {
+  if (audio) audio->setMuted(silent);
+}
+
+int runFrameLoop(LiveWindow& window, PlayClock& clock, LivePlayer& player) {
   ShowFrame frame;
+  WindowEvents events;
   for (;;) {
+    if (player.paused) {
+      if (player.holdStill(window, clock, frame) == LivePlayer::Step::end) break;
+      continue;
+    }
+    const std::uint64_t startNs = monotonicNanoseconds();
     const std::uint32_t position = clock.read();
     frame.draw(position);
     glFinish();
+    // The picture onto the window, then what is drawn on the window alone.
+    window.present();
+    if (player.overlayOn) player.drawOverlay(window, position);
     window.swap();
 
     // Pace to about one frame per 16 ms of played sound; the subtraction and the
     // product wrap like the device's 32-bit counter.
     const std::uint32_t after = clock.read();
+    player.frameDone(startNs, monotonicNanoseconds());
     const std::uint32_t elapsed = ((after - position) * 1000u) / static_cast<std::uint32_t>(sampleRate);
     if (elapsed < sleepThreshold) sleepMilliseconds(frameMilliseconds - elapsed);
 
-    if (window.takeEndRequest()) break;
-    if (after >= playbackFrameCount) break;
+    events.clear();
+    window.takeEvents(events);
+    const LivePlayer::Step step = player.act(events, window, clock, frame);
+    if (step == LivePlayer::Step::end) break;
+    if (step == LivePlayer::Step::moved) continue;  // the end is judged on the new position
+    if (after >= playbackFrameCount) {
+      if (!player.loop) break;
+      player.seek(clock, frame, 0);
+    }
   }
   return 0;
 }

@@ -38,15 +38,26 @@ struct ShowFrame {
 void beginShowFrame(std::uint32_t position);
 
 // The live show's source of play positions: the audio device's cursor, or a
-// monotonic clock when the show runs without sound.
+// monotonic clock when the show runs without sound. Both seek and pause.
 struct LiveAudio;
 struct PlayClock {
   LiveAudio* audio = nullptr;    // null: silent clock
   std::uint64_t startNs = 0;     // silent clock: when position startFrame was "played"
-  std::uint32_t startFrame = 0;  // where playback started (--from)
+  std::uint32_t startFrame = 0;  // silent clock: where it started (--from) or last moved to
+  bool paused = false;
+  std::uint32_t pausedAt = 0;  // the position that holds while paused
+
   std::uint32_t read();
+  void seek(std::uint32_t position);
+  // The sound stops (the device is paused) and the position holds; resuming plays on
+  // from the same frame.
+  void pause();
+  void resume();
+  void setMuted(bool silent);
 };
 
 struct LiveWindow;
-// Runs the show live until Escape, a close request, or the end of the buffer.
-int runFrameLoop(LiveWindow& window, PlayClock& clock);
+struct LivePlayer;
+// Runs the show live until Escape, q, a close request, or the end of the buffer
+// (where --loop starts it again).
+int runFrameLoop(LiveWindow& window, PlayClock& clock, LivePlayer& player);

@@ -5,8 +5,9 @@
 #include <GL/glu.h>
 
 #include <cmath>
+#include <initializer_list>
 
-#include "app/display.h"
+#include "platform/viewport.h"
 #include "show/captions.h"
 #include "show/frame.h"
 

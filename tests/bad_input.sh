@@ -145,6 +145,15 @@ expect 2 "--fps without a capture" --fps=30
 expect 2 "--to without a capture" --to=10
 expect 2 "--size for the live show" --size=640x320
 expect 2 "--track with a benchmark" --benchmark --track="$fix/mono-44100.ogg"
+expect 2 "--window with a screenshot" --window "${shot[@]}"
+expect 2 "--window with a capture" --window=320x160 --capture=show.mkv $big
+expect 2 "--window with a benchmark" --window --benchmark
+expect 2 "--loop with a capture" --loop --capture=show.mkv $big
+expect 2 "--display with a screenshot" --display=0 "${shot[@]}"
+expect 2 "a display that is no number" --display=one
+expect 2 "a negative display" --display=-1
+expect 2 "a display beyond 63" --display=64
+expect 2 "--loop with a value" --loop=3
 expect 2 "an unknown option" --bogus
 expect 2 "an unknown short option" -x
 expect 2 "a stray argument" extra

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"
 #include "effects/band_star.h"
@@ -21,6 +20,7 @@
 #include "effects/quadric_shapes.h"
 #include "effects/ring_stack.h"
 #include "platform/headless.h"
+#include "platform/viewport.h"
 #include "show/scope.h"
 #include "tests/probe.h"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the show into a scratch DESTDIR under /usr and checks what lands there: the
 # file list, the icons' sizes, the menu entry, and a manual page that renders without a
-# warning and names the same options as --help.   Usage: tests/install.sh BUILD/pulse165
+# warning and names the same options and keys as --help.   Usage: tests/install.sh BUILD/pulse165
 set -euo pipefail
 umask 022  # folders that installation creates take the umask's modes; files have their own
 binary=$(realpath "$1")
@@ -115,7 +115,16 @@ if [ -f "$page" ]; then
   extra=$(comm -13 <(echo "$help_options") <(echo "$man_options"))
   [ -z "$missing" ] || fail "options of --help missing from the manual page: $(tr "\n" " " <<<"$missing")"
   [ -z "$extra" ] || fail "options in the manual page that --help does not list: $(tr "\n" " " <<<"$extra")"
-  for section in NAME SYNOPSIS DESCRIPTION OPTIONS EXAMPLES 'EXIT STATUS' ENVIRONMENT FILES; do
+  # The keys on each side, line by line and in order: the first column of the KEYS
+  # part of --help, and the tags of the page's KEYS section.
+  help_keys=$("$binary" --help | awk '/^Keys/ { on = 1; next } on && /^$/ { exit }
+    on && /^  [^ ]/ { sub(/^  /, ""); sub(/  .*/, ""); print }')
+  man_keys=$(awk '/^\.SH/ { on = $0 == ".SH KEYS"; next } on && previous == ".TP" { sub(/^\.B +/, ""); print }
+    { previous = $0 }' <<<"$source_text")
+  [ -n "$help_keys" ] || fail "--help names no keys"
+  [ "$help_keys" = "$man_keys" ] ||
+    fail "the keys of --help and of the manual page differ:"$'\n'"$(diff <(echo "$help_keys") <(echo "$man_keys"))"
+  for section in NAME SYNOPSIS DESCRIPTION OPTIONS KEYS EXAMPLES 'EXIT STATUS' ENVIRONMENT FILES; do
     grep -q "^\.SH \"\?$section\"\?$" <<<"$source_text" || fail "the manual page has no $section section"
   done
 fi

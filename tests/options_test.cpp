@@ -4,10 +4,10 @@
 #include <cmath>
 #include <vector>
 
-#include "app/display.h"
 #include "app/options.h"
 #include "app/run.h"
 #include "audio/playback.h"
+#include "platform/viewport.h"
 
 namespace {
 bool parse(std::vector<const char*> args, Options& options, std::string& error) {
@@ -94,14 +94,29 @@ TEST(CommandLine, ReadsWindowScreenshotAndSize) {
   EXPECT_EQ(w.windowHeight, 400);
 }
 
+TEST(CommandLine, ReadsTheLiveShowsDisplayAndLoop) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(parse({}, o, error));
+  EXPECT_EQ(o.display, -1);
+  EXPECT_FALSE(o.loop);
+  ASSERT_TRUE(parse({"--display=2", "--loop", "--window"}, o, error)) << error;
+  EXPECT_EQ(o.display, 2);
+  EXPECT_TRUE(o.loop);
+}
+
 TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
   for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
            {"--bogus"}, {"-x"}, {"--screenshot=a.png"}, {"--at=4b"}, {"--screenshot="}, {"stray"},
-           {"--window=0x0"}, {"--help=yes"}, {"--screenshot=a.png", "--at=200"}, {"--size"}}) {
+           {"--window=0x0"}, {"--help=yes"}, {"--screenshot=a.png", "--at=200"}, {"--size"},
+           {"--window", "--screenshot=a.png", "--at=4b"}, {"--window", "--capture=a.mp4"}, {"--window", "--benchmark"},
+           {"--loop", "--benchmark"}, {"--display=1", "--capture=a.mp4"}, {"--display=-1"}, {"--display=64"},
+           {"--display="}, {"--loop=yes"}}) {
     Options o;
-    std::string error;
-    EXPECT_FALSE(parse(args, o, error)) << args[0];
-    EXPECT_FALSE(error.empty()) << args[0];
+    std::string error, line;
+    for (const char* arg : args) line += std::string(arg) + " ";
+    EXPECT_FALSE(parse(args, o, error)) << line;
+    EXPECT_FALSE(error.empty()) << line;
   }
 }
 

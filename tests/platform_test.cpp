@@ -1,6 +1,7 @@
 // The platform layer: the headless context and its read-back, the extruded glyph
 // lists, the live audio cursor's arithmetic, and PNG output.
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -9,14 +10,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/framebuffer.h"
 #include "platform/glyphs.h"
 #include "platform/headless.h"
 #include "platform/image.h"
@@ -157,6 +159,53 @@ TEST(HeadlessContext, ClosingAnotherContextLeavesTheCurrentOneDrawing) {
 }
 
 //----------------------------------------------------------------------------------
+// The offscreen picture, copied by blitting or, without a blit, as a textured quad
+//----------------------------------------------------------------------------------
+TEST_F(HeadlessFrame, APictureCopiesOntoAnotherFramebufferExactlyOrScaledByBlitAndByQuad) {
+  constexpr int w = 64, h = 32;
+  const probe::Rgb green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+  for (const bool quad : {false, true}) {
+    SCOPED_TRACE(quad ? "textured quad" : "blit");
+    if (quad) forgetFramebufferBlit();
+    OffscreenPicture picture;
+    std::string why;
+    ASSERT_TRUE(picture.create(w, h, why)) << why;
+    EXPECT_EQ(picture.colorIsTexture, quad);
+    // Four quadrants, in GL's coordinates (y up): red and green below, blue and white above.
+    glViewport(0, 0, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, w, 0, h, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    const float colours[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+    for (int q = 0; q < 4; ++q) {
+      glColor3fv(colours[q]);
+      const float x = (q % 2) * w / 2.0f, y = (q / 2) * h / 2.0f;
+      rectangle(x, y, x + w / 2.0f, y + h / 2.0f);
+    }
+    picture.copyTo(context.picture.framebuffer, 100, 200, w, h);          // the same size
+    picture.copyTo(context.picture.framebuffer, 300, 100, 2 * w, 2 * h);  // twice the size
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], w) << "the copy leaves the viewport as it was";
+    const probe::Frame f = probe::grab(context);
+    // Image rows count down from the top: GL row y is image row 767 - y.
+    EXPECT_TRUE(probe::rectIs(f, 100, 768 - 216, 32, 16, red, 0));
+    EXPECT_TRUE(probe::rectIs(f, 132, 768 - 216, 32, 16, green, 0));
+    EXPECT_TRUE(probe::rectIs(f, 100, 768 - 232, 32, 16, blue, 0));
+    EXPECT_TRUE(probe::rectIs(f, 132, 768 - 232, 32, 16, white, 0));
+    EXPECT_TRUE(probe::pixelIs(f, 99, 768 - 210, black, 0));
+    // Scaled: each quadrant's inside, clear of the filtered seams.
+    EXPECT_TRUE(probe::rectIs(f, 302, 638, 60, 28, red));
+    EXPECT_TRUE(probe::rectIs(f, 366, 638, 60, 28, green));
+    EXPECT_TRUE(probe::rectIs(f, 302, 606, 60, 28, blue));
+    EXPECT_TRUE(probe::rectIs(f, 366, 606, 60, 28, white));
+    EXPECT_TRUE(probe::pixelIs(f, 300 + 2 * w, 640, black, 0));
+    picture.destroy();
+  }
+}
+
+//----------------------------------------------------------------------------------
 // Glyph lists
 //----------------------------------------------------------------------------------
 namespace {
@@ -240,9 +289,12 @@ TEST_F(GlyphFrame, CaptionLightsEachLetterInItsOwnPlaceFromLeftToRight) {
   glTranslatef(originX, baseline, 0);
   glScalef(emWide, emHigh, 1);
   for (int i = 0; i < length; ++i) {
-    if (i == 0) glColor3f(1, 0, 0);
-    else if (i == length - 1) glColor3f(0, 1, 0);
-    else glColor3f(1, 1, 1);
+    if (i == 0)
+      glColor3f(1, 0, 0);
+    else if (i == length - 1)
+      glColor3f(0, 1, 0);
+    else
+      glColor3f(1, 1, 1);
     glCallList(static_cast<GLuint>(fontListBase + text[i]));
     pen.push_back(penX());
   }
@@ -416,6 +468,50 @@ TEST(PlayCursor, CallbackCopiesTheTrackThenSilence) {
   EXPECT_EQ(playback.audio.handedBefore.load(), 1024u);
 }
 
+TEST(PlayCursor, ASeekHoldsThePositionUntilTheDevicePlaysTheNewPlaceThenRisesFromIt) {
+  constexpr std::uint32_t frames = 10 * 44100;
+  constexpr std::uint64_t frameNs = 1'000'000'000ull / 60;
+  SimulatedPlayback playback(frames);
+  std::uint64_t now = playback.startNs;
+  for (int n = 0; n < 60; ++n) playback.readAt(now += frameNs);  // a second in
+  for (const std::uint32_t target : {5u * 44100, 2u * 44100 + 17, 0u, frames}) {
+    SCOPED_TRACE(target);
+    playback.audio.moveCursor(target);
+    EXPECT_EQ(playback.audio.positionAt(now), target);
+    // The next buffer the device asks for starts at the new place.
+    now = playback.nextCallbackNs;
+    EXPECT_EQ(playback.readAt(now), target) << "held while the device plays what it had";
+    const std::uint32_t copied = frames - target < 1024 ? frames - target : 1024;
+    EXPECT_EQ(std::memcmp(playback.out.data(), playback.track.data() + 2 * static_cast<std::size_t>(target),
+                          2 * copied * sizeof(float)),
+              0);
+    std::uint32_t previous = target;
+    for (int n = 0; n < 30; ++n) {
+      const std::uint32_t p = playback.readAt(now += frameNs);
+      ASSERT_GE(p, previous);
+      previous = p;
+    }
+    // Half a second later, less the device's buffering (and the wait for its callback).
+    if (target < frames) {
+      EXPECT_GE(previous - target, 22050u - 2 * latency);
+      EXPECT_LE(previous - target, 22050u - latency + 1);
+    } else {
+      EXPECT_EQ(previous, frames);
+    }
+  }
+}
+
+TEST(PlayCursor, MutedCallbacksHandOverSilenceAndTheCursorRunsOn) {
+  SimulatedPlayback playback(4096);
+  playback.audio.setMuted(true);
+  playback.audio.fill(playback.out.data(), 1024, 0);
+  for (float sample : playback.out) ASSERT_EQ(sample, 0.0f);
+  EXPECT_EQ(playback.audio.handedOver.load(), 1024u);
+  playback.audio.setMuted(false);
+  playback.audio.fill(playback.out.data(), 1024, 0);
+  EXPECT_EQ(std::memcmp(playback.out.data(), playback.track.data() + 2 * 1024, 2 * 1024 * sizeof(float)), 0);
+}
+
 TEST(PlayCursor, ReaderOnAnotherThreadSeesItRiseToTheEndUnderRunningCallbacks) {
   // The callback publishes while the frame loop reads: the cursor never runs
   // backwards, never passes what was handed over, and still ends on the last frame.
@@ -463,7 +559,14 @@ class OffscreenWindow : public ::testing::Test {
     window.requestHeight = 360;
     std::string error;
     ASSERT_TRUE(window.open(error)) << error;
-    window.takeEndRequest();  // whatever the window's creation queued
+    WindowEvents creation;
+    window.takeEvents(creation);  // whatever the window's creation queued
+  }
+
+  WindowEvents take() {
+    WindowEvents events;
+    window.takeEvents(events);
+    return events;
   }
 
   void TearDown() override {
@@ -471,12 +574,13 @@ class OffscreenWindow : public ::testing::Test {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
   }
 
-  static void pushKey(SDL_Keycode key) {
+  static void pushKey(SDL_Keycode key, Uint16 modifiers = KMOD_NONE) {
     SDL_Event event;
     std::memset(&event, 0, sizeof event);
     event.type = SDL_KEYDOWN;
     event.key.state = SDL_PRESSED;
     event.key.keysym.sym = key;
+    event.key.keysym.mod = modifiers;
     SDL_PushEvent(&event);
   }
 
@@ -493,27 +597,42 @@ class OffscreenWindow : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(OffscreenWindow, WindowedShowHasTheRequestedClientSize) {
+TEST_F(OffscreenWindow, WindowedShowDrawsIntoAPictureOfTheRequestedClientSize) {
   EXPECT_EQ(window.clientWidth, 640);
   EXPECT_EQ(window.clientHeight, 360);
   GLint viewport[4];
   glGetIntegerv(GL_VIEWPORT, viewport);
   EXPECT_EQ(viewport[2], 640);
   EXPECT_EQ(viewport[3], 360);
+  ASSERT_NE(window.picture.framebuffer, 0u);
+  EXPECT_EQ(window.picture.width, 640);
+  EXPECT_EQ(window.picture.height, 360);
+  GLint bound = 0;
+  glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+  EXPECT_EQ(static_cast<unsigned>(bound), window.picture.framebuffer);
 }
 
 TEST_F(OffscreenWindow, EscapeEndsTheShowEvenBehindABusyQueue) {
   pushMouseMotion(200);
   pushKey(SDLK_ESCAPE);
-  EXPECT_TRUE(window.takeEndRequest());
-  EXPECT_FALSE(window.takeEndRequest()) << "the queue was drained";
+  const WindowEvents events = take();
+  ASSERT_EQ(events.actionCount, 1);
+  EXPECT_EQ(events.actions[0], KeyAction::end);
+  EXPECT_EQ(take().actionCount, 0) << "the queue was drained";
 }
 
-TEST_F(OffscreenWindow, OtherKeysAndMotionDoNotEndIt) {
+TEST_F(OffscreenWindow, KeysArriveAsActionsInTheirOrderAndOtherInputIsIgnored) {
   pushMouseMotion(5);
+  pushKey(SDLK_x);
   pushKey(SDLK_SPACE);
+  pushKey(SDLK_RIGHT, KMOD_LSHIFT);
   pushKey(SDLK_q);
-  EXPECT_FALSE(window.takeEndRequest());
+  const WindowEvents events = take();
+  ASSERT_EQ(events.actionCount, 3);
+  EXPECT_EQ(events.actions[0], KeyAction::pause);
+  EXPECT_EQ(events.actions[1], KeyAction::phraseForward);
+  EXPECT_EQ(events.actions[2], KeyAction::end);
+  EXPECT_FALSE(events.closeRequested);
 }
 
 TEST_F(OffscreenWindow, CloseRequestsEndIt) {
@@ -523,12 +642,12 @@ TEST_F(OffscreenWindow, CloseRequestsEndIt) {
   event.window.event = SDL_WINDOWEVENT_CLOSE;
   event.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(window.window));
   SDL_PushEvent(&event);
-  EXPECT_TRUE(window.takeEndRequest());
+  EXPECT_TRUE(take().closeRequested);
 
   std::memset(&event, 0, sizeof event);
   event.type = SDL_QUIT;
   SDL_PushEvent(&event);
-  EXPECT_TRUE(window.takeEndRequest());
+  EXPECT_TRUE(take().closeRequested);
 }
 
 TEST(LiveWindow, WithoutAnyDisplayRefusesWithOneLinePointingToHeadlessOptions) {

@@ -1,0 +1,32 @@
+// The live show's keys: one table from key to action, with the words that --help and
+// the manual page show for each line of it.
+#pragma once
+
+#include <span>
+
+enum class KeyAction {
+  none,
+  end,            // Escape, q
+  pause,          // Space
+  barBack,        // Left: one bar (4 beats)
+  barForward,     // Right
+  phraseBack,     // Shift+Left: 16 beats
+  phraseForward,  // Shift+Right
+  previousScene,  // Page Up
+  nextScene,      // Page Down
+  showStart,      // Home
+  fullScreen,     // f, F11, Alt+Enter
+  mute,           // m
+  overlay,        // i
+};
+
+// The action of an SDL key-down (keycode and modifier state); none for other keys.
+// A held key's repeats only step the seeks.
+KeyAction keyAction(int keycode, unsigned modifiers, bool repeat);
+
+// One line of the keys' help: the keys, and what they do.
+struct KeyHelp {
+  const char* keys;
+  const char* what;
+};
+std::span<const KeyHelp> keyHelp();

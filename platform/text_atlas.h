@@ -1,0 +1,37 @@
+// Flat text for the information overlay: the printable ASCII glyphs of the embedded
+// face, rasterised once by FreeType into one small alpha texture, and drawn as
+// textured quads in window pixels.
+#pragma once
+
+#include <string>
+
+struct TextAtlas {
+  static constexpr int firstCode = 32;
+  static constexpr int lastCode = 126;
+
+  struct Glyph {
+    float u0, v0, u1, v1;  // texture coordinates
+    int width, height;     // bitmap size in pixels
+    int left, top;         // bitmap offset from the pen, y up
+    int advance;           // pen advance in pixels
+  };
+
+  Glyph glyphs[lastCode - firstCode + 1] = {};
+  unsigned texture = 0;
+  int lineHeight = 0;  // pixels from one baseline to the next
+  int ascent = 0;      // pixels from a line's top to its baseline
+
+  // Rasterises the glyphs at `pixelSize` pixels per em into a texture. Needs a current
+  // GL context. False with the reason in `why`.
+  bool build(int pixelSize, std::string& why);
+  void release();
+
+  // Width in pixels of `text` (codes outside 32..126 take no room).
+  int measure(const char* text) const;
+  // Draws `text` with the top of its line at (x, y), in coordinates where y grows
+  // downwards, in the current colour. The caller enables blending and 2D texturing
+  // with this atlas's texture bound (see begin()).
+  void drawLine(const char* text, int x, int y) const;
+  // Binds the texture and enables texturing.
+  void begin() const;
+};

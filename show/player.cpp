@@ -1,0 +1,237 @@
+// The player around the live frame loop.
+#include "show/player.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "audio/playback.h"
+#include "platform/live.h"
+#include "platform/viewport.h"
+#include "show/frame.h"
+#include "show/schedule.h"
+#include "show/seek.h"
+
+namespace {
+constexpr int barBeats = 4;
+constexpr int phraseBeats = 16;
+constexpr int pausedWaitMs = 100;  // how long a paused player sleeps between looks at the window
+
+// The overlay: its glyphs' size follows the window, within bounds.
+constexpr int overlayLinesPerWindow = 40;
+constexpr int smallestText = 12;
+constexpr int largestText = 32;
+constexpr int overlayMargin = 8;
+constexpr float panelAlpha = 0.6f;
+
+double median(double* values, int n) {
+  if (n == 0) return 0;
+  std::nth_element(values, values + n / 2, values + n);
+  return values[n / 2];
+}
+}  // namespace
+
+//----------------------------------------------------------------------------------
+// Frame times
+//----------------------------------------------------------------------------------
+void FrameTimes::add(std::uint64_t start, std::uint64_t done) {
+  startNs[next] = start;
+  drawNs[next] = done > start ? done - start : 0;
+  next = (next + 1) % capacity;
+  if (count < capacity) ++count;
+}
+
+FrameTimes::Summary FrameTimes::summary(std::uint64_t spanNs) {
+  Summary result{0, 0, false};
+  if (count < 2) return result;
+  const auto at = [this](int back) { return (next - 1 - back + 2 * capacity) % capacity; };
+  const std::uint64_t latest = startNs[at(0)];
+  result.complete = count == capacity || latest - startNs[at(count - 1)] >= spanNs;
+  int intervals = 0;
+  for (int back = 1; back < count && latest - startNs[at(back)] <= spanNs; ++back)
+    scratch[intervals++] = static_cast<double>(startNs[at(back - 1)] - startNs[at(back)]) * 1e-6;
+  result.frameMs = median(scratch, intervals);
+  for (int back = 0; back < intervals; ++back) scratch[back] = static_cast<double>(drawNs[at(back)]) * 1e-6;
+  result.drawMs = median(scratch, intervals);
+  return result;
+}
+
+//----------------------------------------------------------------------------------
+// Overlay text
+//----------------------------------------------------------------------------------
+void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
+                   bool paused, bool muted, double slowFps) {
+  const BeatClock clock = beatClockAt(position);
+  const std::uint32_t tenths = static_cast<std::uint32_t>(static_cast<std::uint64_t>(position) * 10 / sampleRate);
+  const std::uint32_t showSeconds = playbackFrameCount / sampleRate;
+  int n = 0;
+  std::snprintf(out.lines[n++], OverlayLines::lineLength, "%u:%02u.%u of %u:%02u   beat %d   phase %.2f   scene %d%s%s",
+                tenths / 600, tenths / 10 % 60, tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat,
+                static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat), paused ? "   paused" : "",
+                muted ? "   muted" : "");
+  if (times.frameMs > 0)
+    std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                  "%.1f frames per second   %.1f ms a frame (%.1f ms drawing)", 1000.0 / times.frameMs, times.frameMs,
+                  times.drawMs);
+  else
+    std::snprintf(out.lines[n++], OverlayLines::lineLength, "frames per second: measuring");
+  std::snprintf(out.lines[n++], OverlayLines::lineLength, "%s", renderer);
+  if (slowFps > 0)
+    std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                  "cannot keep up (%.0f frames per second): a smaller window or a GPU driver helps", slowFps);
+  out.count = n;
+}
+
+//----------------------------------------------------------------------------------
+// LivePlayer
+//----------------------------------------------------------------------------------
+void LivePlayer::start(LiveWindow& window) {
+  renderer = window.renderer();
+  const int size = std::clamp(window.clientHeight / overlayLinesPerWindow, smallestText, largestText);
+  std::string why;
+  if (!text.build(size, why)) std::fprintf(stderr, "pulse165: no information overlay: %s\n", why.c_str());
+}
+
+void LivePlayer::seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position) {
+  clock.seek(position);
+  // As on a start there: the beat marker counts from the scene's first beat.
+  frame.baseBeat = sceneFirstBeat(beatClockAt(position).beat);
+}
+
+LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window, PlayClock& clock, ShowFrame& frame) {
+  if (events.closeRequested) return Step::end;
+  Step step = Step::go;
+  bool repaint = events.exposed;
+  bool sought = false;
+  for (int i = 0; i < events.actionCount; ++i) {
+    std::uint32_t target = 0;
+    switch (events.actions[i]) {
+      case KeyAction::none:
+        continue;
+      case KeyAction::end:
+        return Step::end;
+      case KeyAction::pause:
+        if (paused) {
+          clock.resume();
+          paused = false;
+          times.clear();  // the pause is no frame time
+          step = Step::moved;
+        } else {
+          clock.pause();
+          paused = true;
+          repaint = true;
+        }
+        continue;
+      case KeyAction::fullScreen:
+        window.toggleFullScreen();
+        continue;
+      case KeyAction::mute:
+        muted = !muted;
+        clock.setMuted(muted);
+        repaint = true;
+        continue;
+      case KeyAction::overlay:
+        // Without a picture of its own the overlay would enter the trail: none then.
+        overlayOn = !overlayOn && text.texture != 0 && window.picture.framebuffer != 0;
+        repaint = true;
+        continue;
+      case KeyAction::barBack:
+        target = stepBeats(clock.read(), -barBeats);
+        break;
+      case KeyAction::barForward:
+        target = stepBeats(clock.read(), barBeats);
+        break;
+      case KeyAction::phraseBack:
+        target = stepBeats(clock.read(), -phraseBeats);
+        break;
+      case KeyAction::phraseForward:
+        target = stepBeats(clock.read(), phraseBeats);
+        break;
+      case KeyAction::previousScene:
+        target = previousSceneStart(clock.read());
+        break;
+      case KeyAction::nextScene:
+        target = nextSceneStart(clock.read());
+        break;
+      case KeyAction::showStart:
+        target = 0;
+        break;
+    }
+    seek(clock, frame, target);
+    sought = true;
+    step = Step::moved;
+  }
+  if (events.sizeChanged && window.followSize()) {
+    setShowViewport(window.clientWidth, window.clientHeight);
+    repaint = true;
+  }
+  // Paused, nothing is drawn, so that the effects stay as they are: a seek moves
+  // the position the show resumes from (the overlay shows it), and the held picture
+  // goes back onto the window when the window needs it.
+  if (paused && (repaint || sought)) show(window, clock.read());
+  return step;
+}
+
+LivePlayer::Step LivePlayer::holdStill(LiveWindow& window, PlayClock& clock, ShowFrame& frame) {
+  WindowEvents events;
+  window.takeEvents(events, pausedWaitMs);
+  return act(events, window, clock, frame);
+}
+
+void LivePlayer::show(LiveWindow& window, std::uint32_t position) {
+  window.present();
+  if (overlayOn) drawOverlay(window, position);
+  window.swap();
+}
+
+void LivePlayer::frameDone(std::uint64_t startNs, std::uint64_t doneNs) {
+  times.add(startNs, doneNs);
+  if (slowToldOnce) return;
+  const FrameTimes::Summary summary = times.summary(slowSpanNs);
+  if (!summary.complete || summary.frameMs <= slowFrameMs) return;
+  slowToldOnce = true;
+  slowFps = 1000.0 / summary.frameMs;
+  std::fprintf(stderr,
+               "pulse165: the picture cannot keep up with the music: %.0f frames per second on %s; a smaller "
+               "--window or a GPU driver helps\n",
+               slowFps, renderer);
+}
+
+void LivePlayer::drawOverlay(LiveWindow& window, std::uint32_t position) {
+  OverlayLines lines;
+  formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0);
+  int width = 0;
+  for (int i = 0; i < lines.count; ++i) width = std::max(width, text.measure(lines.lines[i]));
+  const int pad = text.lineHeight / 3;
+  const float left = overlayMargin;
+  const float top = overlayMargin;
+  const float right = left + static_cast<float>(width + 2 * pad);
+  const float bottom = top + static_cast<float>(lines.count * text.lineHeight + 2 * pad);
+
+  // On the window only, in its pixels; everything the show relies on is put back.
+  glPushAttrib(GL_ALL_ATTRIB_BITS);
+  glViewport(0, 0, window.clientWidth, window.clientHeight);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glOrtho(0, window.clientWidth, window.clientHeight, 0, -1, 1);
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glDisable(GL_TEXTURE_2D);
+  glColor4f(0, 0, 0, panelAlpha);
+  glRectf(left, top, right, bottom);
+  text.begin();
+  glColor4f(1, 1, 1, 1);
+  for (int i = 0; i < lines.count; ++i)
+    text.drawLine(lines.lines[i], static_cast<int>(left) + pad, static_cast<int>(top) + pad + i * text.lineHeight);
+  glPopMatrix();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glPopAttrib();
+}

@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# The live show as a player, under a virtual X server with xdotool, muted, in a small
+# window: Space holds the picture still (the overlay, i, comes and goes over it without
+# marking it) and lets it go again; Page Down three times
+# from the start reaches the claim (scene 4), far brighter than the opening; a resize
+# to another shape puts the top frame line at the new letterbox's top, growing and
+# shrinking; f fills the screen and gives the window back; q ends the show with exit
+# code 0. A window larger than the screen fits it; --loop plays on past the end. A
+# --display that does not exist ends with exit code 2, its line also in a message box
+# when stderr is no terminal.   tests/live_player.sh BUILD/pulse165
+set -u
+binary=$(realpath "$1")
+for tool in Xvfb xdotool xwd xdpyinfo xwininfo; do
+  command -v $tool >/dev/null || { echo "$tool is missing (scripts/ensure-deps installs it)"; exit 1; }
+done
+work=$(mktemp -d)
+display=:$((100 + RANDOM % 400))
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+show=
+cleanup() {
+  [ -z "$show" ] || kill "$show" 2>/dev/null
+  kill $xvfb 2>/dev/null
+  wait $xvfb 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export DISPLAY=$display SDL_AUDIODRIVER=dummy
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# --- Window grabs (xwd, 32 bits a pixel, blue green red x) --------------------------
+grab() { xwd -silent -id "$window" >"$work/$1.xwd"; }
+u32() { od -An -tu1 -j "$2" -N4 "$1" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }'; }
+# The pixels of a grab, one "blue green red x" line each, rows top first.
+pixels() {
+  local header colours
+  header=$(u32 "$1" 0)
+  colours=$(u32 "$1" 76)
+  tail -c +$((header + colours * 12 + 1)) "$1" | od -An -v -tu1 -w4
+}
+size() { echo "$(u32 "$1" 16)x$(u32 "$1" 20)"; }
+brightness() { pixels "$1" | awk '{ s += $1 + $2 + $3 } END { printf "%d", s / NR / 3 }'; }
+# The first row from the top whose pixel in column X is bright: the top frame line.
+first_bright_row() {
+  local width
+  width=$(u32 "$1" 16)
+  pixels "$1" | awk -v w="$width" -v x="$2" '(NR - 1) % w == x && $1 + $2 + $3 > 600 { print int((NR - 1) / w); exit }'
+}
+geometry() { xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }'; }
+key() {
+  xdotool key --clearmodifiers "$@"
+  sleep 0.3
+}
+# A slow renderer (a sanitizer build, a busy machine) takes a while to act on a key:
+# these look again for up to ten seconds before they give up.
+# grab_until NAME same|differ FILE: grabs until the window shows the same as FILE, or not.
+grab_until() {
+  for _ in $(seq 50); do
+    grab "$1"
+    if cmp -s "$work/$1.xwd" "$3"; then [ "$2" = same ] && return 0; else [ "$2" = differ ] && return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+# top_row_is ROW COLUMN NAME: grabs until the top frame line lies at ROW.
+top_row_is() {
+  for _ in $(seq 20); do
+    grab "$3"
+    [ "$(first_bright_row "$work/$3.xwd" "$2")" = "$1" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+geometry_is() {
+  for _ in $(seq 50); do
+    [ "$(geometry)" = "$1" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+"$binary" --mute --window=320x160 >"$work/stdout" 2>"$work/stderr" &
+show=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^pulse165$' 2>/dev/null | head -n 1)
+if [ -z "$window" ]; then
+  echo "the show's window never appeared: $(cat "$work/stderr")"
+  exit 1
+fi
+xdotool windowfocus --sync "$window" 2>/dev/null
+# The window is black while the track is decoded: wait until the show draws.
+grab start
+grab_until drawing differ "$work/start.xwd" || fail "the show never drew a frame"
+sleep 1
+
+# --- Space: the picture holds still, then moves on --------------------------------------
+key space
+held=no
+for _ in $(seq 5); do  # the pause may come a frame or two late
+  grab held1
+  sleep 1
+  grab held2
+  cmp -s "$work/held1.xwd" "$work/held2.xwd" && { held=yes; break; }
+done
+[ $held = yes ] || fail "paused, two grabs a second apart differ"
+# The overlay lies on the window, not in the picture: paused, it comes and goes cleanly.
+key i
+grab_until overlay1 differ "$work/held2.xwd" || fail "paused, i showed no overlay"
+key i
+grab_until plain same "$work/held2.xwd" || fail "paused, the overlay left a trace in the picture"
+key i
+grab_until overlay2 same "$work/overlay1.xwd" || fail "paused, the overlay came back different"
+key i
+grab_until plain same "$work/held2.xwd"
+key space
+sleep 1
+grab_until resumed differ "$work/held2.xwd" || fail "resumed, the picture stood still"
+
+# --- Home, then Page Down three times: from the opening to the claim --------------------
+key Home
+sleep 1.5
+grab opening
+key Next
+key Next
+key Next
+sleep 1.5
+grab claim
+dark=$(brightness "$work/opening.xwd")
+bright=$(brightness "$work/claim.xwd")
+echo "mean brightness: opening $dark, after three Page Downs $bright"
+[ "$bright" -gt $((3 * dark + 30)) ] || fail "three Page Downs did not reach the bright claim ($dark, then $bright)"
+
+# --- f: the whole screen, then the window again ------------------------------------------
+key f
+geometry_is 800x600 || fail "f: the window is $(geometry), not the screen's 800x600"
+# 800x600: the letterbox is 800x400, 100 rows from the top.
+top_row_is 100 100 full ||
+  fail "full screen: the top frame line is at row $(first_bright_row "$work/full.xwd" 100), not 100"
+key f
+geometry_is 320x160 || fail "f again: the window is $(geometry), not 320x160 again"
+
+# --- Resizing to other shapes, smaller and larger ---------------------------------------
+for case in 300x300:75 480x300:30; do
+  shape=${case%:*}
+  top=${case#*:}
+  xdotool windowsize --sync "$window" "${shape%x*}" "${shape#*x}" 2>/dev/null
+  top_row_is "$top" 20 "resized-$shape" || fail "resized to $shape: the top frame line is at row \
+$(first_bright_row "$work/resized-$shape.xwd" 20), not $top"
+done
+
+# --- q ends it ---------------------------------------------------------------------------
+key q
+for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+if kill -0 $show 2>/dev/null; then
+  fail "q did not end the show"
+else
+  wait $show
+  code=$?
+  [ "$code" -eq 0 ] || fail "q: exit code $code, expected 0"
+fi
+show=
+if grep -v '^pulse165: the picture cannot keep up' "$work/stderr" | grep -q .; then
+  fail "the show wrote to stderr: $(cat "$work/stderr")"
+fi
+
+# --- A window larger than the screen is made to fit; --loop goes on past the end ----------
+"$binary" --mute --window=4000x2000 --from=491b --loop >"$work/stdout" 2>"$work/stderr" &
+show=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^pulse165$' 2>/dev/null | head -n 1)
+sleep 3
+[ "$(geometry)" = 800x600 ] || fail "--window=4000x2000 on an 800x600 screen: the window is $(geometry)"
+kill -0 $show 2>/dev/null || fail "--loop: the show ended at its end"
+xdotool windowfocus --sync "$window" 2>/dev/null
+key Escape
+for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+kill -0 $show 2>/dev/null && { fail "--loop: Escape did not end it"; kill $show; }
+wait $show
+code=$?
+show=
+[ "$code" -eq 0 ] || fail "--loop: exit code $code after Escape"
+
+# --- A display that does not exist: exit code 2, the line also in a message box ----------
+# (SDL's box on X has no class for xdotool to search by: it is found by its title.)
+"$binary" --mute --display=5 >"$work/stdout" 2>"$work/stderr" &
+show=$!
+box=
+for _ in $(seq 100); do
+  box=$(xwininfo -root -tree | awk '/"pulse165 cannot start"/ { print $1; exit }')
+  [ -z "$box" ] || break
+  sleep 0.2
+done
+if [ -z "$box" ]; then
+  fail "--display=5: no message box appeared"
+else
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key Return
+fi
+for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+kill -0 $show 2>/dev/null && { fail "--display=5: still running"; kill $show; }
+wait $show
+code=$?
+show=
+[ "$code" -eq 2 ] || fail "--display=5: exit code $code, expected 2"
+grep -qx 'pulse165: cannot use display 5: there is one display, number 0' "$work/stderr" ||
+  fail "--display=5: $(cat "$work/stderr")"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "live player: pause, scenes, full screen, resizing, q and --display behave"
