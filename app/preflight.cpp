@@ -12,8 +12,8 @@ namespace {
 // What every headless run holds whatever its size: the PlaybackBuffer, the decoded
 // track, the glyph lists, Mesa and FFmpeg themselves (about 200 MiB measured).
 constexpr std::uint64_t showBytes = 256ull << 20;
-// The renderer's colour and depth buffers, 4 bytes a pixel each.
-constexpr double rendererBytesPerPixel = 8.0;
+// The renderer's colour buffer, 4 bytes a pixel.
+constexpr double rendererBytesPerPixel = 4.0;
 
 std::string gibibytes(std::uint64_t bytes) {
   char text[32];

@@ -121,9 +121,6 @@ bool OffscreenPicture::create(int pictureWidth, int pictureHeight, std::string& 
     calls.bindRenderbuffer(GL_RENDERBUFFER, colorBuffer);
     calls.renderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
   }
-  calls.genRenderbuffers(1, &depthBuffer);
-  calls.bindRenderbuffer(GL_RENDERBUFFER, depthBuffer);
-  calls.renderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
   calls.bindRenderbuffer(GL_RENDERBUFFER, 0);
 
   calls.genFramebuffers(1, &framebuffer);
@@ -132,7 +129,6 @@ bool OffscreenPicture::create(int pictureWidth, int pictureHeight, std::string& 
     calls.framebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorBuffer, 0);
   else
     calls.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
-  calls.framebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthBuffer);
   const GLenum status = calls.checkFramebufferStatus(GL_FRAMEBUFFER);
   if (status != GL_FRAMEBUFFER_COMPLETE) {
     why = "incomplete framebuffer, status " + std::to_string(status);
@@ -158,8 +154,7 @@ void OffscreenPicture::destroy() {
     else
       calls.deleteRenderbuffers(1, &colorBuffer);
   }
-  if (depthBuffer != 0) calls.deleteRenderbuffers(1, &depthBuffer);
-  framebuffer = colorBuffer = depthBuffer = 0;
+  framebuffer = colorBuffer = 0;
   width = height = 0;
 }
 

@@ -29,11 +29,11 @@ struct OffscreenPicture {
   int height = 0;
   unsigned framebuffer = 0;
   unsigned colorBuffer = 0;  // a renderbuffer, or a texture where there is no blit
-  unsigned depthBuffer = 0;
   bool colorIsTexture = false;
 
-  // An RGBA8 colour buffer and a depth buffer of W x H, cleared black, and bound as
-  // the framebuffer that drawing goes to. False with the reason in `why`.
+  // An RGBA8 colour buffer of W x H (no depth buffer: the show never tests depth),
+  // cleared black, and bound as the framebuffer that drawing goes to. False with the
+  // reason in `why`.
   bool create(int width, int height, std::string& why);
   // Deletes the buffers; the context they were made in must be current.
   void destroy();

@@ -304,7 +304,7 @@ TEST_F(GlyphFrame, CaptionLightsEachLetterInItsOwnPlaceFromLeftToRight) {
   // Advances run left to right, each a plausible letter width of a bold face.
   for (int i = 0; i < length; ++i) {
     const float advance = (pen[i + 1] - pen[i]) / emWide;
-    EXPECT_GT(advance, 0.3f) << "'" << text[i] << "'";
+    EXPECT_GT(advance, 0.2f) << "'" << text[i] << "'";
     EXPECT_LT(advance, 1.0f) << "'" << text[i] << "'";
   }
 
