@@ -102,13 +102,17 @@ if [ -f "$page" ]; then
   [ ! -s "$work/man.err" ] || fail "man -l warns: $(cat "$work/man.err")"
   grep -q '^EXIT STATUS' <<<"$rendered" || fail "man -l rendered no EXIT STATUS section"
 
-  version=$("$binary" --version | head -n 1)
+  # The program's texts are read whole first: a reader that stops early (head, awk's
+  # exit) would leave the program writing into a closed pipe, which pipefail reports.
+  version=$("$binary" --version)
+  version=${version%%$'\n'*}
+  help_text=$("$binary" --help)
   grep -q "^\.TH PULSE165 1 \"[0-9-]*\" \"$version\"" <<<"$source_text" ||
     fail "the page's header does not name '$version'"
 
   # The options on each side, as words: --long ones and single-letter -x ones.
   options() { grep -oE -- '(^|[^[:alnum:]-])--?[[:alpha:]][[:alnum:]-]*' | sed 's/^[^-]*//' | sort -u; }
-  help_options=$("$binary" --help | options)
+  help_options=$(options <<<"$help_text")
   man_options=$(groff -t -man -Tascii -P-cbou <<<"$source_text" 2>/dev/null | options)
   [ -n "$help_options" ] || fail "--help names no options"
   missing=$(comm -23 <(echo "$help_options") <(echo "$man_options"))
@@ -117,8 +121,8 @@ if [ -f "$page" ]; then
   [ -z "$extra" ] || fail "options in the manual page that --help does not list: $(tr "\n" " " <<<"$extra")"
   # The keys on each side, line by line and in order: the first column of the KEYS
   # part of --help, and the tags of the page's KEYS section.
-  help_keys=$("$binary" --help | awk '/^Keys/ { on = 1; next } on && /^$/ { exit }
-    on && /^  [^ ]/ { sub(/^  /, ""); sub(/  .*/, ""); print }')
+  help_keys=$(awk '/^Keys/ { on = 1; next } on && /^$/ { exit }
+    on && /^  [^ ]/ { sub(/^  /, ""); sub(/  .*/, ""); print }' <<<"$help_text")
   man_keys=$(awk '/^\.SH/ { on = $0 == ".SH KEYS"; next } on && previous == ".TP" { sub(/^\.B +/, ""); print }
     { previous = $0 }' <<<"$source_text")
   [ -n "$help_keys" ] || fail "--help names no keys"
