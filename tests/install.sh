@@ -117,7 +117,7 @@ if [ -f "$page" ]; then
   [ -z "$extra" ] || fail "options in the manual page that --help does not list: $(tr "\n" " " <<<"$extra")"
   # The keys on each side, line by line and in order: the first column of the KEYS
   # part of --help, and the tags of the page's KEYS section.
-  help_keys=$("$binary" --help | awk '/^Keys/ { on = 1; next } on && /^$/ { exit }
+  help_keys=$("$binary" --help | awk '/^Keys/ { on = 1; next } on && /^$/ { on = 0 }
     on && /^  [^ ]/ { sub(/^  /, ""); sub(/  .*/, ""); print }')
   man_keys=$(awk '/^\.SH/ { on = $0 == ".SH KEYS"; next } on && previous == ".TP" { sub(/^\.B +/, ""); print }
     { previous = $0 }' <<<"$source_text")
