@@ -80,8 +80,8 @@ std::vector<SceneFrames> benchmarkScenes(int fps) {
   return scenes;
 }
 
-FrameTimes summariseFrameTimes(std::vector<double>& milliseconds) {
-  FrameTimes times;
+FrameTimeSummary summariseFrameTimes(std::vector<double>& milliseconds) {
+  FrameTimeSummary times;
   if (milliseconds.empty()) return times;
   std::sort(milliseconds.begin(), milliseconds.end());
   const std::size_t count = milliseconds.size();

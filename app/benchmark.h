@@ -23,17 +23,17 @@ struct SceneFrames {
 std::vector<SceneFrames> benchmarkScenes(int fps);
 
 // Median and 95th percentile (nearest rank) of frame times in milliseconds.
-struct FrameTimes {
+struct FrameTimeSummary {
   double median = 0;
   double p95 = 0;
 };
 // Sorts `milliseconds` in place.
-FrameTimes summariseFrameTimes(std::vector<double>& milliseconds);
+FrameTimeSummary summariseFrameTimes(std::vector<double>& milliseconds);
 
 struct SceneResult {
   SceneFrames frames;
   int timedFrames = 0;
-  FrameTimes times;
+  FrameTimeSummary times;
 };
 
 struct BenchmarkReport {

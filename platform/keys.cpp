@@ -1,7 +1,9 @@
 // The keys table.
 #include "platform/keys.h"
 
-#include <SDL2/SDL.h>
+// SDL's key codes and modifier bits; the browser build takes them from emscripten's
+// SDL headers, which give the same numbers, and turns the page's keys into them.
+#include <SDL_keycode.h>
 
 #include <array>
 

@@ -20,7 +20,8 @@ enum class KeyAction {
   overlay,        // i
 };
 
-// The action of an SDL key-down (keycode and modifier state); none for other keys.
+// The action of a key-down, by SDL's keycode and modifier state (the browser build
+// gives the page's keys the same codes); none for other keys.
 // A held key's repeats only step the seeks.
 KeyAction keyAction(int keycode, unsigned modifiers, bool repeat);
 

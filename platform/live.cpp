@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -263,12 +262,8 @@ bool LiveWindow::followSize() {
     picture = OffscreenPicture{};
     std::string why;
     if (picture.create(width, height, why)) {
-      const ViewportLayout from = letterboxViewport(clientWidth, clientHeight);
-      const ViewportLayout to = letterboxViewport(width, height);
-      const double scale = static_cast<double>(width) / clientWidth;
-      const int bottom = static_cast<int>(std::lround(to.y - from.y * scale));
-      const int top = static_cast<int>(std::lround(to.y + (clientHeight - from.y) * scale));
-      old.copyTo(picture.framebuffer, 0, bottom, width, top - bottom);
+      const CarriedRows rows = carriedLetterbox(clientWidth, clientHeight, width, height);
+      old.copyTo(picture.framebuffer, 0, rows.bottom, width, rows.top - rows.bottom);
     }
     old.destroy();
     if (picture.framebuffer != 0) picture.bind();
@@ -463,6 +458,10 @@ void LiveAudio::pause() {
 
 void LiveAudio::resume() {
   if (device != 0) SDL_PauseAudioDevice(device, 0);
+}
+
+void LiveAudio::setMuted(bool silent) {
+  muted.store(silent, std::memory_order_relaxed);
 }
 
 void LiveAudio::close() {

@@ -91,7 +91,7 @@ struct LiveAudio {
   void pause();
   void resume();
   // Silence instead of the track; the device and the position run on.
-  void setMuted(bool silent) { muted.store(silent, std::memory_order_relaxed); }
+  void setMuted(bool silent);
   void close();
   ~LiveAudio() { close(); }
 

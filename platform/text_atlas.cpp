@@ -1,15 +1,11 @@
-// The overlay's text atlas: FreeType bitmaps packed row by row into one texture.
+// The overlay's text atlas: the rasterised glyphs packed row by row into one texture.
 #include "platform/text_atlas.h"
 
 #include <GL/gl.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "resources/embedded.h"
 
 namespace {
 constexpr int atlasWidth = 512;  // a power of two, as OpenGL 1.1 needs
@@ -24,21 +20,10 @@ int nextPowerOfTwo(int n) {
 
 bool TextAtlas::build(int pixelSize, std::string& why) {
   release();
-  FT_Library library = nullptr;
-  if (FT_Init_FreeType(&library) != 0) {
-    why = "FreeType does not start";
-    return false;
-  }
-  FT_Face face = nullptr;
-  if (FT_New_Memory_Face(library, embeddedFont, static_cast<FT_Long>(embeddedFontSize()), 0, &face) != 0 ||
-      FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelSize)) != 0) {
-    why = "the embedded face cannot be read";
-    if (face != nullptr) FT_Done_Face(face);
-    FT_Done_FreeType(library);
-    return false;
-  }
-  ascent = static_cast<int>((face->size->metrics.ascender + 63) >> 6);
-  lineHeight = static_cast<int>((face->size->metrics.height + 63) >> 6);
+  TextRaster raster;
+  if (!rasteriseText(pixelSize, raster, why)) return false;
+  ascent = raster.ascent;
+  lineHeight = raster.lineHeight;
 
   // First pass: places on shelves; second: the texels.
   struct Place {
@@ -47,14 +32,14 @@ bool TextAtlas::build(int pixelSize, std::string& why) {
   Place places[lastCode - firstCode + 1] = {};
   int x = padding, y = padding, shelf = 0;
   for (int code = firstCode; code <= lastCode; ++code) {
+    const TextRaster::Glyph& r = raster.glyphs[code - firstCode];
+    if (!r.loaded) continue;
     Glyph& g = glyphs[code - firstCode];
-    if (FT_Load_Char(face, static_cast<FT_ULong>(code), FT_LOAD_RENDER) != 0) continue;
-    const FT_GlyphSlot slot = face->glyph;
-    g.width = static_cast<int>(slot->bitmap.width);
-    g.height = static_cast<int>(slot->bitmap.rows);
-    g.left = slot->bitmap_left;
-    g.top = slot->bitmap_top;
-    g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
+    g.width = r.width;
+    g.height = r.height;
+    g.left = r.left;
+    g.top = r.top;
+    g.advance = r.advance;
     if (x + g.width + padding > atlasWidth) {
       x = padding;
       y += shelf + padding;
@@ -68,23 +53,18 @@ bool TextAtlas::build(int pixelSize, std::string& why) {
   std::vector<unsigned char> texels(static_cast<std::size_t>(atlasWidth) * atlasHeight, 0);
   for (int code = firstCode; code <= lastCode; ++code) {
     Glyph& g = glyphs[code - firstCode];
-    if (g.width == 0 || g.height == 0 || FT_Load_Char(face, static_cast<FT_ULong>(code), FT_LOAD_RENDER) != 0) {
-      continue;
-    }
-    const FT_Bitmap& bitmap = face->glyph->bitmap;
+    if (g.width == 0 || g.height == 0) continue;
+    const unsigned char* source = raster.coverage.data() + raster.glyphs[code - firstCode].offset;
     const Place p = places[code - firstCode];
     for (int row = 0; row < g.height; ++row) {
-      const unsigned char* source = bitmap.buffer + static_cast<std::ptrdiff_t>(row) * bitmap.pitch;
-      std::memcpy(&texels[static_cast<std::size_t>(p.y + row) * atlasWidth + p.x], source,
-                  static_cast<std::size_t>(g.width));
+      std::memcpy(&texels[static_cast<std::size_t>(p.y + row) * atlasWidth + p.x],
+                  source + static_cast<std::size_t>(row) * g.width, static_cast<std::size_t>(g.width));
     }
     g.u0 = static_cast<float>(p.x) / atlasWidth;
     g.v0 = static_cast<float>(p.y) / atlasHeight;
     g.u1 = static_cast<float>(p.x + g.width) / atlasWidth;
     g.v1 = static_cast<float>(p.y + g.height) / atlasHeight;
   }
-  FT_Done_Face(face);
-  FT_Done_FreeType(library);
 
   glGenTextures(1, &texture);
   glBindTexture(GL_TEXTURE_2D, texture);

@@ -1,9 +1,12 @@
 // Flat text for the information overlay: the printable ASCII glyphs of the embedded
-// face, rasterised once by FreeType into one small alpha texture, and drawn as
-// textured quads in window pixels.
+// face, rasterised once (by FreeType on the desktop; the browser build carries what
+// the build rasterised) into one small alpha texture, and drawn as textured quads in
+// window pixels.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 struct TextAtlas {
   static constexpr int firstCode = 32;
@@ -21,8 +24,8 @@ struct TextAtlas {
   int lineHeight = 0;  // pixels from one baseline to the next
   int ascent = 0;      // pixels from a line's top to its baseline
 
-  // Rasterises the glyphs at `pixelSize` pixels per em into a texture. Needs a current
-  // GL context. False with the reason in `why`.
+  // Rasterises the glyphs at `pixelSize` pixels per em (rasteriseText) and packs them
+  // into a texture. Needs a current GL context. False with the reason in `why`.
   bool build(int pixelSize, std::string& why);
   void release();
 
@@ -35,3 +38,23 @@ struct TextAtlas {
   // Binds the texture and enables texturing.
   void begin() const;
 };
+
+// The glyphs of one pixel size as the rasteriser gives them: the face's line metrics,
+// and each glyph's metrics and 8-bit coverage, rows of `width` bytes from `offset` on.
+struct TextRaster {
+  struct Glyph {
+    bool loaded;  // false: the face could not give it; it takes no room
+    int width, height, left, top, advance;
+    std::size_t offset;
+  };
+  int ascent = 0;
+  int lineHeight = 0;
+  Glyph glyphs[TextAtlas::lastCode - TextAtlas::firstCode + 1] = {};
+  std::vector<unsigned char> coverage;
+};
+
+// The glyphs of the embedded face at `pixelSize` pixels per em: FreeType's on the
+// desktop (platform/text_raster.cpp); in the browser, those the build made with it
+// for every size the overlay uses (platform/web_text_raster.cpp). False with the
+// reason in `why`.
+bool rasteriseText(int pixelSize, TextRaster& raster, std::string& why);

@@ -3,6 +3,8 @@
 
 #include <GL/gl.h>
 
+#include <cmath>
+
 int viewportWidth = 0;
 int viewportHeight = 0;
 int viewportY = 0;
@@ -15,6 +17,14 @@ ViewportLayout letterboxViewport(std::int32_t clientWidth, std::int32_t clientHe
   layout.y = clientHeight / 2 - clientWidth / 4;  // negative on screens wider than 2:1
   layout.aspect = static_cast<float>(static_cast<double>(clientWidth) / static_cast<double>(layout.height));
   return layout;
+}
+
+CarriedRows carriedLetterbox(int fromWidth, int fromHeight, int toWidth, int toHeight) {
+  const ViewportLayout from = letterboxViewport(fromWidth, fromHeight);
+  const ViewportLayout to = letterboxViewport(toWidth, toHeight);
+  const double scale = static_cast<double>(toWidth) / fromWidth;
+  return {static_cast<int>(std::lround(to.y - from.y * scale)),
+          static_cast<int>(std::lround(to.y + (fromHeight - from.y) * scale))};
 }
 
 void setShowViewport(std::int32_t clientWidth, std::int32_t clientHeight) {

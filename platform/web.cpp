@@ -1,29 +1,35 @@
-// The browser platform: the canvas with its WebGL 2 context and offscreen framebuffer,
-// the keys, and the sound through Web Audio.
+// The browser platform: the canvas with its WebGL 2 context and offscreen picture, the
+// keys, resizing and full screen, and the sound through Web Audio.
 #include "platform/web.h"
 
+#include <GL/gl.h>
+#include <SDL_keycode.h>  // emscripten's SDL headers: the key codes of platform/keys.h
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 #include <webgl/webgl1.h>
 #include <webgl/webgl2.h>
 
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/live.h"
+#include "platform/viewport.h"
 #include "web/gl/gl_subset.h"
 
 namespace {
 
-// The page has one canvas; the live window's handle points here.
+// The page has one canvas; the live window's handle points here. What the page's
+// events bring waits here until the player takes it.
 struct Canvas {
   EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = 0;
-  GLuint framebuffer = 0;
-  GLuint colourBuffer = 0;
-  int width = 0;
-  int height = 0;
-  bool endRequested = false;
+  bool fillsPage = false;
+  KeyAction pending[WindowEvents::maxActions] = {};
+  int pendingCount = 0;
+  bool sizeChanged = false;
+  std::string renderer;
 };
 
 Canvas canvas;
@@ -45,10 +51,12 @@ EM_JS(void, sizeCanvasFromPage, (int fill, int* width, int* height), {
   }
 });
 
-EM_JS(void, toggleFullScreen, (), {
+// Browsers let a page go full screen only while a key press or a click is recent: the
+// player acts on the key in the next animation frame, well within that.
+EM_JS(void, togglePageFullScreen, (), {
   const c = document.getElementById('canvas');
   if (document.fullscreenElement) {
-    document.exitFullscreen();
+    document.exitFullscreen().catch(() => {});
   } else if (c.requestFullscreen) {
     c.requestFullscreen().catch(() => {});
   }
@@ -90,7 +98,8 @@ EM_JS(char*, readWebglRenderer, (), {
   return text;
 });
 
-// The sound: one AudioContext, one buffer, one source; the clock is the context's.
+// The sound: one AudioContext, one buffer, a gain for muting, and a buffer source for
+// each stretch of playing (a seek starts a new one).
 EM_JS(int, openPageAudio, (const float* frames, int frameCount), {
   const Context = window.AudioContext || window.webkitAudioContext;
   if (!Context) return 0;
@@ -108,58 +117,118 @@ EM_JS(int, openPageAudio, (const float* frames, int frameCount), {
     left[i] = samples[2 * i];
     right[i] = samples[2 * i + 1];
   }
-  const source = context.createBufferSource();
-  source.buffer = buffer;
-  source.connect(context.destination);
-  Module.pulse165Audio = {context: context, source: source, start: -1};
+  const gain = context.createGain();
+  gain.connect(context.destination);
+  Module.pulse165Audio = {context: context, buffer: buffer, gain: gain, source: null, start: 0};
   return 1;
 });
 
-EM_JS(void, startPageAudio, (), {
+// Plays the buffer from `frame` on, starting now on the context's clock (at once, or
+// when a suspended context resumes); the clock's start moves so that now is `frame`.
+EM_JS(void, playPageAudioFrom, (double frame), {
   const a = Module.pulse165Audio;
   if (!a) return;
-  a.start = a.context.currentTime;
-  a.source.start(a.start);
-  if (a.context.state !== 'running') a.context.resume();
+  if (a.source) {
+    try { a.source.stop(); } catch (e) {}
+    a.source.disconnect();
+  }
+  const now = a.context.currentTime;
+  const offset = frame / 44100;
+  a.source = a.context.createBufferSource();
+  a.source.buffer = a.buffer;
+  a.source.connect(a.gain);
+  if (offset < a.buffer.duration) a.source.start(now, offset);
+  a.start = now - offset;
+  if (a.context.state === 'suspended' && !a.held) a.context.resume();
 });
 
-// Seconds of sound heard since the start: the output timestamp's context time carried
-// on to now, where the browser reports one; otherwise the context's time less the
-// output latency. Never beyond what the context has rendered.
+// Seconds of the track heard: the output timestamp's context time carried on to now,
+// where the browser reports a fresh one; otherwise the context's time less the output
+// latency. Never beyond what the context has rendered.
 EM_JS(double, pageAudioSeconds, (), {
   const a = Module.pulse165Audio;
-  if (!a || a.start < 0) return 0;
+  if (!a || !a.source) return 0;
   const c = a.context;
   let heard = c.currentTime - (c.outputLatency || c.baseLatency || 0);
-  if (c.getOutputTimestamp) {
+  if (c.state === 'running' && c.getOutputTimestamp) {
     const t = c.getOutputTimestamp();
-    if (t.contextTime > 0 && t.performanceTime > 0)
-      heard = t.contextTime + (performance.now() - t.performanceTime) / 1000;
+    const since = (performance.now() - t.performanceTime) / 1000;
+    if (t.contextTime > 0 && t.performanceTime > 0 && since >= 0 && since < 0.5) heard = t.contextTime + since;
   }
   return Math.min(heard, c.currentTime) - a.start;
+});
+
+// Paused, the context is suspended: no sound, and its clock stands still.
+EM_JS(void, holdPageAudio, (int hold), {
+  const a = Module.pulse165Audio;
+  if (!a) return;
+  a.held = hold !== 0;
+  if (a.held) a.context.suspend(); else a.context.resume();
+});
+
+EM_JS(void, mutePageAudio, (int silent), {
+  const a = Module.pulse165Audio;
+  if (a) a.gain.gain.value = silent ? 0 : 1;
 });
 
 EM_JS(void, closePageAudio, (), {
   const a = Module.pulse165Audio;
   if (!a) return;
-  try { a.source.stop(); } catch (e) {}
+  if (a.source) {
+    try { a.source.stop(); } catch (e) {}
+  }
   a.context.close();
   Module.pulse165Audio = null;
 });
 // clang-format on
 
+// The page's key as the SDL key code that the keys table knows it by: the named keys
+// the table uses, and letters by their lower case (SDL's codes for them).
+int keycodeOf(const EmscriptenKeyboardEvent& event) {
+  struct Named {
+    const char* key;
+    int code;
+  };
+  static constexpr Named named[] = {
+      {"Escape", SDLK_ESCAPE}, {" ", SDLK_SPACE},   {"ArrowLeft", SDLK_LEFT},    {"ArrowRight", SDLK_RIGHT},
+      {"PageUp", SDLK_PAGEUP}, {"Home", SDLK_HOME}, {"PageDown", SDLK_PAGEDOWN}, {"F11", SDLK_F11},
+  };
+  for (const Named& n : named)
+    if (std::strcmp(event.key, n.key) == 0) return n.code;
+  if (std::strcmp(event.key, "Enter") == 0)
+    return event.location == DOM_KEY_LOCATION_NUMPAD ? SDLK_KP_ENTER : SDLK_RETURN;
+  const unsigned char first = static_cast<unsigned char>(event.key[0]);
+  if (first < 0x80 && event.key[1] == '\0') return std::tolower(first);
+  return SDLK_UNKNOWN;
+}
+
+unsigned modifiersOf(const EmscriptenKeyboardEvent& event) {
+  return (event.shiftKey ? KMOD_LSHIFT : 0) | (event.ctrlKey ? KMOD_LCTRL : 0) | (event.altKey ? KMOD_LALT : 0) |
+         (event.metaKey ? KMOD_LGUI : 0);
+}
+
 EM_BOOL onKeyDown(int, const EmscriptenKeyboardEvent* event, void*) {
-  switch (keyAction(event->key)) {
-    case KeyAction::end:
-      canvas.endRequested = true;
-      return EM_TRUE;
-    case KeyAction::fullScreen:
-      toggleFullScreen();  // inside the key's handler, as browsers require
-      return EM_TRUE;
-    case KeyAction::none:
-      break;
-  }
+  const KeyAction action = keyAction(keycodeOf(*event), modifiersOf(*event), event->repeat != 0);
+  if (action == KeyAction::none) return EM_FALSE;
+  if (canvas.pendingCount < WindowEvents::maxActions) canvas.pending[canvas.pendingCount++] = action;
+  return EM_TRUE;  // the page's own use of the key (Space scrolls, F11) is not wanted
+}
+
+EM_BOOL onResize(int, const EmscriptenUiEvent*, void*) {
+  canvas.sizeChanged = true;
   return EM_FALSE;
+}
+
+EM_BOOL onFullScreenChange(int, const EmscriptenFullscreenChangeEvent*, void*) {
+  canvas.sizeChanged = true;
+  return EM_FALSE;
+}
+
+void listen(bool on) {
+  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, on ? onKeyDown : nullptr);
+  emscripten_set_resize_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, on ? onResize : nullptr);
+  emscripten_set_fullscreenchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE,
+                                           on ? onFullScreenChange : nullptr);
 }
 
 std::string takeText(char* text) {
@@ -173,12 +242,6 @@ std::string takeText(char* text) {
 //----------------------------------------------------------------------------------
 // The page
 //----------------------------------------------------------------------------------
-KeyAction keyAction(const char* key) {
-  if (std::strcmp(key, "Escape") == 0) return KeyAction::end;
-  if (std::strcmp(key, "f") == 0 || std::strcmp(key, "F") == 0) return KeyAction::fullScreen;
-  return KeyAction::none;
-}
-
 std::string pageQuery(const char* name, bool& present) {
   char* value = readPageQuery(name);
   present = value != nullptr;
@@ -203,6 +266,63 @@ double pageMilliseconds() {
 
 std::uint64_t monotonicNanoseconds() {
   return static_cast<std::uint64_t>(emscripten_get_now() * 1.0e6);
+}
+
+//----------------------------------------------------------------------------------
+// The offscreen picture on WebGL 2: a renderbuffer, copied by blitting. The GL subset
+// gathers drawing in batches, so each of these first draws what it holds.
+//----------------------------------------------------------------------------------
+bool OffscreenPicture::create(int pictureWidth, int pictureHeight, std::string& why) {
+  destroy();
+  GLint maxSize = 0;
+  emscripten_glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
+  if (pictureWidth <= 0 || pictureHeight <= 0 || pictureWidth > maxSize || pictureHeight > maxSize) {
+    why = "the picture is larger than WebGL allows (" + std::to_string(maxSize) + " on a side)";
+    return false;
+  }
+  flushGlSubset();
+  width = pictureWidth;
+  height = pictureHeight;
+  colorIsTexture = false;
+  emscripten_glGenRenderbuffers(1, &colorBuffer);
+  emscripten_glBindRenderbuffer(GL_RENDERBUFFER, colorBuffer);
+  emscripten_glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+  emscripten_glGenFramebuffers(1, &framebuffer);
+  emscripten_glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+  emscripten_glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colorBuffer);
+  if (emscripten_glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    why = "WebGL cannot draw into an offscreen picture";
+    destroy();
+    return false;
+  }
+  glClear(GL_COLOR_BUFFER_BIT);  // black: the show itself never clears it
+  return true;
+}
+
+void OffscreenPicture::destroy() {
+  if (framebuffer != 0 || colorBuffer != 0) flushGlSubset();
+  if (framebuffer != 0) {
+    emscripten_glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    emscripten_glDeleteFramebuffers(1, &framebuffer);
+  }
+  if (colorBuffer != 0) emscripten_glDeleteRenderbuffers(1, &colorBuffer);
+  framebuffer = colorBuffer = 0;
+  width = height = 0;
+}
+
+void OffscreenPicture::bind() const {
+  flushGlSubset();
+  emscripten_glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+}
+
+void OffscreenPicture::copyTo(unsigned target, int x, int y, int w, int h) const {
+  flushGlSubset();
+  emscripten_glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+  emscripten_glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target);
+  const bool sameSize = w == width && h == height;
+  emscripten_glBlitFramebuffer(0, 0, width, height, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT,
+                               sameSize ? GL_NEAREST : GL_LINEAR);
+  emscripten_glBindFramebuffer(GL_FRAMEBUFFER, target);
 }
 
 //----------------------------------------------------------------------------------
@@ -233,35 +353,23 @@ bool LiveWindow::open(std::string& error) {
     return false;
   }
   emscripten_webgl_make_context_current(canvas.context);
-
-  GLint maxSize = 0;
-  emscripten_glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
-  if (width > maxSize || height > maxSize) {
-    error = "pulse165: the picture is larger than WebGL allows (" + std::to_string(maxSize) + " on a side)";
-    close();
-    return false;
-  }
-  // The show draws into its own image; the canvas's buffer is replaced at every
-  // presentation, this one keeps the previous frame for the trail fade.
-  emscripten_glGenRenderbuffers(1, &canvas.colourBuffer);
-  emscripten_glBindRenderbuffer(GL_RENDERBUFFER, canvas.colourBuffer);
-  emscripten_glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
-  emscripten_glGenFramebuffers(1, &canvas.framebuffer);
-  emscripten_glBindFramebuffer(GL_FRAMEBUFFER, canvas.framebuffer);
-  emscripten_glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, canvas.colourBuffer);
-  if (emscripten_glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-    error = "pulse165: WebGL cannot draw into an offscreen image";
-    close();
-    return false;
-  }
   if (!openGlSubset(error)) {
     close();
     return false;
   }
-  canvas.width = width;
-  canvas.height = height;
-  canvas.endRequested = false;
-  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, onKeyDown);
+  // The show draws into a picture of its own, which keeps the previous frame for the
+  // trail fade; the canvas's buffer is replaced at every presentation.
+  std::string why;
+  if (!picture.create(width, height, why)) {
+    error = "pulse165: " + why;
+    close();
+    return false;
+  }
+  canvas.fillsPage = fullScreen;
+  canvas.pendingCount = 0;
+  canvas.sizeChanged = false;
+  canvas.renderer = webglRenderer();
+  listen(true);
   clientWidth = width;
   clientHeight = height;
   window = &canvas;
@@ -269,28 +377,69 @@ bool LiveWindow::open(std::string& error) {
   return true;
 }
 
-void LiveWindow::swap() {
-  if (window == nullptr) return;
+void LiveWindow::present() {
+  // Once the page has shown the canvas, the browser clears it lazily, before the next
+  // drawing call that touches it, but not before a copy: paused, the overlay's first
+  // drawing would clear away the picture just copied. A clear of our own comes first.
   flushGlSubset();
-  emscripten_glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.framebuffer);
-  emscripten_glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-  emscripten_glBlitFramebuffer(0, 0, canvas.width, canvas.height, 0, 0, canvas.width, canvas.height,
-                               GL_COLOR_BUFFER_BIT, GL_NEAREST);
-  emscripten_glBindFramebuffer(GL_FRAMEBUFFER, canvas.framebuffer);
+  emscripten_glBindFramebuffer(GL_FRAMEBUFFER, 0);
+  emscripten_glClear(GL_COLOR_BUFFER_BIT);
+  picture.copyTo(0, 0, 0, picture.width, picture.height);
 }
 
-bool LiveWindow::takeEndRequest() {
-  const bool end = canvas.endRequested;
-  canvas.endRequested = false;
-  return end;
+void LiveWindow::swap() {
+  // The browser shows the canvas once the page's code returns to it.
+  picture.bind();
+}
+
+void LiveWindow::takeEvents(WindowEvents& events, int) {
+  for (int i = 0; i < canvas.pendingCount && events.actionCount < WindowEvents::maxActions; ++i)
+    events.actions[events.actionCount++] = canvas.pending[i];
+  canvas.pendingCount = 0;
+  events.sizeChanged = events.sizeChanged || canvas.sizeChanged;
+  canvas.sizeChanged = false;
+}
+
+bool LiveWindow::followSize() {
+  if (!canvas.fillsPage) return false;
+  int width = 0;
+  int height = 0;
+  sizeCanvasFromPage(1, &width, &height);
+  if (width == clientWidth && height == clientHeight) return false;
+  // The old picture, scaled so that its letterbox covers the new one: the trail goes
+  // on from there.
+  OffscreenPicture old = picture;
+  picture = OffscreenPicture{};
+  std::string why;
+  if (!picture.create(width, height, why)) {
+    std::fprintf(stderr, "pulse165: %s; the picture keeps its size\n", why.c_str());
+    picture = old;
+    picture.bind();
+    return false;
+  }
+  emscripten_set_canvas_element_size(canvasSelector, width, height);
+  const CarriedRows rows = carriedLetterbox(clientWidth, clientHeight, width, height);
+  old.copyTo(picture.framebuffer, 0, rows.bottom, width, rows.top - rows.bottom);
+  old.destroy();
+  picture.bind();
+  clientWidth = width;
+  clientHeight = height;
+  return true;
+}
+
+void LiveWindow::toggleFullScreen() {
+  togglePageFullScreen();
+}
+
+const char* LiveWindow::renderer() const {
+  return canvas.renderer.c_str();
 }
 
 void LiveWindow::close() {
   if (canvas.context == 0) return;
-  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, nullptr);
+  listen(false);
   emscripten_webgl_make_context_current(canvas.context);
-  if (canvas.framebuffer != 0) emscripten_glDeleteFramebuffers(1, &canvas.framebuffer);
-  if (canvas.colourBuffer != 0) emscripten_glDeleteRenderbuffers(1, &canvas.colourBuffer);
+  picture.destroy();
   emscripten_webgl_destroy_context(canvas.context);
   canvas = Canvas{};
   window = nullptr;
@@ -305,6 +454,7 @@ bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std:
   frames = playFrames;
   frameCount = playFrameCount;
   lastReported = 0;
+  muted.store(false);
   if (openPageAudio(playFrames, static_cast<int>(playFrameCount)) == 0) {
     error = "pulse165: this browser offers no Web Audio";
     return false;
@@ -314,16 +464,35 @@ bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std:
 }
 
 void LiveAudio::start() {
-  if (device != 0) startPageAudio();
+  if (device != 0) playPageAudioFrom(0);
 }
 
 std::uint32_t LiveAudio::position() {
   if (device == 0) return lastReported;
   const double played = pageAudioSeconds() * 44100.0;
   std::uint32_t cursor = played <= 0.0 ? 0 : (played >= frameCount ? frameCount : static_cast<std::uint32_t>(played));
-  if (cursor < lastReported) cursor = lastReported;  // never backwards
+  if (cursor < lastReported) cursor = lastReported;  // never backwards, and held at a seek's frame until heard
   lastReported = cursor;
   return cursor;
+}
+
+void LiveAudio::seek(std::uint32_t frame) {
+  if (frame > frameCount) frame = frameCount;
+  lastReported = frame;
+  if (device != 0) playPageAudioFrom(frame);
+}
+
+void LiveAudio::pause() {
+  if (device != 0) holdPageAudio(1);
+}
+
+void LiveAudio::resume() {
+  if (device != 0) holdPageAudio(0);
+}
+
+void LiveAudio::setMuted(bool silent) {
+  muted.store(silent, std::memory_order_relaxed);
+  if (device != 0) mutePageAudio(silent ? 1 : 0);
 }
 
 void LiveAudio::close() {

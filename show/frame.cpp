@@ -143,39 +143,41 @@ void PlayClock::setMuted(bool silent) {
   if (audio) audio->setMuted(silent);
 }
 
-int runFrameLoop(LiveWindow& window, PlayClock& clock, LivePlayer& player) {
-  ShowFrame frame;
-  WindowEvents events;
-  for (;;) {
-    if (player.paused) {
-      if (player.holdStill(window, clock, frame) == LivePlayer::Step::end) break;
-      continue;
-    }
-    const std::uint64_t startNs = monotonicNanoseconds();
-    const std::uint32_t position = clock.read();
-    frame.draw(position);
-    glFinish();
-    // The picture onto the window, then what is drawn on the window alone.
-    window.present();
-    if (player.overlayOn) player.drawOverlay(window, position);
-    window.swap();
+bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer& player, bool pace) {
+  if (player.paused) return player.holdStill(window, clock, frame) != LivePlayer::Step::end;
+  const std::uint64_t startNs = monotonicNanoseconds();
+  const std::uint32_t position = clock.read();
+  frame.draw(position);
+  glFinish();
+  // The picture onto the window, then what is drawn on the window alone.
+  window.present();
+  if (player.overlayOn) player.drawOverlay(window, position);
+  window.swap();
 
-    // Pace to about one frame per 16 ms of played sound; the subtraction and the
-    // product wrap like the device's 32-bit counter.
-    const std::uint32_t after = clock.read();
-    player.frameDone(startNs, monotonicNanoseconds());
+  // Pace to about one frame per 16 ms of played sound; the subtraction and the
+  // product wrap like the device's 32-bit counter.
+  const std::uint32_t after = clock.read();
+  player.frameDone(startNs, monotonicNanoseconds());
+  if (pace) {
     const std::uint32_t elapsed = ((after - position) * 1000u) / static_cast<std::uint32_t>(sampleRate);
     if (elapsed < sleepThreshold) sleepMilliseconds(frameMilliseconds - elapsed);
+  }
 
-    events.clear();
-    window.takeEvents(events);
-    const LivePlayer::Step step = player.act(events, window, clock, frame);
-    if (step == LivePlayer::Step::end) break;
-    if (step == LivePlayer::Step::moved) continue;  // the end is judged on the new position
-    if (after >= playbackFrameCount) {
-      if (!player.loop) break;
-      player.seek(clock, frame, 0);
-    }
+  WindowEvents events;
+  window.takeEvents(events);
+  const LivePlayer::Step step = player.act(events, window, clock, frame);
+  if (step == LivePlayer::Step::end) return false;
+  if (step == LivePlayer::Step::moved) return true;  // the end is judged on the new position
+  if (after >= playbackFrameCount) {
+    if (!player.loop) return false;
+    player.seek(clock, frame, 0);
+  }
+  return true;
+}
+
+int runFrameLoop(LiveWindow& window, PlayClock& clock, LivePlayer& player) {
+  ShowFrame frame;
+  while (liveTurn(frame, window, clock, player, true)) {
   }
   return 0;
 }

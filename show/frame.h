@@ -61,3 +61,10 @@ struct LivePlayer;
 // Runs the show live until Escape, q, a close request, or the end of the buffer
 // (where --loop starts it again).
 int runFrameLoop(LiveWindow& window, PlayClock& clock, LivePlayer& player);
+
+// One turn of that loop, for a host that runs the loop itself (the browser, one turn
+// per animation frame): paused, a look at the viewer's input; otherwise one frame
+// drawn and presented, then the input. `pace` sleeps to about one frame per 16 ms of
+// sound, as the desktop does; the browser's display paces it instead. False once the
+// show ends.
+bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer& player, bool pace);

@@ -19,10 +19,8 @@ constexpr int barBeats = 4;
 constexpr int phraseBeats = 16;
 constexpr int pausedWaitMs = 100;  // how long a paused player sleeps between looks at the window
 
-// The overlay: its glyphs' size follows the window, within bounds.
+// The overlay: its glyphs' size follows the window, within bounds (show/player.h).
 constexpr int overlayLinesPerWindow = 40;
-constexpr int smallestText = 12;
-constexpr int largestText = 32;
 constexpr int overlayMargin = 8;
 constexpr float panelAlpha = 0.6f;
 
@@ -89,7 +87,7 @@ void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::
 //----------------------------------------------------------------------------------
 void LivePlayer::start(LiveWindow& window) {
   renderer = window.renderer();
-  const int size = std::clamp(window.clientHeight / overlayLinesPerWindow, smallestText, largestText);
+  const int size = std::clamp(window.clientHeight / overlayLinesPerWindow, smallestOverlayText, largestOverlayText);
   std::string why;
   if (!text.build(size, why)) std::fprintf(stderr, "pulse165: no information overlay: %s\n", why.c_str());
 }

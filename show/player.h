@@ -38,6 +38,11 @@ struct FrameTimes {
 constexpr double slowFrameMs = 20.0;
 constexpr std::uint64_t slowSpanNs = 2'000'000'000;
 
+// The overlay's text size in pixels: a fortieth of the window's height, within these
+// bounds (the browser build carries the glyphs of each size from the build).
+constexpr int smallestOverlayText = 12;
+constexpr int largestOverlayText = 32;
+
 struct LiveWindow;
 struct PlayClock;
 struct ShowFrame;

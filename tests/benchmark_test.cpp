@@ -46,7 +46,7 @@ TEST(BenchmarkScenes, NineScenesWithTheSchedulesBeatsFollowOneAnotherFrameByFram
 
 TEST(FrameTimes, MedianAndNearestRank95thPercentile) {
   std::vector<double> odd = {5, 1, 4, 2, 3};
-  FrameTimes t = summariseFrameTimes(odd);
+  FrameTimeSummary t = summariseFrameTimes(odd);
   EXPECT_DOUBLE_EQ(t.median, 3);
   EXPECT_DOUBLE_EQ(t.p95, 5);
 

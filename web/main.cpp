@@ -1,6 +1,7 @@
 // pulse165 in the browser: the page's program. What it does depends on the page's query:
-//   index.html                          the show with sound, started by a click; Escape
-//                                       ends it, f toggles full screen
+//   index.html                          the show with sound, started by a click, driven
+//                                       by the desktop's keys (platform/keys.h) through
+//                                       the desktop's player (show/player.h)
 //   index.html?at=TIME[&size=WxH]       renders that moment on the virtual clock without
 //                                       sound, as --screenshot does (default 1920x1080),
 //                                       then sets the title to "pulse165 ready"
@@ -25,6 +26,7 @@
 #include "platform/web.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/player.h"
 #include "tools/web/playback_digest.h"
 
 namespace {
@@ -37,9 +39,10 @@ struct BrowserShow {
   LiveWindow window;
   LiveAudio audio;
   PlayClock clock;
+  LivePlayer player;
   std::unique_ptr<ShowFrame> frame;
   bool started = false;
-  std::uint32_t lastPosition = 0;  // the position of the last frame drawn
+  std::uint32_t lastPosition = 0;  // the clock after the latest turn, or the moment drawn
   std::uint64_t framesDrawn = 0;
 };
 
@@ -55,16 +58,15 @@ void fail(const std::string& what) {
 // The live show
 //----------------------------------------------------------------------------------
 
-// One frame on the audio clock, as the desktop's frame loop draws it; the browser
-// paces the frames, so there is no sleep.
+// One turn of the desktop's live loop per animation frame: a frame on the audio clock
+// and the keys' actions, or, paused, the keys alone. The browser paces the frames, so
+// there is no sleep.
 EM_BOOL liveFrame(double, void*) {
-  const std::uint32_t position = show.clock.read();
-  show.frame->draw(position);
-  show.window.swap();
-  show.lastPosition = position;
-  ++show.framesDrawn;
-  const std::uint32_t after = show.clock.read();
-  if (!show.window.takeEndRequest() && after < playbackFrameCount) return EM_TRUE;
+  const bool drawing = !show.player.paused;
+  const bool going = liveTurn(*show.frame, show.window, show.clock, show.player, false);
+  if (drawing) ++show.framesDrawn;
+  show.lastPosition = show.clock.read();
+  if (going) return EM_TRUE;
   show.audio.close();
   show.frame.reset();
   setPagePrompt("the end: reload the page to play again");
@@ -82,6 +84,8 @@ EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*) {
     return EM_TRUE;
   }
   show.frame = std::make_unique<ShowFrame>();
+  WindowEvents early;  // keys pressed before the show began do nothing
+  show.window.takeEvents(early);
   show.audio.start();
   show.clock.audio = &show.audio;
   show.clock.startFrame = 0;
@@ -95,6 +99,7 @@ void runLive() {
   show.window.fullScreen = true;
   if (!show.window.open(error)) return fail(error);
   initialiseShow(embeddedTrack, embeddedTrackSize, show.window.clientWidth, show.window.clientHeight, &show.window);
+  show.player.start(show.window);
   setPagePrompt("click to play");
   emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, startOnClick);
 }
@@ -133,6 +138,7 @@ void runMoment(const std::string& at) {
     for (std::uint64_t n = span.first; n <= span.last; ++n) frame->draw(virtualPosition(n, screenshotFps));
     glFinish();
   }
+  show.window.present();
   show.window.swap();
   show.lastPosition = position;
   setPageTitle("pulse165 ready");
@@ -182,6 +188,7 @@ void benchmarkScene(void*) {
   result.timedFrames = static_cast<int>(timed);
   result.times = summariseFrameTimes(b.milliseconds);
   b.report.scenes.push_back(result);
+  show.window.present();
   show.window.swap();
   emscripten_set_timeout(benchmarkScene, 0, nullptr);
 }
@@ -222,6 +229,9 @@ EMSCRIPTEN_KEEPALIVE double pulse165_position() {
 }
 EMSCRIPTEN_KEEPALIVE double pulse165_frames() {
   return static_cast<double>(show.framesDrawn);
+}
+EMSCRIPTEN_KEEPALIVE int pulse165_paused() {
+  return show.player.paused ? 1 : 0;
 }
 EMSCRIPTEN_KEEPALIVE const char* pulse165_digest() {
   static std::string digest;

@@ -4,6 +4,8 @@
 
 #include <GL/gl.h>
 #include <GL/glu.h>
+#include <webgl/webgl1.h>
+#include <webgl/webgl2.h>
 
 #include <cmath>
 #include <cstdint>
@@ -18,7 +20,9 @@ struct GLUquadric {
 namespace {
 
 constexpr int stackDepth = 32;                 // GL 1.1 asks for at least 32 and 2
+constexpr int attributeDepth = 16;             // and at least 16 here
 constexpr int maxPrimitiveVertices = 1 << 16;  // per glBegin/glEnd or glDrawArrays
+constexpr int maxTexturedVertices = 1024;      // per textured glBegin/glEnd (a line of text)
 constexpr double degrees = 3.14159265358979323846 / 180.0;
 
 // Column-major, as GL keeps them: element (row r, column c) is m[4 c + r].
@@ -64,6 +68,19 @@ struct ListRange {
   std::size_t end = 0;
 };
 
+// What glPushAttrib keeps, of the state this subset has.
+struct Attributes {
+  GLbitfield mask;
+  float colour[4];
+  float texCoord[2];
+  BlendMode blend;
+  GLenum polygonMode;
+  bool texturing;
+  GLuint texture;
+  GLint viewport[4];
+  MatrixStack* matrixMode;
+};
+
 struct FixedFunction {
   MatrixStack modelview;
   MatrixStack projection;
@@ -72,8 +89,18 @@ struct FixedFunction {
   bool transformStale = false;
 
   float colour[4] = {1, 1, 1, 1};
+  float texCoord[2] = {0, 0};
   GLenum polygonMode = GL_FILL;
   BlendMode blend{false, GL_ONE, GL_ZERO};
+  GLint viewport[4] = {0, 0, 0, 0};
+
+  // Texturing: 2D alpha textures modulating the colour's alpha (the overlay's text).
+  bool texturing = false;
+  GLuint texture = 0;
+  float (*primitiveTexCoords)[2] = nullptr;  // allocated on first use, never again
+
+  Attributes attributes[attributeDepth];
+  int attributeCount = 0;
 
   bool vertexArrayOn = false;
   bool colourArrayOn = false;
@@ -212,13 +239,52 @@ ClipVertex* scratch() {
   return state.primitive;
 }
 
+bool textured() {
+  return state.texturing && state.texture != 0;
+}
+
 void vertex(float x, float y, float z) {
   if (state.compiling != 0) {
     state.listCalls.push_back({ListCall::vertex, 0, x, y, z});
     return;
   }
   if (!state.inPrimitive || state.primitiveCount >= maxPrimitiveVertices) return;
+  if (textured()) {
+    if (state.primitiveCount >= maxTexturedVertices) return;
+    if (state.primitiveTexCoords == nullptr) state.primitiveTexCoords = new float[maxTexturedVertices][2];
+    state.primitiveTexCoords[state.primitiveCount][0] = state.texCoord[0];
+    state.primitiveTexCoords[state.primitiveCount][1] = state.texCoord[1];
+  }
   scratch()[state.primitiveCount++] = toClip(transform(), x, y, z, 1.0f, state.colour);
+}
+
+// Textured primitives are filled: triangles, quads, fans and polygons.
+void texturedTriangle(const ClipVertex* v, const float (*uv)[2], int a, int b, int c) {
+  TexturedVertex* out = drawBatch.takeTextured(3);
+  for (int i : {a, b, c}) {
+    const ClipVertex& p = v[i];
+    *out++ = {p.x, p.y, p.z, p.w, p.r, p.g, p.b, p.a, uv[i][0], uv[i][1]};
+  }
+}
+
+void emitTextured(GLenum mode, const ClipVertex* v, const float (*uv)[2], int n) {
+  switch (mode) {
+    case GL_TRIANGLES:
+      for (int i = 0; i + 2 < n; i += 3) texturedTriangle(v, uv, i, i + 1, i + 2);
+      break;
+    case GL_QUADS:
+      for (int i = 0; i + 3 < n; i += 4) {
+        texturedTriangle(v, uv, i, i + 1, i + 2);
+        texturedTriangle(v, uv, i, i + 2, i + 3);
+      }
+      break;
+    case GL_TRIANGLE_FAN:
+    case GL_POLYGON:
+      for (int i = 1; i + 1 < n; ++i) texturedTriangle(v, uv, 0, i, i + 1);
+      break;
+    default:  // lines and strips: the overlay draws none textured
+      break;
+  }
 }
 
 void translate(float x, float y, float z) {
@@ -431,7 +497,15 @@ void glEnd() {
   }
   if (!state.inPrimitive) return;
   state.inPrimitive = false;
-  emitPrimitive(state.primitiveMode, scratch(), state.primitiveCount);
+  if (textured() && state.primitiveTexCoords != nullptr)
+    emitTextured(state.primitiveMode, scratch(), state.primitiveTexCoords, state.primitiveCount);
+  else
+    emitPrimitive(state.primitiveMode, scratch(), state.primitiveCount);
+}
+
+void glTexCoord2f(GLfloat s, GLfloat t) {
+  state.texCoord[0] = s;
+  state.texCoord[1] = t;
 }
 
 void glVertex2f(GLfloat x, GLfloat y) {
@@ -503,12 +577,20 @@ void glDrawArrays(GLenum mode, GLint first, GLsizei count) {
 //----------------------------------------------------------------------------------
 
 void glEnable(GLenum capability) {
+  if (capability == GL_TEXTURE_2D) {
+    state.texturing = true;
+    return;
+  }
   if (capability != GL_BLEND) return;
   state.blend.enabled = true;
   drawBatch.setBlend(state.blend);
 }
 
 void glDisable(GLenum capability) {
+  if (capability == GL_TEXTURE_2D) {
+    state.texturing = false;
+    return;
+  }
   if (capability != GL_BLEND) return;
   state.blend.enabled = false;
   drawBatch.setBlend(state.blend);
@@ -560,7 +642,93 @@ void glClear(GLbitfield mask) {
 }
 
 void glViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
+  state.viewport[0] = x;
+  state.viewport[1] = y;
+  state.viewport[2] = width;
+  state.viewport[3] = height;
   drawBatch.viewport(x, y, width, height);
+}
+
+//----------------------------------------------------------------------------------
+// Textures: made and filled at once; drawn from by the textured batch
+//----------------------------------------------------------------------------------
+
+void glGenTextures(GLsizei n, GLuint* textures) {
+  emscripten_glGenTextures(n, textures);
+}
+
+void glDeleteTextures(GLsizei n, const GLuint* textures) {
+  drawBatch.flush();
+  for (GLsizei i = 0; i < n; ++i) {
+    if (textures[i] == state.texture) state.texture = 0;
+    if (textures[i] == drawBatch.texture) drawBatch.bindTexture(0);
+  }
+  emscripten_glDeleteTextures(n, textures);
+}
+
+void glBindTexture(GLenum target, GLuint texture) {
+  if (target != GL_TEXTURE_2D) return;
+  state.texture = texture;
+  drawBatch.bindTexture(texture);
+  emscripten_glBindTexture(GL_TEXTURE_2D, texture);
+}
+
+void glTexParameteri(GLenum target, GLenum name, GLint value) {
+  drawBatch.flush();
+  emscripten_glTexParameteri(target, name, value);
+}
+
+void glPixelStorei(GLenum name, GLint value) {
+  emscripten_glPixelStorei(name, value);
+}
+
+void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height, GLint border,
+                  GLenum format, GLenum type, const GLvoid* pixels) {
+  drawBatch.flush();
+  emscripten_glTexImage2D(target, level, internalFormat, width, height, border, format, type, pixels);
+}
+
+// GL_MODULATE, the default and the one mode the textured shader has.
+void glTexEnvi(GLenum, GLenum, GLint) {}
+
+//----------------------------------------------------------------------------------
+// glPushAttrib and glPopAttrib, over the state above
+//----------------------------------------------------------------------------------
+
+void glPushAttrib(GLbitfield mask) {
+  if (state.attributeCount >= attributeDepth) return;  // GL_STACK_OVERFLOW: nothing changes
+  Attributes& a = state.attributes[state.attributeCount++];
+  a.mask = mask;
+  for (int i = 0; i < 4; ++i) a.colour[i] = state.colour[i];
+  a.texCoord[0] = state.texCoord[0];
+  a.texCoord[1] = state.texCoord[1];
+  a.blend = state.blend;
+  a.polygonMode = state.polygonMode;
+  a.texturing = state.texturing;
+  a.texture = state.texture;
+  for (int i = 0; i < 4; ++i) a.viewport[i] = state.viewport[i];
+  a.matrixMode = state.current;
+}
+
+void glPopAttrib() {
+  if (state.attributeCount == 0) return;  // GL_STACK_UNDERFLOW
+  const Attributes& a = state.attributes[--state.attributeCount];
+  if ((a.mask & GL_CURRENT_BIT) != 0) {
+    for (int i = 0; i < 4; ++i) state.colour[i] = a.colour[i];
+    state.texCoord[0] = a.texCoord[0];
+    state.texCoord[1] = a.texCoord[1];
+  }
+  if ((a.mask & (GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT)) != 0) state.blend.enabled = a.blend.enabled;
+  if ((a.mask & GL_COLOR_BUFFER_BIT) != 0) {
+    state.blend.source = a.blend.source;
+    state.blend.destination = a.blend.destination;
+  }
+  drawBatch.setBlend(state.blend);
+  if ((a.mask & GL_ENABLE_BIT) != 0) state.texturing = a.texturing;
+  if ((a.mask & GL_POLYGON_BIT) != 0) state.polygonMode = a.polygonMode;
+  if ((a.mask & GL_TEXTURE_BIT) != 0) glBindTexture(GL_TEXTURE_2D, a.texture);
+  if ((a.mask & GL_VIEWPORT_BIT) != 0) glViewport(a.viewport[0], a.viewport[1], a.viewport[2], a.viewport[3]);
+  if ((a.mask & GL_TRANSFORM_BIT) != 0) state.current = a.matrixMode;
 }
 
 void glFinish() {

@@ -9,9 +9,13 @@
 // Covered: glMatrixMode glLoadIdentity glPushMatrix glPopMatrix glTranslatef glScalef
 // glRotatef glOrtho, glBegin glEnd glVertex2f glVertex3f glColor3f glColor4f glColor4fv
 // glRectf, glEnableClientState glDisableClientState glVertexPointer glColorPointer
-// glDrawArrays (GL_FLOAT arrays), glEnable glDisable (GL_BLEND) glBlendFunc
-// glPolygonMode, glNewList glEndList glCallLists (GL_UNSIGNED_BYTE) glListBase,
-// glClear glViewport glFinish; gluPerspective gluLookAt gluNewQuadric gluDeleteQuadric.
+// glDrawArrays (GL_FLOAT arrays), glEnable glDisable (GL_BLEND, GL_TEXTURE_2D)
+// glBlendFunc glPolygonMode, glNewList glEndList glCallLists (GL_UNSIGNED_BYTE)
+// glListBase, glClear glViewport glFinish, glPushAttrib glPopAttrib (of this state);
+// for the overlay's text, alpha textures modulating the colour's alpha (GL_MODULATE)
+// on filled primitives: glGenTextures glDeleteTextures glBindTexture glTexParameteri
+// glPixelStorei glTexImage2D glTexEnvi glTexCoord2f; gluPerspective gluLookAt
+// gluNewQuadric gluDeleteQuadric.
 #pragma once
 
 #include <string>

@@ -7,7 +7,11 @@
 //    frames.js; the same frame with red and blue swapped and mirrored must fail them.
 // 2. The page's fingerprints of the decoded soundtrack equal the desktop's.
 // 3. The show page: after a click the audio clock runs (about as fast as the wall
-//    clock), frames are drawn, and Escape ends the show.
+//    clock) and frames are drawn; then the player's keys: Space holds the picture
+//    still with the AudioContext suspended and goes on from the same frame; i shows
+//    the overlay in the corner and takes it away without a trace in the picture; Home
+//    and Page Down three times reach scene 4, far brighter than the opening; a page of
+//    another shape is letterboxed anew; Escape ends the show.
 // No page may log a console error or throw. --benchmark also times every scene.
 'use strict';
 const { spawnSync } = require('child_process');
@@ -27,6 +31,14 @@ const moments = [
   ['452b', 'scene 8, the ring of stars'],
 ];
 const minShowLit = 0.01;  // of the show page's pixels lit 2 s into the show (3.4 % measured)
+const framesPerBeat = 44100 * 60 / 165;
+const claimBeat = 192;  // scene 4, the claim, from its first beat to beat 256
+const overlayMargin = 8;  // pixels from the corner to the overlay's panel (show/player.cpp)
+// The keys as the page receives them: key, code, Windows key code.
+const keys = {
+  space: [' ', 'Space', 32], i: ['i', 'KeyI', 73], home: ['Home', 'Home', 36],
+  pageDown: ['PageDown', 'PageDown', 34], escape: ['Escape', 'Escape', 27],
+};
 const chromium = ['/usr/bin/chromium', '/usr/bin/chromium-browser'].find((p) => fs.existsSync(p));
 let failures = 0;
 
@@ -127,6 +139,51 @@ function checkDigest(webDigest) {
   else if (webDigest !== nativeDigest) fail('the browser does not decode the soundtrack bit for bit as the desktop');
 }
 
+async function press(page, name) {
+  const [key, code, windowsVirtualKeyCode] = keys[name];
+  for (const type of ['keyDown', 'keyUp'])
+    await page.send('Input.dispatchKeyEvent', { type, key, code, windowsVirtualKeyCode });
+}
+
+async function grab(page, w = width, h = height) { return readPng(await page.screenshot(w, h)); }
+
+const samePicture = (a, b) => a.width === b.width && a.height === b.height && a.rgb.every((v, i) => v === b.rgb[i]);
+
+// Grabs until `wanted` holds, for up to `seconds`: a slow renderer acts on a key late.
+async function grabUntil(page, wanted, seconds) {
+  const until = Date.now() + 1000 * seconds;
+  for (;;) {
+    const picture = await grab(page);
+    if (wanted(picture) || Date.now() > until) return picture;
+    await sleep(200);
+  }
+}
+
+// The smallest rectangle holding every pixel in which two pictures differ; null if none.
+function differingBox(a, b) {
+  let box = null;
+  for (let y = 0; y < a.height; ++y)
+    for (let x = 0; x < a.width; ++x) {
+      const p = 3 * (y * a.width + x);
+      if (a.rgb[p] === b.rgb[p] && a.rgb[p + 1] === b.rgb[p + 1] && a.rgb[p + 2] === b.rgb[p + 2]) continue;
+      if (!box) box = { left: x, top: y, right: x, bottom: y };
+      box.left = Math.min(box.left, x); box.right = Math.max(box.right, x);
+      box.top = Math.min(box.top, y); box.bottom = Math.max(box.bottom, y);
+    }
+  return box;
+}
+
+const brightness = (image) => image.rgb.reduce((sum, v) => sum + v, 0) / image.rgb.length;
+
+// The first row from the top whose pixel in column x is near white: the top frame line.
+function firstBrightRow(image, x) {
+  for (let y = 0; y < image.height; ++y) {
+    const p = 3 * (y * image.width + x);
+    if (image.rgb[p] + image.rgb[p + 1] + image.rgb[p + 2] > 600) return y;
+  }
+  return -1;
+}
+
 async function checkLiveShow(browser, base) {
   const page = await browser.openPage(width, height);
   await page.goto(`${base}/index.html`);
@@ -151,8 +208,82 @@ async function checkLiveShow(browser, base) {
   const [lit] = litShares(readPng(fs.readFileSync(shot)), 1, 1, limits.litLuma);
   console.log(`show page: ${(100 * lit).toFixed(1)} % of the canvas lit after ${(p2 / 44100).toFixed(1)} s`);
   if (!(lit >= minShowLit)) fail(`the show page's canvas is dark (${shot})`);
-  for (const type of ['keyDown', 'keyUp'])
-    await page.send('Input.dispatchKeyEvent', { type, key: 'Escape', code: 'Escape', windowsVirtualKeyCode: 27 });
+
+  // Space: the sound stops and the picture holds still.
+  const sample = () => page.evaluate('[Module._pulse165_position(), Module._pulse165_frames(), ' +
+    'Module.pulse165Audio.context.currentTime, performance.now()]');
+  await press(page, 'space');
+  await page.waitFor("Module._pulse165_paused() && Module.pulse165Audio.context.state === 'suspended'", 10);
+  const [heldAt, heldFrames, heldTime] = await sample();
+  const held1 = await grab(page);
+  await sleep(1000);
+  const held2 = await grab(page);
+  const [stillAt, stillFrames, stillTime, pausedWall] = await sample();
+  console.log(`paused: a second later the position moved ${stillAt - heldAt} frames, the AudioContext's clock ` +
+    `${(stillTime - heldTime).toFixed(3)} s, ${stillFrames - heldFrames} frames drawn; the grabs ` +
+    `${samePicture(held1, held2) ? 'are identical' : 'differ'}`);
+  if (stillAt !== heldAt || stillTime !== heldTime) fail('paused, the audio clock ran on');
+  if (stillFrames !== heldFrames || !samePicture(held1, held2)) fail('paused, the picture moved');
+
+  // i: the overlay in the corner, over the held picture and not in it.
+  await press(page, 'i');
+  const overlay = await grabUntil(page, (g) => !samePicture(g, held2), 10);
+  const box = differingBox(held2, overlay);
+  await press(page, 'i');
+  const plain = await grabUntil(page, (g) => samePicture(g, held2), 10);
+  const where = box ? `x ${box.left}-${box.right}, y ${box.top}-${box.bottom}` : 'none';
+  console.log(`overlay: the pixels it changed lie in ${where}; taken away, the picture is ` +
+    `${samePicture(plain, held2) ? 'as it was' : 'changed'}`);
+  if (!box) fail('i showed no overlay');
+  else if (box.left < overlayMargin || box.top < overlayMargin || box.bottom >= height / 3)
+    fail('the overlay changed the picture outside its corner');
+  if (!samePicture(plain, held2)) fail('the overlay left a trace in the picture');
+
+  // Space again: on from the same frame, with the sound.
+  await press(page, 'space');
+  await page.waitFor("!Module._pulse165_paused() && Module.pulse165Audio.context.state === 'running'", 10);
+  await sleep(1000);
+  const [resumedAt, , , resumedWall] = await sample();
+  const onFor = (resumedAt - stillAt) / 44100, wallFor = (resumedWall - pausedWall) / 1000;
+  console.log(`resumed: ${onFor.toFixed(2)} s on from the held frame in ${wallFor.toFixed(2)} s`);
+  if (!(onFor > 0.5 && onFor <= wallFor + 0.1)) fail('resumed, the clock did not go on from the held frame');
+
+  // Home, then Page Down three times: the claim, scene 4.
+  await press(page, 'home');
+  await sleep(1500);
+  const opening = await grab(page);
+  for (let n = 0; n < 3; ++n) await press(page, 'pageDown');
+  try {
+    await page.waitFor(`Math.floor(Module._pulse165_position() / ${framesPerBeat}) >= ${claimBeat}`, 10);
+  } catch (e) {
+    fail('three Page Downs did not reach scene 4');
+  }
+  const beat = Math.floor((await sample())[0] / framesPerBeat);
+  await sleep(1500);
+  const claim = await grab(page);
+  const dark = brightness(opening), bright = brightness(claim);
+  console.log(`Home, then Page Down three times: beat ${beat}; mean brightness ${dark.toFixed(1)}, ` +
+    `then ${bright.toFixed(1)}`);
+  if (!(beat >= claimBeat && beat < claimBeat + 64)) fail(`three Page Downs reached beat ${beat}, not scene 4`);
+  if (!(bright > 3 * dark + 30)) fail('three Page Downs did not reach the bright claim');
+
+  // A page of another shape: the 2:1 picture in its middle, the top frame line at its top.
+  const square = 600, letterboxTop = square / 2 - square / 4;
+  await page.send('Emulation.setDeviceMetricsOverride',
+    { width: square, height: square, deviceScaleFactor: 1, mobile: false });
+  // The canvas's own size too: the page's style alone would letterbox an old picture.
+  const canvasSize = "(c => c.width + 'x' + c.height)(document.getElementById('canvas'))";
+  let row = -1, size = '';
+  for (let tries = 0; tries < 50 && !(row === letterboxTop && size === `${square}x${square}`); ++tries) {
+    await sleep(200);
+    row = firstBrightRow(await grab(page, square, square), 100);
+    size = await page.evaluate(canvasSize);
+  }
+  console.log(`resized to ${square}x${square}: a picture of ${size}, the top frame line at row ${row}`);
+  if (size !== `${square}x${square}`) fail(`resized, the picture is ${size}`);
+  if (row !== letterboxTop) fail(`resized, the top frame line is at row ${row}, not ${letterboxTop}`);
+
+  await press(page, 'escape');
   try {
     await page.waitFor("document.getElementById('prompt').textContent.startsWith('the end')", 10);
   } catch (e) {
