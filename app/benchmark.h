@@ -44,6 +44,9 @@ struct BenchmarkReport {
   std::vector<SceneResult> scenes;
 };
 
+// A JSON string with its quotes: quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& text);
+
 std::string benchmarkTable(const BenchmarkReport& report);
 std::string benchmarkJson(const BenchmarkReport& report);
 

@@ -13,6 +13,7 @@
 #include "show/frame.h"
 #include "show/schedule.h"
 #include "show/seek.h"
+#include "show/show_clock.h"
 
 namespace {
 constexpr int barBeats = 4;
@@ -63,9 +64,9 @@ FrameTimes::Summary FrameTimes::summary(std::uint64_t spanNs) {
 //----------------------------------------------------------------------------------
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
                    bool paused, bool muted, double slowFps) {
-  const BeatClock clock = beatClockAt(position);
+  const BeatClock clock = showClock.at(position);
   const std::uint32_t tenths = static_cast<std::uint32_t>(static_cast<std::uint64_t>(position) * 10 / sampleRate);
-  const std::uint32_t showSeconds = playbackFrameCount / sampleRate;
+  const std::uint32_t showSeconds = showClock.frames / sampleRate;
   int n = 0;
   std::snprintf(out.lines[n++], OverlayLines::lineLength, "%u:%02u.%u of %u:%02u   beat %d   phase %.2f   scene %d%s%s",
                 tenths / 600, tenths / 10 % 60, tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat,
@@ -96,8 +97,10 @@ void LivePlayer::start(LiveWindow& window) {
 
 void LivePlayer::seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position) {
   clock.seek(position);
-  // As on a start there: the beat marker counts from the scene's first beat.
-  frame.baseBeat = sceneFirstBeat(beatClockAt(position).beat);
+  // As on a start there: the beat marker counts from the scene's first beat (the
+  // opening's from show beat 0, also where a track's opening starts early).
+  const int beat = showClock.at(position).beat;
+  frame.baseBeat = sceneFirstBeat(beat > 0 ? beat : 0);
 }
 
 LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window, PlayClock& clock, ShowFrame& frame) {
