@@ -67,9 +67,13 @@ void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::
   const BeatClock clock = showClock.at(position);
   const std::uint32_t tenths = static_cast<std::uint32_t>(static_cast<std::uint64_t>(position) * 10 / sampleRate);
   const std::uint32_t showSeconds = showClock.frames / sampleRate;
+  // A hand-picked track's own beat beside the show's, which the scenes follow.
+  char trackBeat[32] = "";
+  if (showClock.fitted) std::snprintf(trackBeat, sizeof trackBeat, " (track %d)", showClock.musicBeat(position));
   int n = 0;
-  std::snprintf(out.lines[n++], OverlayLines::lineLength, "%u:%02u.%u of %u:%02u   beat %d   phase %.2f   scene %d%s%s",
-                tenths / 600, tenths / 10 % 60, tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat,
+  std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                "%u:%02u.%u of %u:%02u   beat %d%s   phase %.2f   scene %d%s%s", tenths / 600, tenths / 10 % 60,
+                tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat, trackBeat,
                 static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat), paused ? "   paused" : "",
                 muted ? "   muted" : "");
   if (times.frameMs > 0)
