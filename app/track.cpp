@@ -48,9 +48,6 @@ std::string gainText(const Loudness& loudness) {
   return format("%+.1f dB", loudness.gainDb);
 }
 
-std::string lufsText(double lufs) {
-  return std::isfinite(lufs) ? format("%.1f LUFS", lufs) : std::string("silent");
-}
 }  // namespace
 
 ShowMusic::~ShowMusic() {
@@ -75,6 +72,7 @@ void ShowMusic::play() const {
 
 bool loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error) {
   music.path = path;
+  music.request = request;
   if (path.empty()) return true;
   const int level = av_log_get_level();
   av_log_set_level(AV_LOG_QUIET);
@@ -119,17 +117,22 @@ std::string trackInfoText(const ShowMusic& music) {
   out += format("source:     %s in %s, %d Hz, %d channel%s; played at 44,100 Hz stereo\n", media.codecName.c_str(),
                 media.formatName.c_str(), media.sourceRate, media.sourceChannels, media.sourceChannels == 1 ? "" : "s");
   out += "tempo:      " + tempoText(grid);
-  if (grid.source != TempoSource::given && grid.trackedBeats > 0)
-    out += format(" (%d beats tracked, %.0f %% of the onsets on the grid, %.1f ms off it)", grid.trackedBeats,
-                  100.0 * grid.onGrid, grid.gridErrorMs);
+  if (grid.source == TempoSource::detected)
+    out += format(" (%.0f %% of the onsets on the grid, %.1f ms off it)", 100.0 * grid.onGrid, grid.gridErrorMs);
   out += "\n";
   if (!grid.note.empty()) out += "            " + grid.note + "\n";
-  out +=
-      "first beat: " + clockText(grid.firstBeatSeconds) + " (beat 0 of the show, on a bar start where one is found)\n";
+  // The grid's note says why no pulse was found; then beat 0 is the first sample.
+  const char* placed = music.request.firstBeatSeconds >= 0 ? "given"
+                       : !grid.note.empty()                ? "the first sample: no pulse to place it by"
+                                                           : "on the bar start with the strongest low onsets";
+  out += "first beat: " + clockText(grid.firstBeatSeconds) + " (the show's beat 0; " + placed + ")\n";
   out += format("beats:      %lld, each %.3f s\n", static_cast<long long>(grid.beats), grid.beatSamples / mediaRate);
-  out += "loudness:   " + lufsText(loudness.lufs) + format(", peak %.1f dBFS", loudness.peakDb) + "; gain " +
-         gainText(loudness) + " towards the show's " + format("%.2f LUFS", embeddedLoudnessLufs) +
-         (loudness.peakLimited ? format(", held back to keep the peak at %.0f dBFS", peakCeilingDb) : "") + "\n";
+  if (std::isfinite(loudness.lufs))
+    out += format("loudness:   %.1f LUFS, peak %.1f dBFS; gain ", loudness.lufs, loudness.peakDb) + gainText(loudness) +
+           format(" towards the show's %.2f LUFS", embeddedLoudnessLufs) +
+           (loudness.peakLimited ? format(", held back to keep the peak at %.0f dBFS", peakCeilingDb) : "") + "\n";
+  else
+    out += "loudness:   silent; no gain\n";
   out += "schedule:   the show's 493 beats fitted to the track's " + std::to_string(music.schedule.trackBeats) +
          ": the opening opens, the finale closes, the middle fills between\n";
   const std::vector<SceneSpan> spans = sceneSpans(music.schedule);

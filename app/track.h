@@ -12,8 +12,9 @@
 #include "show/track_schedule.h"
 
 struct ShowMusic {
-  std::string path;  // the hand-picked track as given; empty for the embedded track
-  MediaTrack media;  // its floats at 44,100 Hz with the gain applied: what the show plays
+  std::string path;     // the hand-picked track as given; empty for the embedded track
+  MediaTrack media;     // its floats at 44,100 Hz with the gain applied: what the show plays
+  BeatRequest request;  // what the user gave of its beat
   BeatGrid grid;
   Loudness loudness;  // as measured, before the gain
   TrackSchedule schedule;
