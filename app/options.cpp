@@ -162,8 +162,7 @@ bool parseShowTime(const std::string& text, std::uint32_t& position, std::string
 
 namespace {
 // The grammar alone, for a time that waits for its track.
-bool checkShowTime(const std::string& text, std::string& error) {
-  ShowTime time;
+bool checkShowTime(const std::string& text, ShowTime& time, std::string& error) {
   if (readShowTime(text, time)) return true;
   error = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
   return false;
@@ -179,8 +178,7 @@ std::string minutesText(double seconds) {
 
 bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uint32_t& position, std::string& error) {
   ShowTime time;
-  if (!checkShowTime(text, error)) return false;
-  readShowTime(text, time);
+  if (!checkShowTime(text, time, error)) return false;
   const double seconds = static_cast<double>(clock.frames) / sampleRate;
   if (time.beats) {
     if (time.value > clock.endBeat()) {
@@ -270,7 +268,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         options.screenshotPath = value;
         break;
       case optAt:
-        if (!checkShowTime(value, error)) return false;
+        if (ShowTime time; !checkShowTime(value, time, error)) return false;
         options.atText = value;
         options.atGiven = true;
         break;
@@ -294,12 +292,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         fpsGiven = true;
         break;
       case optFrom:
-        if (!checkShowTime(value, error)) return false;
+        if (ShowTime time; !checkShowTime(value, time, error)) return false;
         options.fromText = value;
         fromGiven = true;
         break;
       case optTo:
-        if (!checkShowTime(value, error)) return false;
+        if (ShowTime time; !checkShowTime(value, time, error)) return false;
         options.toText = value;
         toGiven = true;
         break;
