@@ -119,11 +119,14 @@ std::string benchmarkTable(const BenchmarkReport& report) {
                 frameBudgetMs, report.startupMs);
   out += line;
   out += "renderer: " + report.renderer + "\n";
+  if (!report.track.empty())
+    out += "track: " + report.track + " (the beats are the track's; each scene at its first stretch)\n";
   return out;
 }
 
 std::string benchmarkJson(const BenchmarkReport& report) {
   std::string out = "{\"renderer\": " + jsonString(report.renderer);
+  if (!report.track.empty()) out += ", \"track\": " + jsonString(report.track);
   char text[512];
   std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [", report.width,
                 report.height, report.startupMs);
@@ -158,6 +161,7 @@ int runBenchmark(const Options& options) {
 
   BenchmarkReport report;
   report.renderer = context.renderer();
+  report.track = options.trackPath;
   report.width = options.width;
   report.height = options.height;
   initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);

@@ -38,6 +38,7 @@ struct SceneResult {
 
 struct BenchmarkReport {
   std::string renderer;
+  std::string track;  // a hand-picked track's file, whose beats the scenes' beats count; empty for the show's own
   int width = 0;
   int height = 0;
   double startupMs = 0;
