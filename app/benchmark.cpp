@@ -32,12 +32,8 @@ double millisecondsBetween(Clock::time_point start, Clock::time_point end) {
   return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-double framesPerSecond(double ms) {
-  return ms > 0 ? 1000.0 / ms : 0;
-}
-double realtimeFactor(double ms) {
-  return ms > 0 ? frameBudgetMs / ms : 0;
-}
+double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
+double realtimeFactor(double ms) { return ms > 0 ? frameBudgetMs / ms : 0; }
 }  // namespace
 
 std::string jsonString(const std::string& text) {
@@ -86,8 +82,8 @@ FrameTimes summariseFrameTimes(std::vector<double>& milliseconds) {
   if (milliseconds.empty()) return times;
   std::sort(milliseconds.begin(), milliseconds.end());
   const std::size_t count = milliseconds.size();
-  times.median =
-      count % 2 == 1 ? milliseconds[count / 2] : 0.5 * (milliseconds[count / 2 - 1] + milliseconds[count / 2]);
+  times.median = count % 2 == 1 ? milliseconds[count / 2]
+                                 : 0.5 * (milliseconds[count / 2 - 1] + milliseconds[count / 2]);
   // Nearest rank: the smallest time that at least 95 % of the frames do not exceed.
   const std::size_t rank = static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(count)));
   times.p95 = milliseconds[std::max<std::size_t>(rank, 1) - 1];
@@ -97,8 +93,8 @@ FrameTimes summariseFrameTimes(std::vector<double>& milliseconds) {
 std::string benchmarkTable(const BenchmarkReport& report) {
   std::string out;
   char line[256];
-  std::snprintf(line, sizeof line, "pulse165 benchmark: %dx%d, frames at %d per second\n", report.width, report.height,
-                benchmarkFps);
+  std::snprintf(line, sizeof line, "pulse165 benchmark: %dx%d, frames at %d per second\n", report.width,
+                report.height, benchmarkFps);
   out += line;
   out += "scene  beats    frames  median ms  p95 ms  frames/s  real time\n";
   bool shortScene = false;
@@ -128,8 +124,8 @@ std::string benchmarkJson(const BenchmarkReport& report) {
   std::string out = "{\"renderer\": " + jsonString(report.renderer);
   if (!report.track.empty()) out += ", \"track\": " + jsonString(report.track);
   char text[512];
-  std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [", report.width,
-                report.height, report.startupMs);
+  std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [",
+                report.width, report.height, report.startupMs);
   out += text;
   for (std::size_t i = 0; i < report.scenes.size(); ++i) {
     const SceneResult& r = report.scenes[i];

@@ -124,7 +124,7 @@ int runTrackInfo(const Options& options) {
   std::string error;
   ShowMusic music;
   if (!loadMusic(options.trackPath, options.beatRequest, music, error)) return fail(exitUsage, error);
-  if (!music.notice.empty()) fail(0, music.notice);
+  if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
   const std::string report = options.json ? trackInfoJson(music) : trackInfoText(music);
   std::fputs(report.c_str(), stdout);
   return 0;

@@ -16,6 +16,10 @@ extern "C" {
 #include "resources/embedded.h"
 #include "show/show_clock.h"
 
+// The show reads a few frames past the play position (the spectrum's window): a
+// hand-picked track's silent guard is as long as the PlaybackBuffer's.
+static_assert(mediaGuardFrames == guardFrameCount);
+
 namespace {
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...) {
