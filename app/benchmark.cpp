@@ -19,6 +19,7 @@
 #include "platform/headless.h"
 #include "show/frame.h"
 #include "show/schedule.h"
+#include "show/show_clock.h"
 
 namespace {
 constexpr int benchmarkFps = 60;
@@ -30,6 +31,10 @@ using Clock = std::chrono::steady_clock;
 double millisecondsBetween(Clock::time_point start, Clock::time_point end) {
   return std::chrono::duration<double, std::milli>(end - start).count();
 }
+
+double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
+double realtimeFactor(double ms) { return ms > 0 ? frameBudgetMs / ms : 0; }
+}  // namespace
 
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
@@ -48,35 +53,27 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
-double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
-double realtimeFactor(double ms) { return ms > 0 ? frameBudgetMs / ms : 0; }
-}  // namespace
-
 std::vector<SceneFrames> benchmarkScenes(int fps) {
-  std::vector<SceneFrames> scenes(sceneCount);
-  for (int s = 0; s < sceneCount; ++s) {
-    scenes[s].scene = s + 1;
-    scenes[s].firstBeat = -1;
-  }
-  // Beats from the schedule, up to the last beat the show reaches.
-  const int lastBeat = beatClockAt(playbackFrameCount - 1).beat;
-  for (int beat = 0; beat <= lastBeat; ++beat) {
-    SceneFrames& scene = scenes[sceneForBeat(beat) - 1];
-    if (scene.firstBeat < 0) scene.firstBeat = beat;
-    scene.lastBeat = beat;
-  }
-  // Frames on the virtual clock; the scenes follow one another without a gap.
-  const std::uint64_t showFrames = firstFrameAtOrAfter(playbackFrameCount, fps);
-  int previous = 0;
-  for (std::uint64_t n = 0; n < showFrames; ++n) {
-    const int scene = sceneForBeat(beatClockAt(virtualPosition(n, fps)).beat);
-    if (scene != previous) {
-      scenes[scene - 1].firstFrame = n;
-      if (previous > 0) scenes[previous - 1].endFrame = n;
-      previous = scene;
+  // Each scene at its first stretch on the show's clock (the music's beats); the
+  // stretches follow one another without a gap, the first from the music's start. A
+  // scene that a short track's schedule leaves out is left out here too.
+  const std::vector<SceneSpan>& spans = showClock.spans;
+  const auto frameOfBeat = [fps](int beat) { return firstFrameAtOrAfter(showClock.positionOfBeat(beat), fps); };
+  std::vector<SceneFrames> scenes;
+  for (int scene = 1; scene <= sceneCount; ++scene) {
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      if (spans[i].scene != scene) continue;
+      SceneFrames frames;
+      frames.scene = scene;
+      frames.firstBeat = spans[i].trackStart;
+      frames.lastBeat = spans[i].trackEnd - 1;
+      frames.firstFrame = i == 0 ? 0 : frameOfBeat(spans[i].trackStart);
+      frames.endFrame =
+          i + 1 < spans.size() ? frameOfBeat(spans[i].trackEnd) : firstFrameAtOrAfter(showClock.frames, fps);
+      scenes.push_back(frames);
+      break;
     }
   }
-  if (previous > 0) scenes[previous - 1].endFrame = showFrames;
   return scenes;
 }
 
@@ -118,11 +115,14 @@ std::string benchmarkTable(const BenchmarkReport& report) {
                 frameBudgetMs, report.startupMs);
   out += line;
   out += "renderer: " + report.renderer + "\n";
+  if (!report.track.empty())
+    out += "track: " + report.track + " (the beats are the track's; each scene at its first stretch)\n";
   return out;
 }
 
 std::string benchmarkJson(const BenchmarkReport& report) {
   std::string out = "{\"renderer\": " + jsonString(report.renderer);
+  if (!report.track.empty()) out += ", \"track\": " + jsonString(report.track);
   char text[512];
   std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [",
                 report.width, report.height, report.startupMs);
@@ -146,18 +146,21 @@ int runBenchmark(const Options& options) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return exitEnvironment;
   }
-  TrackBytes track;
-  if (!loadTrack("", track, error)) {
+  // The start-up counts a hand-picked track's decoding and analysis too.
+  const Clock::time_point startupBegan = Clock::now();
+  ShowMusic music;
+  Options resolved = options;
+  if (!prepareMusic(resolved, music, error)) {
     std::fprintf(stderr, "pulse165: %s\n", error.c_str());
-    return exitEnvironment;
+    return exitUsage;
   }
 
   BenchmarkReport report;
   report.renderer = context.renderer();
+  report.track = options.trackPath;
   report.width = options.width;
   report.height = options.height;
-  const Clock::time_point startupBegan = Clock::now();
-  initialiseShow(track.data, track.size, options.width, options.height, nullptr);
+  initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
   glFinish();
   report.startupMs = millisecondsBetween(startupBegan, Clock::now());
 

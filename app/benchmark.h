@@ -38,11 +38,15 @@ struct SceneResult {
 
 struct BenchmarkReport {
   std::string renderer;
+  std::string track;  // a hand-picked track's file, whose beats the scenes' beats count; empty for the show's own
   int width = 0;
   int height = 0;
   double startupMs = 0;
   std::vector<SceneResult> scenes;
 };
+
+// A JSON string with its quotes: quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& text);
 
 std::string benchmarkTable(const BenchmarkReport& report);
 std::string benchmarkJson(const BenchmarkReport& report);

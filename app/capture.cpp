@@ -81,15 +81,16 @@ std::string sizeText(const Options& options) {
 // The renderer: the show headless, from the state that a fresh process starts in
 //----------------------------------------------------------------------------------
 struct CaptureRenderer {
-  TrackBytes track;
+  ShowMusic music;  // outlives the context and the frame: it is what they play
   HeadlessContext context;
   std::unique_ptr<ShowFrame> frame;  // destroyed before the context goes
   int fps = 60;
 
-  // The track's headers, and a context of one pixel, so that the size is checked
-  // before anything of that size is made. False with the exit code and one line.
-  bool probe(const Options& options, int& code, std::string& error) {
-    if (!loadTrack(options.trackPath, track, error)) {
+  // The music (a hand-picked track decoded and analysed, and the options' times
+  // resolved on it), and a context of one pixel, so that the size is checked before
+  // anything of that size is made. False with the exit code and one line.
+  bool probe(Options& options, int& code, std::string& error) {
+    if (!prepareMusic(options, music, error)) {
       code = exitUsage;
       return false;
     }
@@ -104,10 +105,11 @@ struct CaptureRenderer {
     }
     // The same options give the same frames: the buffer, the random layouts and the
     // swirl start as they do in a new process, even on a second capture in one.
-    clearPlaybackBuffer();
+    // A hand-picked track leaves the PlaybackBuffer untouched (and not resident).
+    if (!music.handPicked()) clearPlaybackBuffer();
     resetRandom();
     swirlAngle = 0.0f;
-    initialiseShow(track.data, track.size, options.width, options.height, nullptr);
+    initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
     frame = std::make_unique<ShowFrame>();
     fps = options.fps;
     return true;
@@ -187,7 +189,7 @@ void printProgress(const std::string& target, std::uint64_t done, std::uint64_t 
 //----------------------------------------------------------------------------------
 // Determinism check and the capture itself
 //----------------------------------------------------------------------------------
-bool hashCaptureFrames(const Options& options, std::uint64_t& hash, std::string& error) {
+bool hashCaptureFrames(Options options, std::uint64_t& hash, std::string& error) {
   CaptureRenderer renderer;
   int code = 0;
   if (!renderer.probe(options, code, error) || !renderer.load(options, code, error)) return false;
@@ -201,7 +203,7 @@ bool hashCaptureFrames(const Options& options, std::uint64_t& hash, std::string&
   return true;
 }
 
-int runCapture(const Options& options) {
+int runCapture(Options options) {
   const Clock::time_point began = Clock::now();
   const std::string& target = options.capturePath;
   const std::string cannot = "cannot capture to " + target + ": ";
@@ -217,19 +219,22 @@ int runCapture(const Options& options) {
   std::string error;
   if (!findEncoders(*format, codecs, error)) return fail(exitEnvironment, cannot + error);
   if (!checkVideoQuality(codecs.video, options, error)) return fail(exitUsage, cannot + error);
-  const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
-  if (span.frameCount == 0) return fail(exitUsage, "the capture's span holds no frame at this frame rate");
+  if (options.trackPath.empty() && captureSpan(options.fromPosition, options.toPosition, options.fps).frameCount == 0)
+    return fail(exitUsage, "the capture's span holds no frame at this frame rate");
 
   OutputFile file;
   if (!file.reserve(target, "capture to", "capture", error)) return fail(exitUsage, error);
   CaptureRenderer renderer;
   int code = 0;
   if (!renderer.probe(options, code, error)) return fail(code, error);
+  // A hand-picked track's span is known now that its times are.
+  const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
+  if (span.frameCount == 0) return fail(exitUsage, "the capture's span holds no frame at this frame rate");
   const std::uint64_t needed =
       memoryNeeded(options.width, options.height, queueDepth, encoderBytesPerPixel(codecs.video, options));
   if (!checkMemory(needed, "capture at " + sizeText(options), error)) return fail(exitUsage, error);
   CaptureEncoder encoder;
-  const float* sound = &playbackBuffer[2 * static_cast<std::size_t>(span.soundStart)];
+  const float* sound = playing.at(span.soundStart);
   if (!encoder.open(*format, codecs.video, codecs.audio, file.descriptor, options, sound))
     return fail(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
   if (!renderer.load(options, code, error)) return fail(code, error);

@@ -22,9 +22,10 @@ CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps);
 
 // Renders the capture's frames exactly as --capture hands them to the encoder, and
 // hashes their pixels (64-bit FNV-1a over the RGBA bytes of every frame in order).
-// Uses options.width, height, fps, fromPosition, toPosition and trackPath. False
-// with one line in `error` when the track or the headless context fails.
-bool hashCaptureFrames(const Options& options, std::uint64_t& hash, std::string& error);
+// Uses options.width, height, fps, the span and the music (a hand-picked track's
+// times resolved on it). False with one line in `error` when the track or the
+// headless context fails.
+bool hashCaptureFrames(Options options, std::uint64_t& hash, std::string& error);
 
 // --capture: checks the name, the size, the encoders and their settings, the folder,
 // the renderer's limits and the memory before the show is decoded, then renders and
@@ -34,4 +35,4 @@ bool hashCaptureFrames(const Options& options, std::uint64_t& hash, std::string&
 // codec's scale, a folder that cannot be written or a track that cannot be used; 1
 // when the machine cannot do it (no encoder, no GL, a write that fails). A stop signal
 // ends the program from its handler with 128 + the signal's number.
-int runCapture(const Options& options);
+int runCapture(Options options);

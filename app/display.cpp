@@ -26,7 +26,7 @@ void keepFrameMemory() {
 TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
                          LiveWindow* window) {
   TrackLoad load;
-  {
+  if (track != nullptr) {
     TrackDecoder decoder(track, trackSize);
     load.opened = decoder.open();
     if (load.opened) {

@@ -18,8 +18,9 @@ struct TrackLoad {
 };
 
 // The one-time initialisation, in order: decode the track, convert it into the
-// PlaybackBuffer, release the codec state, build the glyph lists, set the letterboxed
-// viewport for a client area of W x H, clear and present twice (live window only),
-// free the decoded samples. Needs a current GL context.
+// PlaybackBuffer, release the codec state (none of this for a null `track`: a
+// hand-picked track is decoded before and plays from its own block), build the glyph
+// lists, set the letterboxed viewport for a client area of W x H, clear and present
+// twice (live window only), free the decoded samples. Needs a current GL context.
 TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
                          LiveWindow* window);

@@ -328,6 +328,7 @@ bool CaptureEncoder::openVideo(const AVCodec* codec, const Options& options) {
       if (std::strcmp(preset.vp9Deadline, "realtime") == 0) av_dict_set(&settings, "lag-in-frames", "0", 0);
     }
   }
+  takeLibraryLine();  // a line from before (a hand-picked track's decoding) is not this refusal's reason
   const int result = avcodec_open2(video, codec, &settings);
   av_dict_free(&settings);
   videoRefused = result < 0;

@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
       return runCapture(options);
     case RunMode::benchmark:
       return runBenchmark(options);
+    case RunMode::trackInfo:
+      return runTrackInfo(options);
     case RunMode::live:
       break;
   }

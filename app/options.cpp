@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
 #include "app/encoder.h"
 #include "audio/playback.h"
 #include "platform/keys.h"
+#include "show/show_clock.h"
 
 namespace {
 constexpr int maxSide = 16384;
@@ -51,6 +53,9 @@ enum OptionId {
   optPreset,
   optDisplay,
   optLoop,
+  optBpm,
+  optFirstBeat,
+  optTrackInfo,
   optHelp,
   optVersion
 };
@@ -59,10 +64,12 @@ constexpr int maxFps = 240;
 constexpr int maxCrf = 63;  // VP9's scale; x264's ends at 51, checked with the codec
 constexpr int maxBenchmarkFrames = 100000;
 constexpr int maxDisplay = 63;
+constexpr double lowestGivenBpm = 40.0;
+constexpr double highestGivenBpm = 300.0;
 
 bool setMode(Options& options, RunMode mode, std::string& error) {
   if (options.mode != RunMode::live && options.mode != mode) {
-    error = "--screenshot, --capture and --benchmark exclude one another";
+    error = "--screenshot, --capture, --benchmark and --track-info exclude one another";
     return false;
   }
   options.mode = mode;
@@ -153,6 +160,64 @@ bool parseShowTime(const std::string& text, std::uint32_t& position, std::string
   return showTimePosition(time, text, position, error);
 }
 
+namespace {
+// The grammar alone, for a time that waits for its track.
+bool checkShowTime(const std::string& text, ShowTime& time, std::string& error) {
+  if (readShowTime(text, time)) return true;
+  error = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
+  return false;
+}
+
+// "3:07.5" for the track's length in messages.
+std::string minutesText(double seconds) {
+  const int minutes = static_cast<int>(seconds / 60.0);
+  char text[32];
+  std::snprintf(text, sizeof text, "%d:%04.1f", minutes, seconds - 60.0 * minutes);
+  return text;
+}
+
+bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uint32_t& position, std::string& error) {
+  ShowTime time;
+  if (!checkShowTime(text, time, error)) return false;
+  const double seconds = static_cast<double>(clock.frames) / sampleRate;
+  if (time.beats) {
+    if (time.value > clock.endBeat()) {
+      char range[96];
+      std::snprintf(range, sizeof range, "beats 0 to %.2f from its first beat", clock.endBeat());
+      error = "time '" + text + "' is outside the track (" + range + ")";
+      return false;
+    }
+    position = clock.positionOfBeat(time.value);
+    return true;
+  }
+  if (time.value > seconds) {
+    error = "time '" + text + "' is outside the track (0 to " + minutesText(seconds) + ")";
+    return false;
+  }
+  const double at = std::ceil(time.value * sampleRate - 1e-6);
+  position = at < clock.frames ? static_cast<std::uint32_t>(at) : clock.frames;
+  return true;
+}
+}  // namespace
+
+bool resolveTrackTimes(Options& options, const ShowClock& clock, std::string& error) {
+  if (!options.atText.empty() && !trackTimePosition(options.atText, clock, options.atPosition, error)) return false;
+  if (!options.fromText.empty() && !trackTimePosition(options.fromText, clock, options.fromPosition, error))
+    return false;
+  options.toPosition = clock.frames;
+  if (!options.toText.empty() && !trackTimePosition(options.toText, clock, options.toPosition, error)) return false;
+  if (options.mode == RunMode::capture && options.fromPosition >= options.toPosition) {
+    error = "the capture's span is empty: --from must come before --to";
+    return false;
+  }
+  if (options.mode == RunMode::live && options.fromPosition >= clock.frames) {
+    error = "--from must lie before the end of the track (" +
+            minutesText(static_cast<double>(clock.frames) / sampleRate) + ")";
+    return false;
+  }
+  return true;
+}
+
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   static const option longOptions[] = {
       {"window", optional_argument, nullptr, optWindow},
@@ -172,6 +237,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"preset", required_argument, nullptr, optPreset},
       {"display", required_argument, nullptr, optDisplay},
       {"loop", no_argument, nullptr, optLoop},
+      {"bpm", required_argument, nullptr, optBpm},
+      {"first-beat", required_argument, nullptr, optFirstBeat},
+      {"track-info", no_argument, nullptr, optTrackInfo},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
@@ -200,7 +268,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         options.screenshotPath = value;
         break;
       case optAt:
-        if (!parseShowTime(value, options.atPosition, error)) return false;
+        if (ShowTime time; !checkShowTime(value, time, error)) return false;
+        options.atText = value;
         options.atGiven = true;
         break;
       case optSize:
@@ -223,11 +292,13 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         fpsGiven = true;
         break;
       case optFrom:
-        if (!parseShowTime(value, options.fromPosition, error)) return false;
+        if (ShowTime time; !checkShowTime(value, time, error)) return false;
+        options.fromText = value;
         fromGiven = true;
         break;
       case optTo:
-        if (!parseShowTime(value, options.toPosition, error)) return false;
+        if (ShowTime time; !checkShowTime(value, time, error)) return false;
+        options.toText = value;
         toGiven = true;
         break;
       case optBenchmark:
@@ -248,10 +319,29 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         break;
       case optTrack:
         if (value.empty()) {
-          error = "--track needs a file name, e.g. --track=song.ogg";
+          error = "--track needs a file name, e.g. --track=song.mp3";
           return false;
         }
         options.trackPath = value;
+        break;
+      case optBpm:
+        if (!readDecimal(value, options.beatRequest.bpm) || options.beatRequest.bpm < lowestGivenBpm ||
+            options.beatRequest.bpm > highestGivenBpm) {
+          error = "--bpm '" + value + "' is not a tempo from 40 to 300 beats per minute, e.g. --bpm=128";
+          return false;
+        }
+        break;
+      case optFirstBeat: {
+        ShowTime time;
+        if (!readShowTime(value, time) || time.beats) {
+          error = "--first-beat '" + value + "' is not a time in the track: seconds (0.37) or minutes:seconds (0:01.5)";
+          return false;
+        }
+        options.beatRequest.firstBeatSeconds = time.value;
+        break;
+      }
+      case optTrackInfo:
+        if (!setMode(options, RunMode::trackInfo, error)) return false;
         break;
       case optCrf:
         if (!parseCount(value, 0, maxCrf, options.crf)) {
@@ -312,14 +402,22 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     return refuse("--fps, --to, --crf and --preset belong to --capture");
   if (fromGiven && mode != RunMode::capture && mode != RunMode::live)
     return refuse("--from belongs to the live show and --capture");
-  if ((framesGiven || options.json) && mode != RunMode::benchmark)
-    return refuse("--frames and --json belong to --benchmark");
+  if (framesGiven && mode != RunMode::benchmark) return refuse("--frames belongs to --benchmark");
+  if (options.json && mode != RunMode::benchmark && mode != RunMode::trackInfo)
+    return refuse("--json belongs to --benchmark and --track-info");
   if (options.mute && mode != RunMode::live) return refuse("--mute belongs to the live show");
   if (options.windowed && mode != RunMode::live) return refuse("--window belongs to the live show");
   if ((displayGiven || options.loop) && mode != RunMode::live)
     return refuse("--display and --loop belong to the live show");
-  if (!options.trackPath.empty() && mode != RunMode::live && mode != RunMode::capture && mode != RunMode::screenshot)
-    return refuse("--track belongs to the live show, --screenshot and --capture");
+  const bool track = !options.trackPath.empty();
+  if (mode == RunMode::trackInfo && !track) return refuse("--track-info needs --track=FILE");
+  if ((options.beatRequest.bpm > 0 || options.beatRequest.firstBeatSeconds >= 0) && !track)
+    return refuse("--bpm and --first-beat belong to --track");
+  // A hand-picked track's times wait until its length and its beats are known.
+  if (track) return true;
+  if (options.atGiven && !parseShowTime(options.atText, options.atPosition, error)) return false;
+  if (fromGiven && !parseShowTime(options.fromText, options.fromPosition, error)) return false;
+  if (toGiven && !parseShowTime(options.toText, options.toPosition, error)) return false;
   if (mode == RunMode::capture && options.fromPosition >= options.toPosition)
     return refuse("the capture's span is empty: --from must come before --to");
   if (mode == RunMode::live && options.fromPosition >= playbackFrameCount)
@@ -364,16 +462,34 @@ const char* helpText() {
         "                          e.g. pulse165 --capture=show.mp4 --preset=medium --crf=23\n"
         "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
         "                          e.g. pulse165 --from=288b\n"
-        "  --to=TIME             where the capture ends (default the end, 179 s)\n"
+        "  --to=TIME             where the capture ends (default the end: 179 s, or the track's)\n"
         "                          e.g. pulse165 --capture=claim.mkv --from=192b --to=288b\n"
         "  --benchmark           render every scene headless and print frame times\n"
         "                          e.g. pulse165 --benchmark --size=1280x720\n"
         "  --frames=N            frames per scene for --benchmark (default 180)\n"
-        "  --json                print the benchmark's figures as JSON\n"
+        "  --json                print the benchmark's figures, or --track-info's, as JSON\n"
         "  --mute                play live without sound, on the computer's clock\n"
-        "  --track=FILE.ogg      play the show to another Ogg Vorbis file (44,100 Hz, mono\n"
-        "                        or stereo); the scenes keep their 165 beats per minute\n"
-        "                          e.g. pulse165 --window --track=mysong.ogg\n"
+        "  --track=FILE          play the show to your own music instead of its soundtrack:\n"
+        "                        any audio file FFmpeg reads (MP3, FLAC, Ogg Vorbis, Opus,\n"
+        "                        WAV, AAC/M4A...), 30 s to 15 min (longer is cut there).\n"
+        "                        The show finds the tempo and the first beat and moves on\n"
+        "                        the track's beats, brings its loudness to the soundtrack's\n"
+        "                        (-16.2 LUFS, peaks kept below full scale), and fits its\n"
+        "                        schedule to the track: the opening opens, the finale ends\n"
+        "                        with the music, the middle scenes fill what lies between,\n"
+        "                        repeated or shortened. Live and with --screenshot,\n"
+        "                        --capture and --benchmark; TIME then counts the track's\n"
+        "                        seconds, and its beats from its first beat (--at=64b)\n"
+        "                          e.g. pulse165 --window --track=mysong.mp3\n"
+        "  --bpm=N               the track's tempo in beats per minute, 40 to 300, where\n"
+        "                        the detected one is wrong (the first beat is still found)\n"
+        "  --first-beat=TIME     where the track's first beat (a bar's start) lies, in\n"
+        "                        seconds (0.37) or minutes:seconds (0:01.25)\n"
+        "  --track-info          print what the show will do with the --track: length,\n"
+        "                        format, tempo and where it came from (detected, given or\n"
+        "                        fallback to 165 for music without a pulse), first beat,\n"
+        "                        beats, loudness and gain, each scene's stretches; no picture\n"
+        "                          e.g. pulse165 --track=mysong.mp3 --track-info --json\n"
         "  -h, --help            show this help and exit\n"
         "  -V, --version         show the version, library versions and GL renderer\n"
         "\n"

@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
-enum class RunMode { live, screenshot, capture, benchmark, help, version };
+#include "audio/beat_grid.h"
+
+struct ShowClock;
+
+enum class RunMode { live, screenshot, capture, benchmark, trackInfo, help, version };
 
 struct Options {
   RunMode mode = RunMode::live;
@@ -26,10 +30,15 @@ struct Options {
   std::string preset;  // x264's preset name; empty for the default, "ultrafast"
   // Benchmark.
   int benchmarkFrames = 180;
-  bool json = false;
+  bool json = false;  // --benchmark and --track-info
   // Sound.
-  bool mute = false;      // live show on a monotonic clock, no audio device
-  std::string trackPath;  // another Ogg Vorbis file instead of the embedded track
+  bool mute = false;        // live show on a monotonic clock, no audio device
+  std::string trackPath;    // a hand-picked track in any common format instead of the embedded one
+  BeatRequest beatRequest;  // --bpm and --first-beat
+  // The times as written. The embedded track's are resolved into the positions above
+  // while parsing; a hand-picked track's count its own seconds and beats, so they wait
+  // for resolveTrackTimes. Empty where not given.
+  std::string atText, fromText, toText;
   // The live show's screen and ending.
   int display = -1;   // --display=N; -1: the first display
   bool loop = false;  // start again at the end
@@ -58,6 +67,12 @@ bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32
 
 // Both in one: text to play position, with one line in `error`.
 bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error);
+
+// With a hand-picked track, once its clock is known: --at, --from and --to as play
+// positions on it (seconds of the track up to its end, beats counted from its first
+// beat), --to at its end where not given, and the checks that need its length. False
+// with one line in `error`.
+bool resolveTrackTimes(Options& options, const ShowClock& clock, std::string& error);
 
 // A whole number within [low, high].
 bool parseCount(const std::string& text, int low, int high, int& value);

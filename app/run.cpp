@@ -40,9 +40,11 @@ int fail(int code, const std::string& what) {
 
 // The live show up to its end; on a failure to start, the exit code with its line in
 // `error`. The window and the audio device are gone when it returns.
-int playLive(const Options& options, std::string& error) {
-  TrackBytes track;
-  if (!loadTrack(options.trackPath, track, error)) return exitUsage;
+int playLive(Options options, std::string& error) {
+  ShowMusic music;
+  if (!prepareMusic(options, music, error)) return exitUsage;
+  if (music.handPicked()) std::printf("pulse165: %s\n", trackSummary(music).c_str());
+  std::fflush(stdout);
 
   LiveWindow window;
   window.fullScreen = !options.windowed;
@@ -51,7 +53,7 @@ int playLive(const Options& options, std::string& error) {
   window.displayIndex = options.display;
   if (!window.open(error)) return window.displayOutOfRange ? exitUsage : exitEnvironment;
 
-  initialiseShow(track.data, track.size, window.clientWidth, window.clientHeight, &window);
+  initialiseShow(music.vorbisData(), music.vorbisSize(), window.clientWidth, window.clientHeight, &window);
 
   // Playback starts at --from (0 for the show as it is); the clock counts from there.
   PlayClock clock;
@@ -60,7 +62,7 @@ int playLive(const Options& options, std::string& error) {
     clock.startFrame = options.fromPosition;
     clock.startNs = monotonicNanoseconds();
   } else {
-    if (!audio.open(playbackBuffer, playbackFrameCount, error)) return exitEnvironment;
+    if (!audio.open(playing.samples, playing.frames, error)) return exitEnvironment;
     if (options.fromPosition > 0) audio.seek(options.fromPosition);
     audio.start();
     clock.audio = &audio;
@@ -85,7 +87,7 @@ int runLiveShow(const Options& options) {
   return code;
 }
 
-int runScreenshot(const Options& options) {
+int runScreenshot(Options options) {
   const std::string& target = options.screenshotPath;
   const std::size_t dot = target.rfind('.');
   if (dot == std::string::npos || strcasecmp(target.c_str() + dot, ".png") != 0)
@@ -93,8 +95,8 @@ int runScreenshot(const Options& options) {
   std::string error;
   OutputFile file;
   if (!file.reserve(target, "write", "screenshot", error)) return fail(exitUsage, error);
-  TrackBytes track;
-  if (!loadTrack(options.trackPath, track, error)) return fail(exitUsage, error);
+  ShowMusic music;
+  if (!prepareMusic(options, music, error)) return fail(exitUsage, error);
   HeadlessContext context;
   int code = 0;
   if (!probeRenderer(context, options.width, options.height, "take a screenshot", code, error))
@@ -103,7 +105,7 @@ int runScreenshot(const Options& options) {
   if (!checkMemory(memoryNeeded(options.width, options.height, 1, 0), "take a screenshot at " + size, error))
     return fail(exitUsage, error);
   if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
-  initialiseShow(track.data, track.size, options.width, options.height, nullptr);
+  initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
 
   const FrameSpan span = screenshotFrames(options.atPosition);
   {
@@ -115,6 +117,16 @@ int runScreenshot(const Options& options) {
   context.readPixels(pixels.data());
   if (!writePng(file.descriptor, pixels.data(), options.width, options.height, error) || !file.commit(error))
     return fail(exitEnvironment, "cannot write " + target + ": " + error);
+  return 0;
+}
+
+int runTrackInfo(const Options& options) {
+  std::string error;
+  ShowMusic music;
+  if (!loadMusic(options.trackPath, options.beatRequest, music, error)) return fail(exitUsage, error);
+  if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
+  const std::string report = options.json ? trackInfoJson(music) : trackInfoText(music);
+  std::fputs(report.c_str(), stdout);
   return 0;
 }
 

@@ -5,5 +5,7 @@
 #include "app/virtual_clock.h"
 
 int runLiveShow(const Options& options);
-int runScreenshot(const Options& options);
+int runScreenshot(Options options);
+// --track-info: what the show would do with the track, for people or as JSON.
+int runTrackInfo(const Options& options);
 int printVersion();

@@ -1,69 +1,171 @@
-// Reading and checking a hand-picked track.
+// Loading the music, and telling the user what the show will do with a hand-picked track.
 #include "app/track.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#include "audio/decoder.h"
-#include "resources/embedded.h"
-
-namespace {
-constexpr long maxTrackBytes = 256L * 1024 * 1024;  // far beyond three minutes of Vorbis
+extern "C" {
+#include <libavutil/log.h>
 }
 
-bool loadTrack(const std::string& path, TrackBytes& track, std::string& error) {
-  if (path.empty()) {
-    track.owned.clear();
-    track.data = embeddedTrack;
-    track.size = embeddedTrackSize;
-    return true;
-  }
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    error = "cannot read track " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    error = "cannot read track " + path + ": not a regular file";
-    return false;
-  }
-  if (info.st_size > maxTrackBytes) {
-    error = "track " + path + " is too large for a three-minute show (over 256 MiB)";
-    return false;
-  }
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
-    error = "cannot read track " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  track.owned.resize(static_cast<std::size_t>(info.st_size));
-  const std::size_t got = track.owned.empty() ? 0 : std::fread(track.owned.data(), 1, track.owned.size(), file);
-  const bool failed = std::ferror(file);
-  std::fclose(file);
-  if (failed || got != track.owned.size()) {
-    error = "cannot read track " + path + ": read error";
-    return false;
-  }
-  track.data = track.owned.data();
-  track.size = static_cast<int>(track.owned.size());
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
 
-  // Only the headers here; the show decodes the whole stream at start-up.
-  TrackDecoder decoder(track.data, track.size);
-  const bool opened = decoder.open();
-  const int channels = decoder.channels();
-  const long rate = decoder.rate();
-  decoder.clear();
-  if (!opened) {
-    error = "track " + path + " is not an Ogg Vorbis stream that can be decoded";
+#include "app/benchmark.h"
+#include "app/options.h"
+#include "resources/embedded.h"
+#include "show/show_clock.h"
+
+// The show reads a few frames past the play position (the spectrum's window): a
+// hand-picked track's silent guard is as long as the PlaybackBuffer's.
+static_assert(mediaGuardFrames == guardFrameCount);
+
+namespace {
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+  char text[512];
+  va_list arguments;
+  va_start(arguments, pattern);
+  std::vsnprintf(text, sizeof text, pattern, arguments);
+  va_end(arguments);
+  return text;
+}
+
+// "3:07.52"; a time before the track's start (a first beat just before it) keeps its sign.
+std::string clockText(double seconds) {
+  const char* sign = seconds < 0 ? "-" : "";
+  seconds = std::fabs(seconds);
+  const int minutes = static_cast<int>(seconds / 60.0);
+  return format("%s%d:%05.2f", sign, minutes, seconds - 60.0 * minutes);
+}
+
+// A JSON number, or null for what JSON cannot hold (the loudness of silence).
+std::string jsonNumber(double value, const char* pattern = "%.3f") {
+  return std::isfinite(value) ? format(pattern, value) : "null";
+}
+
+std::string tempoText(const BeatGrid& grid) {
+  return format("%.2f bpm, %s", grid.bpm, tempoSourceName(grid.source));
+}
+
+std::string gainText(const Loudness& loudness) {
+  return format("%+.1f dB", loudness.gainDb);
+}
+
+}  // namespace
+
+ShowMusic::~ShowMusic() {
+  if (handPicked() && media.samples != nullptr && playing.samples == media.samples) playEmbeddedTrack();
+}
+
+const unsigned char* ShowMusic::vorbisData() const {
+  return handPicked() ? nullptr : embeddedTrack;
+}
+
+int ShowMusic::vorbisSize() const {
+  return handPicked() ? 0 : static_cast<int>(embeddedTrackSize);
+}
+
+void ShowMusic::play() const {
+  if (!handPicked()) {
+    playEmbeddedTrack();
+    return;
+  }
+  playHandPickedTrack(media.samples, static_cast<std::uint32_t>(media.frames), grid, schedule);
+}
+
+bool loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error) {
+  music.path = path;
+  music.request = request;
+  if (path.empty()) return true;
+  const int level = av_log_get_level();
+  av_log_set_level(AV_LOG_QUIET);
+  const MediaResult result = decodeMediaFile(path, music.media);
+  av_log_set_level(level);
+  if (!result.ok()) {
+    error = result.message;
     return false;
   }
-  if (rate != 44100 || channels < 1 || channels > 2) {
-    error = "track " + path + " has " + std::to_string(channels) + " channel(s) at " + std::to_string(rate) +
-            " Hz; the show plays 44,100 Hz mono or stereo";
+  music.notice = result.message;  // where a long track was cut
+  if (request.firstBeatSeconds >= music.media.seconds()) {
+    error = path + ": --first-beat lies past the end of the track (" + clockText(music.media.seconds()) + ")";
     return false;
   }
+  // The beat on the music as it is; the gain only scales it.
+  music.grid = findBeatGrid(music.media.samples, music.media.frames, request);
+  music.loudness = measureLoudness(music.media.samples, music.media.frames);
+  applyGain(music.media.samples, music.media.frames, music.loudness.gain());
+  music.schedule = fitSchedule(static_cast<int>(music.grid.beats));
   return true;
+}
+
+bool prepareMusic(Options& options, ShowMusic& music, std::string& error) {
+  if (!loadMusic(options.trackPath, options.beatRequest, music, error)) return false;
+  if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
+  music.play();
+  return !music.handPicked() || resolveTrackTimes(options, showClock, error);
+}
+
+std::string trackSummary(const ShowMusic& music) {
+  return music.path + ": " + tempoText(music.grid) + ", first beat at " + clockText(music.grid.firstBeatSeconds) +
+         ", gain " + gainText(music.loudness);
+}
+
+std::string trackInfoText(const ShowMusic& music) {
+  const MediaTrack& media = music.media;
+  const BeatGrid& grid = music.grid;
+  const Loudness& loudness = music.loudness;
+  std::string out = "file:       " + music.path + "\n";
+  out += format("duration:   %s (%.2f s)%s\n", clockText(media.seconds()).c_str(), media.seconds(),
+                media.cut ? ", cut at the show's longest" : "");
+  out += format("source:     %s in %s, %d Hz, %d channel%s; played at 44,100 Hz stereo\n", media.codecName.c_str(),
+                media.formatName.c_str(), media.sourceRate, media.sourceChannels, media.sourceChannels == 1 ? "" : "s");
+  out += "tempo:      " + tempoText(grid);
+  if (grid.source == TempoSource::detected)
+    out += format(" (%.0f %% of the onsets on the grid, %.1f ms off it)", 100.0 * grid.onGrid, grid.gridErrorMs);
+  out += "\n";
+  if (!grid.note.empty()) out += "            " + grid.note + "\n";
+  // The grid's note says why no pulse was found; then beat 0 is the first sample.
+  const char* placed = music.request.firstBeatSeconds >= 0 ? "given"
+                       : !grid.note.empty()                ? "the first sample: no pulse to place it by"
+                                                           : "on the bar start with the strongest low onsets";
+  out += "first beat: " + clockText(grid.firstBeatSeconds) + " (the show's beat 0; " + placed + ")\n";
+  out += format("beats:      %lld, each %.3f s\n", static_cast<long long>(grid.beats), grid.beatSamples / mediaRate);
+  if (std::isfinite(loudness.lufs))
+    out += format("loudness:   %.1f LUFS, peak %.1f dBFS; gain ", loudness.lufs, loudness.peakDb) + gainText(loudness) +
+           format(" towards the show's %.2f LUFS", embeddedLoudnessLufs) +
+           (loudness.peakLimited ? format(", held back to keep the peak at %.0f dBFS", peakCeilingDb) : "") + "\n";
+  else
+    out += "loudness:   silent; no gain\n";
+  out += "schedule:   the show's 493 beats fitted to the track's " + std::to_string(music.schedule.trackBeats) +
+         ": the opening opens, the finale closes, the middle fills between\n";
+  const std::vector<SceneSpan> spans = sceneSpans(music.schedule);
+  const std::vector<SceneTimes> times = sceneTimes(music.schedule, grid, media.seconds());
+  for (std::size_t i = 0; i < spans.size() && i < times.size(); ++i)
+    out += format("  scene %d  %s - %s  beats %d-%d\n", times[i].scene, clockText(times[i].startSeconds).c_str(),
+                  clockText(times[i].endSeconds).c_str(), spans[i].trackStart, spans[i].trackEnd - 1);
+  return out;
+}
+
+std::string trackInfoJson(const ShowMusic& music) {
+  const MediaTrack& media = music.media;
+  const BeatGrid& grid = music.grid;
+  const Loudness& loudness = music.loudness;
+  std::string out = "{\"file\": " + jsonString(music.path);
+  out += format(", \"duration_s\": %.3f, \"cut\": %s, \"source_rate\": %d, \"source_channels\": %d", media.seconds(),
+                media.cut ? "true" : "false", media.sourceRate, media.sourceChannels);
+  out += ", \"format\": " + jsonString(media.formatName) + ", \"codec\": " + jsonString(media.codecName);
+  out += format(", \"tempo_bpm\": %.3f, \"tempo_source\": \"%s\", \"first_beat_s\": %.4f, \"beats\": %lld", grid.bpm,
+                tempoSourceName(grid.source), grid.firstBeatSeconds, static_cast<long long>(grid.beats));
+  out += ", \"note\": " + jsonString(grid.note);
+  out += ", \"loudness_lufs\": " + jsonNumber(loudness.lufs) + ", \"peak_dbfs\": " + jsonNumber(loudness.peakDb) +
+         ", \"gain_db\": " + jsonNumber(loudness.gainDb) +
+         format(", \"peak_limited\": %s, \"scenes\": [", loudness.peakLimited ? "true" : "false");
+  const std::vector<SceneSpan> spans = sceneSpans(music.schedule);
+  const std::vector<SceneTimes> times = sceneTimes(music.schedule, grid, media.seconds());
+  for (std::size_t i = 0; i < spans.size() && i < times.size(); ++i)
+    out += format("%s\n  {\"scene\": %d, \"start_s\": %.3f, \"end_s\": %.3f, \"first_beat\": %d, \"last_beat\": %d}",
+                  i == 0 ? "" : ",", times[i].scene, times[i].startSeconds, times[i].endSeconds, spans[i].trackStart,
+                  spans[i].trackEnd - 1);
+  return out + "\n]}\n";
 }

@@ -1,16 +1,57 @@
-// The music the show plays: the embedded track, or an Ogg Vorbis file handed to it
-// with --track, read whole and checked before use.
+// The music the show plays: the embedded track, decoded by the show's own Vorbis
+// decoder into the PlaybackBuffer, or a hand-picked file in any common format, decoded
+// with FFmpeg's libraries, its beat found, its loudness brought to the embedded track's
+// and the show's schedule fitted to its beats, all before the show starts.
 #pragma once
 
 #include <string>
-#include <vector>
 
-struct TrackBytes {
-  std::vector<unsigned char> owned;  // a file's bytes; empty for the embedded track
-  const unsigned char* data = nullptr;
-  int size = 0;
+#include "audio/beat_grid.h"
+#include "audio/loudness.h"
+#include "audio/media_decoder.h"
+#include "show/track_schedule.h"
+
+struct ShowMusic {
+  std::string path;     // the hand-picked track as given; empty for the embedded track
+  MediaTrack media;     // its floats at 44,100 Hz with the gain applied: what the show plays
+  BeatRequest request;  // what the user gave of its beat
+  BeatGrid grid;
+  Loudness loudness;  // as measured, before the gain
+  TrackSchedule schedule;
+  std::string notice;  // one line where the track was cut at 15:00; empty otherwise
+
+  ShowMusic() = default;
+  ShowMusic(const ShowMusic&) = delete;
+  ShowMusic& operator=(const ShowMusic&) = delete;
+  // A hand-picked track that still plays hands the show back to the embedded track:
+  // nothing is left pointing at its samples.
+  ~ShowMusic();
+
+  bool handPicked() const { return !path.empty(); }
+  // The embedded track's Ogg Vorbis stream for initialiseShow; null for a hand-picked
+  // track, which is decoded already.
+  const unsigned char* vorbisData() const;
+  int vorbisSize() const;
+  // Makes this the music that the show plays and counts its beats on (the view and
+  // the clock); a hand-picked track's samples stay here, so this must outlive the show.
+  void play() const;
 };
 
-// The embedded track when `path` is empty; otherwise the file, read whole, whose
-// headers must describe 44,100 Hz mono or stereo Vorbis. One line in `error` otherwise.
-bool loadTrack(const std::string& path, TrackBytes& track, std::string& error);
+// The hand-picked track at `path` with what the user gave of its beat; the embedded
+// track where `path` is empty (nothing to do until initialiseShow). False with one
+// line in `error` (exit code 2) for a track that cannot be played or a first beat past
+// its end. FFmpeg's own log is silent meanwhile: failures come in the show's line.
+bool loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error);
+
+struct Options;
+// loadMusic for the options' --track, --bpm and --first-beat; then the music plays
+// (ShowMusic::play) and, for a hand-picked track, the options' times are resolved on
+// its clock. A long track's cut is told on stderr here. False with one line in `error`
+// (exit code 2).
+bool prepareMusic(Options& options, ShowMusic& music, std::string& error);
+
+// What the show will do with a hand-picked track: the live show's one line (tempo,
+// first beat, gain), and --track-info's report for people and as one JSON object.
+std::string trackSummary(const ShowMusic& music);
+std::string trackInfoText(const ShowMusic& music);
+std::string trackInfoJson(const ShowMusic& music);

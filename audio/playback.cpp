@@ -5,6 +5,7 @@
 #include <cstring>
 
 alignas(64) float playbackBuffer[(playbackFrameCount + guardFrameCount) * 2];
+PlaybackView playing{playbackBuffer, playbackFrameCount};
 std::uint32_t playbackPosition = 0;
 
 std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteSize) {

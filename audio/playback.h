@@ -2,6 +2,7 @@
 // filling from the decoded track, and the beat clock derived from a play position.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr std::uint32_t playbackFrameCount = 7893900;  // 179 s at 44,100 Hz
@@ -14,6 +15,18 @@ constexpr float secondsPerSample = 2.2675737e-05f;  // 1 / 44,100
 
 // Interleaved stereo floats, left then right: the show's 179 seconds followed by the guard.
 extern float playbackBuffer[(playbackFrameCount + guardFrameCount) * 2];
+
+// What the show plays: the PlaybackBuffer above, or a hand-picked track's own block,
+// never copied. Either way `samples` holds 2 x (frames + guardFrameCount) floats, the
+// guard silent, and every reader of the sound (the spectrum, the scope, the stars, the
+// audio device, the capture) goes through this one view.
+struct PlaybackView {
+  const float* samples;
+  std::uint32_t frames;
+
+  const float* at(std::uint32_t position) const { return samples + 2 * static_cast<std::size_t>(position); }
+};
+extern PlaybackView playing;  // the PlaybackBuffer's 179 s unless a hand-picked track plays
 
 // The frame's play position, stored once at the top of every frame; the effects
 // and the scope read this copy, so the whole frame sees one position.

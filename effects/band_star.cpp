@@ -62,7 +62,7 @@ void BandStar::update(float level) {
     const std::uint32_t back = framesPerSegment * static_cast<std::uint32_t>(j);
     // The buffer is never read before its start: near the beginning the far
     // segments simply see silence.
-    const float s = p > back ? std::fabs(playbackBuffer[2 * (p - back)]) : 0.0f;
+    const float s = p > back ? std::fabs(*playing.at(p - back)) : 0.0f;
     const float x = s * (1.0f - d * 0.5f) * widthScale + nearHalfWidth - d * halfWidthTaper;
     const float y = levels[j] * heightScale + nearHeight - d * heightTaper;
     const float z = segmentDepth * static_cast<float>(j);

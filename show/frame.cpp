@@ -10,6 +10,7 @@
 #include "show/player.h"
 #include "show/schedule.h"
 #include "show/scope.h"
+#include "show/show_clock.h"
 
 namespace {
 constexpr float trailKeep = 0.7f;          // the earlier image keeps 70 % per frame
@@ -29,7 +30,10 @@ void drawBeatMarker(const BeatClock& clock, int baseBeat) {
   } else {
     glColor4f(0.7f * p, 0.7f * p, 0.7f * p, markerAlpha);
   }
-  const float h = static_cast<float>((clock.beat - baseBeat) % 64) * markerStep;
+  // Counted from the scene's first beat, also before it (a track's opening may start
+  // a few beats early): 0 to 63 notches down.
+  const int notch = ((clock.beat - baseBeat) % 64 + 64) % 64;
+  const float h = static_cast<float>(notch) * markerStep;
   glBegin(GL_QUADS);
   glVertex2f(markerLeft, markerTop - h);
   glVertex2f(markerRight, markerTop - h);
@@ -77,7 +81,7 @@ ShowFrame::ShowFrame() {
 
 void beginShowFrame(std::uint32_t position) {
   playbackPosition = position;
-  analyseSpectrum(&playbackBuffer[2 * static_cast<std::size_t>(position)]);
+  analyseSpectrum(playing.at(position));
 
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -96,7 +100,7 @@ void beginShowFrame(std::uint32_t position) {
 
 void ShowFrame::draw(std::uint32_t position) {
   beginShowFrame(position);
-  const BeatClock clock = beatClockAt(position);
+  const BeatClock clock = showClock.at(position);
   glEnable(GL_BLEND);
   drawBeatMarker(clock, baseBeat);
 
@@ -110,11 +114,11 @@ std::uint32_t PlayClock::read() {
   if (audio) return audio->position();
   const std::uint64_t elapsed = monotonicNanoseconds() - startNs;
   const std::uint64_t frames = startFrame + elapsed * sampleRate / 1000000000ull;
-  return frames < playbackFrameCount ? static_cast<std::uint32_t>(frames) : playbackFrameCount;
+  return frames < playing.frames ? static_cast<std::uint32_t>(frames) : playing.frames;
 }
 
 void PlayClock::seek(std::uint32_t position) {
-  if (position > playbackFrameCount) position = playbackFrameCount;
+  if (position > playing.frames) position = playing.frames;
   if (paused) {
     pausedAt = position;  // taken up on resume
   } else if (audio) {
@@ -168,7 +172,7 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
   const LivePlayer::Step step = player.act(events, window, clock, frame);
   if (step == LivePlayer::Step::end) return false;
   if (step == LivePlayer::Step::moved) return true;  // the end is judged on the new position
-  if (after >= playbackFrameCount) {
+  if (after >= playing.frames) {
     if (!player.loop) return false;
     player.seek(clock, frame, 0);
   }

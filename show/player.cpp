@@ -13,6 +13,7 @@
 #include "show/frame.h"
 #include "show/schedule.h"
 #include "show/seek.h"
+#include "show/show_clock.h"
 
 namespace {
 constexpr int barBeats = 4;
@@ -61,12 +62,16 @@ FrameTimes::Summary FrameTimes::summary(std::uint64_t spanNs) {
 //----------------------------------------------------------------------------------
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
                    bool paused, bool muted, double slowFps) {
-  const BeatClock clock = beatClockAt(position);
+  const BeatClock clock = showClock.at(position);
   const std::uint32_t tenths = static_cast<std::uint32_t>(static_cast<std::uint64_t>(position) * 10 / sampleRate);
-  const std::uint32_t showSeconds = playbackFrameCount / sampleRate;
+  const std::uint32_t showSeconds = showClock.frames / sampleRate;
+  // A hand-picked track's own beat beside the show's, which the scenes follow.
+  char trackBeat[32] = "";
+  if (showClock.fitted) std::snprintf(trackBeat, sizeof trackBeat, " (track %d)", showClock.musicBeat(position));
   int n = 0;
-  std::snprintf(out.lines[n++], OverlayLines::lineLength, "%u:%02u.%u of %u:%02u   beat %d   phase %.2f   scene %d%s%s",
-                tenths / 600, tenths / 10 % 60, tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat,
+  std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                "%u:%02u.%u of %u:%02u   beat %d%s   phase %.2f   scene %d%s%s", tenths / 600, tenths / 10 % 60,
+                tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat, trackBeat,
                 static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat), paused ? "   paused" : "",
                 muted ? "   muted" : "");
   if (times.frameMs > 0)
@@ -94,8 +99,10 @@ void LivePlayer::start(LiveWindow& window) {
 
 void LivePlayer::seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position) {
   clock.seek(position);
-  // As on a start there: the beat marker counts from the scene's first beat.
-  frame.baseBeat = sceneFirstBeat(beatClockAt(position).beat);
+  // As on a start there: the beat marker counts from the scene's first beat (the
+  // opening's from show beat 0, also where a track's opening starts early).
+  const int beat = showClock.at(position).beat;
+  frame.baseBeat = sceneFirstBeat(beat > 0 ? beat : 0);
 }
 
 LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window, PlayClock& clock, ShowFrame& frame) {

@@ -42,7 +42,7 @@ void drawSignalScope() {
 
   glColor3f(waveRed, waveGreen, waveBlue);
   glBegin(GL_LINE_STRIP);
-  const float* samples = playbackBuffer + 2 * static_cast<std::size_t>(playbackPosition);
+  const float* samples = playing.at(playbackPosition);
   for (int i = 0; i < waveVertices; ++i) {
     glVertex2f(static_cast<float>(i - waveCentre) * waveStep, samples[i]);
   }

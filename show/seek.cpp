@@ -1,12 +1,12 @@
 // Seek arithmetic.
 #include "show/seek.h"
 
-#include "audio/playback.h"
 #include "show/schedule.h"
+#include "show/show_clock.h"
 
 namespace {
 int lastBeat() {
-  return beatClockAt(playbackFrameCount - 1).beat;
+  return showClock.musicBeat(showClock.frames - 1);
 }
 
 // No forward step lands before where it started.
@@ -14,6 +14,11 @@ std::uint32_t forwardClamp(std::uint32_t target, std::uint32_t position) {
   const std::uint32_t last = lastSeekPosition();
   if (target <= last) return target;
   return position > last ? position : last;
+}
+
+// The first frame of a stretch; the first stretch starts with the music.
+std::uint32_t spanStart(std::size_t span) {
+  return span == 0 ? 0 : showClock.positionOfBeat(showClock.spans[span].trackStart);
 }
 }  // namespace
 
@@ -24,34 +29,31 @@ int sceneFirstBeat(int beat) {
 }
 
 std::uint32_t lastSeekPosition() {
-  return firstPositionOfBeat(lastBeat());
+  return showClock.positionOfBeat(lastBeat());
 }
 
 std::uint32_t stepBeats(std::uint32_t position, int beats) {
   // Whole beats from beat start to beat start, so that a step from a beat's first
   // frame lands on another's; the frames into the beat come along, to the last frame
-  // of the beat landed in at most.
-  const int beat = beatClockAt(position).beat;
+  // of the beat landed in at most. (A track's beat before its first may have begun
+  // before the music: the frames into it count from the music's start.)
+  const int beat = showClock.musicBeat(position);
   const int target = beat + beats;
-  if (target < 0) return 0;
-  if (target > lastBeat()) return forwardClamp(playbackFrameCount, position);
-  const std::uint32_t into = position - firstPositionOfBeat(beat);
-  const std::uint32_t end = firstPositionOfBeat(target + 1);
-  const std::uint32_t landed = firstPositionOfBeat(target) + into;
+  if (target < showClock.musicBeat(0)) return 0;
+  if (target > lastBeat()) return forwardClamp(showClock.frames, position);
+  const std::uint32_t into = position - showClock.positionOfBeat(beat);
+  const std::uint32_t end = showClock.positionOfBeat(target + 1);
+  const std::uint32_t landed = showClock.positionOfBeat(target) + into;
   return landed < end ? landed : end - 1;
 }
 
 std::uint32_t previousSceneStart(std::uint32_t position) {
-  const int first = sceneFirstBeat(beatClockAt(position).beat);
-  if (first == 0) return 0;
-  return firstPositionOfBeat(sceneFirstBeat(first - 1));
+  const std::size_t span = showClock.spanAt(position);
+  return span == 0 ? 0 : spanStart(span - 1);
 }
 
 std::uint32_t nextSceneStart(std::uint32_t position) {
-  int beat = beatClockAt(position).beat;
-  const int scene = sceneForBeat(beat);
-  const int last = lastBeat();
-  while (beat <= last && sceneForBeat(beat) == scene) ++beat;
-  if (beat > last) return forwardClamp(playbackFrameCount, position);
-  return forwardClamp(firstPositionOfBeat(beat), position);
+  const std::size_t span = showClock.spanAt(position);
+  if (span + 1 >= showClock.spans.size()) return forwardClamp(showClock.frames, position);
+  return forwardClamp(spanStart(span + 1), position);
 }

@@ -32,6 +32,10 @@ for name in mono-44100 stereo-44100 stereo-48000 mono-48000 three-channels-22050
   cp "$corpus/$name.ogg" "$fix/$name.ogg" || { echo "missing seed stream $name.ogg"; exit 1; }
 done
 head -c 20000 /dev/urandom >"$fix/random.ogg"
+# Half a minute of tone, in two formats: long enough to play.
+ffmpeg -nostdin -v error -f lavfi -i sine=f=220:d=31:r=48000 -c:a flac "$fix/tone-48000.flac" &&
+  ffmpeg -nostdin -v error -f lavfi -i sine=f=330:d=31 -ac 2 -c:a libvorbis "$fix/tone-44100.ogg" ||
+  { echo "ffmpeg cannot make the test tones"; exit 1; }
 : >"$fix/empty.ogg"
 mkdir "$fix/folder.ogg"
 
@@ -144,7 +148,17 @@ expect 2 "--frames without a benchmark" --frames=10
 expect 2 "--fps without a capture" --fps=30
 expect 2 "--to without a capture" --to=10
 expect 2 "--size for the live show" --size=640x320
-expect 2 "--track with a benchmark" --benchmark --track="$fix/mono-44100.ogg"
+expect 2 "--track-info without a track" --track-info
+expect 2 "--track-info with a screenshot" --track-info --track="$fix/tone-48000.flac" "${shot[@]}"
+expect 2 "--json with a screenshot" --json "${shot[@]}"
+expect 2 "--bpm without a track" --bpm=128 "${shot[@]}"
+expect 2 "--first-beat without a track" --first-beat=0.5
+for bpm in 39.9 300.5 1e2 ""; do
+  expect 2 "tempo '$bpm'" --track-info --track="$fix/tone-48000.flac" "--bpm=$bpm"
+done
+for first in 4b -1 1:75; do
+  expect 2 "first beat '$first'" --track-info --track="$fix/tone-48000.flac" "--first-beat=$first"
+done
 expect 2 "--window with a screenshot" --window "${shot[@]}"
 expect 2 "--window with a capture" --window=320x160 --capture=show.mkv $big
 expect 2 "--window with a benchmark" --window --benchmark
@@ -199,20 +213,25 @@ expect_words 2 "an empty track" empty.ogg "${shot[@]}" --track="$fix/empty.ogg"
 expect_words 2 "a track cut in its headers" cut-in-setup "${shot[@]}" --track="$fix/cut-in-setup-header.ogg"
 expect_words 2 "a track of one page" cut-after-first "${shot[@]}" --track="$fix/cut-after-first-page.ogg"
 expect_words 2 "a track that is not Vorbis" not-vorbis "${shot[@]}" --track="$fix/not-vorbis-identification.ogg"
-expect_words 2 "a stereo track at 48 kHz" 48000 "${shot[@]}" --track="$fix/stereo-48000.ogg"
-expect_words 2 "a mono track at 48 kHz" 48000 "${shot[@]}" --track="$fix/mono-48000.ogg"
-expect_words 2 "a track of three channels" "3 channel" "${shot[@]}" --track="$fix/three-channels-22050.ogg"
-expect_words 2 "a capture to a track at 48 kHz" 48000 "${cap[@]}" --track="$fix/stereo-48000.ogg"
+expect_words 2 "a track shorter than half a minute" "30.0 s" "${shot[@]}" --track="$fix/stereo-48000.ogg"
+expect_words 2 "a capture to a short track" "30.0 s" "${cap[@]}" --track="$fix/three-channels-22050.ogg"
+expect_words 2 "a first beat past the track's end" "past the end" --track-info --track="$fix/tone-48000.flac" --first-beat=31.5
+expect_words 2 "a moment past the track's end" "0:31.0" "${shot[@]}" --track="$fix/tone-48000.flac" --at=31.1
+expect_words 2 "a beat past the track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-48000.flac" --at=100b
+expect_words 2 "a capture that ends before it starts, on a track" "span is empty" "${cap[@]}" \
+  --track="$fix/tone-48000.flac" --from=20 --to=10
 prefix=(env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER)
 expect_words 2 "a live show to random bytes, without a display" random.ogg --track="$fix/random.ogg"
 expect_words 2 "a live show to a missing track, without a display" none.ogg --window --track="$fix/none.ogg"
-expect_words 2 "a muted live show to a 48 kHz track, without a display" 48000 --mute --track="$fix/stereo-48000.ogg"
+expect_words 2 "a muted live show to a short track, without a display" "30.0 s" --mute --track="$fix/stereo-48000.ogg"
+expect_words 2 "a live start past a track's end, without a display" "end of the track" --track="$fix/tone-44100.ogg" \
+  --from=0:31
 prefix=()
 
-# Tracks that play: mono and stereo at 44,100 Hz (into a name with .png in capitals).
-for name in mono-44100 stereo-44100; do
+# Tracks that play: FLAC at 48 kHz and Ogg Vorbis (into a name with .png in capitals).
+for name in tone-48000.flac tone-44100.ogg; do
   tried=$((tried + 1))
-  if "$binary" --screenshot="$work/$name.PNG" --at=0.2 --size=64x32 --track="$fix/$name.ogg" >"$work/stdout" 2>"$work/stderr"; then
+  if "$binary" --screenshot="$work/$name.PNG" --at=0.2 --size=64x32 --track="$fix/$name" >"$work/stdout" 2>"$work/stderr"; then
     [ -s "$work/$name.PNG" ] || fail "the $name track was accepted but no picture was written"
   else
     fail "the $name track was refused: $(cat "$work/stderr")"

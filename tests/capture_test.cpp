@@ -458,7 +458,7 @@ TEST(Capture, RefusesWhatCannotWorkBeforeAnyWorkAndLeavesNoFile) {
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << c.why << ": " << message;
   }
   Options badTrack = captureOptions(directory + "/track.mp4", 0.0, 1.0);
-  badTrack.trackPath = plainFile;  // empty: not Ogg Vorbis
+  badTrack.trackPath = plainFile;  // empty: no audio to play
   testing::internal::CaptureStderr();
   EXPECT_EQ(runCapture(badTrack), exitUsage);
   testing::internal::GetCapturedStderr();

@@ -1,9 +1,16 @@
-// The beat clock and the filling of the PlaybackBuffer.
+// The beat clock, the filling of the PlaybackBuffer, and the show's clock on the
+// embedded track and on a hand-picked one.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
+#include "app/benchmark.h"
+#include "app/virtual_clock.h"
+#include "audio/beat_grid.h"
 #include "audio/playback.h"
+#include "show/seek.h"
+#include "show/show_clock.h"
 
 TEST(BeatClock, ReadsBeatAndPhaseAtTheShowsLandmarks) {
   struct Case {
@@ -52,4 +59,67 @@ TEST(PlaybackBuffer, CutsATrackLongerThanTheShowAtItsEnd) {
   for (std::uint32_t i = 0; i < guardFrameCount * 2; ++i)
     ASSERT_EQ(playbackBuffer[2 * playbackFrameCount + i], 0.0f) << "guard float " << i;
   clearPlaybackBuffer();
+}
+
+// The show's clock: the embedded track's unchanged; a hand-picked track's at 120 bpm
+// from half a second in, 150 beats: track beats 0-72 show -9 to 63 (the opening starts
+// early), 73-149 show 416-492.
+namespace {
+std::uint32_t atBeat(double beat) {
+  return static_cast<std::uint32_t>(std::lround(22050.0 + beat * 22050.0));
+}
+
+ShowClock trackClock(double beatSamples = 22050.0, int beats = 150) {
+  BeatGrid grid;
+  grid.firstBeatSamples = 22050.0;
+  grid.beatSamples = beatSamples;
+  return fittedClock(grid, fitSchedule(beats), atBeat(beats));
+}
+}  // namespace
+
+TEST(ShowClock, TheEmbeddedTrackKeepsItsClockAndATrackCountsItsBeatsThroughItsSchedule) {
+  for (std::uint32_t p : {0u, 16037u, 176400u, 7893899u, playbackFrameCount}) {
+    const BeatClock a = embeddedClock().at(p), b = beatClockAt(p);
+    EXPECT_TRUE(a.beat == b.beat && a.beatPhase == b.beatPhase && a.beatTime == b.beatTime) << p;
+  }
+  struct Case {
+    double trackBeat;
+    int beat;
+    float phase;
+  };
+  for (const Case c : {Case{-1.0, -10, 1.0f}, Case{0.5, -9, 0.5f}, Case{72.5, 63, 0.5f}, Case{73.0, 416, 1.0f},
+                       Case{100.4, 443, 0.6f}, Case{149.5, 492, 0.5f}}) {
+    const BeatClock b = trackClock().at(atBeat(c.trackBeat));
+    EXPECT_EQ(b.beat, c.beat) << c.trackBeat;
+    EXPECT_FLOAT_EQ(b.beatPhase, c.phase) << c.trackBeat;
+    EXPECT_FLOAT_EQ(b.beatTime, static_cast<float>(c.beat + 1) - c.phase) << c.trackBeat;
+  }
+  // At 174 bpm (15206.9 frames a beat) a beat's first position is its clock's first frame.
+  const ShowClock odd = trackClock(44100 * 60.0 / 174.0, 600);
+  for (int beat : {0, 1, 417, 599}) {
+    EXPECT_EQ(odd.musicBeat(odd.positionOfBeat(beat)), beat);
+    EXPECT_EQ(odd.musicBeat(odd.positionOfBeat(beat) - 1), beat - 1);
+  }
+}
+
+TEST(ShowClock, SeeksAndBenchmarkScenesFollowTheTracksBeatsAndStretches) {
+  showClock = trackClock();  // stretches: scene 1 from the start, 7 from track beat 73, 8 from 77, 9 from 143
+  struct Case {
+    std::uint32_t from, barOn, barBack, previous, next;
+  };
+  for (const Case c :
+       {Case{0, atBeat(3), 0, 0, atBeat(73)}, Case{atBeat(100), atBeat(104), atBeat(96), atBeat(73), atBeat(143)},
+        Case{atBeat(148) + 7, atBeat(149), atBeat(144) + 7, atBeat(77), atBeat(149)}}) {
+    EXPECT_EQ(stepBeats(c.from, 4), c.barOn) << c.from;
+    EXPECT_EQ(stepBeats(c.from, -4), c.barBack) << c.from;
+    EXPECT_EQ(previousSceneStart(c.from), c.previous) << c.from;
+    EXPECT_EQ(nextSceneStart(c.from), c.next) << c.from;
+  }
+  const std::vector<SceneFrames> scenes = benchmarkScenes(60);
+  showClock = embeddedClock();
+  ASSERT_EQ(scenes.size(), 4u);  // scenes 2 to 6 have no stretch
+  EXPECT_EQ(scenes[1].scene, 7);
+  EXPECT_EQ(scenes[1].firstBeat, 73);
+  EXPECT_EQ(scenes[1].firstFrame, firstFrameAtOrAfter(atBeat(73), 60));
+  EXPECT_EQ(scenes[3].endFrame, firstFrameAtOrAfter(atBeat(150), 60));
 }

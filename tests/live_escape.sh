@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The live show under a virtual X server: it opens its window, plays on SDL's dummy
-# audio driver, and ends with exit code 0 when Escape is pressed.
+# audio driver, and ends with exit code 0 when Escape is pressed; started near the end,
+# of its own soundtrack or of a hand-picked track, it ends by itself.
 set -u
 binary=$1
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 1; }
@@ -40,3 +41,17 @@ cat "$log"
 [ "$code" -eq 0 ] || { echo "a muted show from beat 491 exited with $code, expected 0"; exit 1; }
 [ "$elapsed" -le 8 ] || { echo "a muted show from beat 491 took ${elapsed} s to end"; exit 1; }
 echo "the muted show from beat 491 ended by itself after about ${elapsed} s"
+
+# A hand-picked track plays on the audio device from its own samples, says what was
+# found in it, and ends by itself at its own end.
+ffmpeg -nostdin -v error -f lavfi -i sine=f=220:d=31:r=48000 -c:a flac "$log.flac" || { echo "ffmpeg failed"; exit 1; }
+start=$(date +%s)
+timeout 20 "$binary" --window=320x160 --track="$log.flac" --from=29 >"$log" 2>&1
+code=$?
+elapsed=$(( $(date +%s) - start ))
+rm -f "$log.flac"
+cat "$log"
+[ "$code" -eq 0 ] || { echo "a track from 29 s exited with $code, expected 0"; exit 1; }
+[ "$elapsed" -le 8 ] || { echo "a 31-second track from 29 s took ${elapsed} s to end"; exit 1; }
+grep -q "165.00 bpm, fallback, first beat at 0:00.00, gain" "$log" || { echo "no summary line for the track"; exit 1; }
+echo "the 31-second track from 29 s ended by itself after about ${elapsed} s"

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <vector>
 
-#include "app/options.h"
 #include "app/run.h"
 #include "audio/playback.h"
 #include "platform/viewport.h"
+#include "show/show_clock.h"
 
 namespace {
 bool parse(std::vector<const char*> args, Options& options, std::string& error) {
@@ -150,4 +150,57 @@ TEST(Viewport, LetterboxesEveryScreenToAFullWidth2To1Band) {
   }
   // A zero-sized client area gives 0 / 0: no picture, nothing broken.
   EXPECT_TRUE(std::isnan(letterboxViewport(0, 0).aspect));
+}
+
+TEST(CommandLine, TrackOptionsBelongToATrackAndItsTimesWaitForIt) {
+  Options o;
+  std::string error;
+  ASSERT_TRUE(parse({"--track=a.mp3", "--track-info", "--json", "--bpm=127.5", "--first-beat=0:01.25"}, o, error));
+  EXPECT_EQ(o.mode, RunMode::trackInfo);
+  EXPECT_EQ(o.beatRequest.bpm, 127.5);
+  EXPECT_EQ(o.beatRequest.firstBeatSeconds, 1.25);
+  Options later;  // a time beyond the embedded show waits for the track
+  ASSERT_TRUE(parse({"--track=a.mp3", "--screenshot=a.png", "--at=900b"}, later, error)) << error;
+  for (std::vector<const char*> args :
+       std::vector<std::vector<const char*>>{{"--track-info"},
+                                             {"--bpm=120"},
+                                             {"--track=a.mp3", "--bpm=300.1"},
+                                             {"--track=a.mp3", "--first-beat=4b"},
+                                             {"--track=a.mp3", "--track-info", "--window"},
+                                             {"--track=a.mp3", "--screenshot=a.png", "--at=1:75"}}) {
+    Options refused;
+    EXPECT_FALSE(parse(args, refused, error)) << args.back();
+  }
+}
+
+TEST(TrackTimes, CountTheTracksSecondsAndItsBeatsFromItsFirstBeat) {
+  BeatGrid grid;  // 120 bpm from half a second in, 60 s long
+  grid.firstBeatSamples = grid.beatSamples = 22050.0;
+  constexpr std::uint32_t end = 60 * 44100;
+  const ShowClock clock = fittedClock(grid, fitSchedule(119), end);
+  struct Case {
+    std::vector<const char*> args;
+    bool accepted;
+    std::uint32_t at, from, to;  // as resolved
+  };
+  const Case cases[] = {
+      {{"--screenshot=a.png", "--at=10b"}, true, 22050 + 10 * 22050, 0, end},
+      {{"--screenshot=a.png", "--at=119b"}, true, end, 0, end},  // the end, as a beat
+      {{"--capture=a.mkv", "--from=0.5", "--to=4b"}, true, 0, 22050, 22050 + 4 * 22050},
+      {{"--screenshot=a.png", "--at=1:00.1"}, false, 0, 0, 0},
+      {{"--screenshot=a.png", "--at=119.1b"}, false, 0, 0, 0},
+      {{"--from=60"}, false, 0, 0, 0},  // the live show must start before the end
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> args = c.args;
+    args.push_back("--track=a.flac");
+    Options o;
+    std::string error;
+    ASSERT_TRUE(parse(args, o, error)) << error;
+    ASSERT_EQ(resolveTrackTimes(o, clock, error), c.accepted) << args[0] << error;
+    const std::vector<std::uint32_t> resolved = {o.atPosition, o.fromPosition, o.toPosition};
+    if (c.accepted) {
+      EXPECT_EQ(resolved, (std::vector<std::uint32_t>{c.at, c.from, c.to})) << args[0];
+    }
+  }
 }

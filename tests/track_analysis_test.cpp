@@ -1,9 +1,14 @@
-// Hand-picked tracks: decoding any format, finding the beat, matching the loudness.
+// Hand-picked tracks: decoding any format, finding the beat, matching the loudness, and
+// the program on them.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -71,6 +76,38 @@ long statusField(const char* name) {
   while (std::getline(status, line))
     if (line.rfind(name, 0) == 0) return std::stol(line.substr(line.find(':') + 1));
   return -1;
+}
+
+// What COMMAND printed (stdout and stderr), and its exit code.
+std::string run(const std::string& command, int& code) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+// The number after NAME in a JSON text or an FFmpeg report (NaN where there is none).
+double numberAfter(const std::string& text, const std::string& name) {
+  const std::size_t at = text.find(name);
+  return at == std::string::npos ? NAN : std::strtod(text.c_str() + at + name.size(), nullptr);
+}
+
+// The mean of red, green and blue over the left four fifths of a PNG (without the scope).
+double meanLight(const fs::path& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return NAN;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return NAN;
+  double sum = 0;
+  const std::uint32_t columns = image.width * 4 / 5;
+  for (std::uint32_t y = 0; y < image.height; ++y)
+    for (std::uint32_t x = 0; x < 3 * columns; ++x) sum += rgb[3 * image.width * y + x];
+  return sum / (3.0 * columns * image.height);
 }
 
 bool underAddressSanitizer() {
@@ -320,4 +357,48 @@ TEST(Loudness, GainReachesTheTargetUnlessThePeakStopsIt) {
       EXPECT_NEAR(after.lufs, embeddedLoudnessLufs, 0.1);
     }
   }
+}
+
+TEST_F(TrackFiles, TrackInfoTellsWhatTheShowWillDoAsTextAndJson) {
+  const fs::path flac = make(synth::kicks(128.0, 0.37, 40.0), "kicks.flac", "-ar 48000 -c:a flac");
+  const std::string program = std::string(PULSE165_BINARY) + " --track-info --track='" + flac.string() + "'";
+  int code = -1;
+  const std::string json = run(program + " --json", code);
+  ASSERT_EQ(code, 0) << json;
+  EXPECT_EQ(json.find("{\"file\": "), 0u) << json;
+  EXPECT_NEAR(numberAfter(json, "\"duration_s\": "), 40.0, 0.01);
+  EXPECT_NEAR(numberAfter(json, "\"tempo_bpm\": "), 128.0, 0.5);
+  EXPECT_NE(json.find("\"tempo_source\": \"detected\""), std::string::npos);
+  EXPECT_NEAR(numberAfter(json, "\"first_beat_s\": "), 0.37, 0.025);
+  EXPECT_EQ(numberAfter(json, "\"beats\": "), 85);  // (40 - 0.37) / (60 / 128) = 84.5: 85 begun
+  // The schedule from the start to the end: the opening first, scene 9 last.
+  EXPECT_NE(json.find("[\n  {\"scene\": 1, \"start_s\": 0.000,"), std::string::npos) << json;
+  EXPECT_NE(json.find("{\"scene\": 9, \"start_s\": 36.9"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"end_s\": 40.000, \"first_beat\": 78, \"last_beat\": 84}\n]}"), std::string::npos);
+
+  const std::string text = run(program + " --bpm=130 --first-beat=0.5", code);
+  EXPECT_NE(text.find("tempo:      130.00 bpm, given"), std::string::npos) << text;
+  EXPECT_NE(text.find("first beat: 0:00.50"), std::string::npos) << text;
+}
+
+TEST_F(TrackFiles, TheShowEndsWithTheTrackInScene9sFade) {
+  const fs::path flac = make(synth::kicks(128.0, 0.37, 40.0), "kicks.flac", "-ar 48000 -c:a flac");
+  const std::string program = std::string(PULSE165_BINARY) + " --size=160x80 --track='" + flac.string() + "'";
+  int code = -1;
+  // Track beat 60 shows scene 8's ring of stars; the end, within beat 84 of 85, its fade.
+  for (const char* at : {"60b", "40"}) {
+    const std::string out = run(program + " --at=" + at + " --screenshot='" + (dir / at).string() + ".png'", code);
+    ASSERT_EQ(code, 0) << out;
+  }
+  const double ring = meanLight(dir / "60b.png"), end = meanLight(dir / "40.png");
+  EXPECT_GT(ring, 10.0);
+  EXPECT_LT(end, 0.1 * ring) << "scene 8: " << ring << ", the end: " << end;
+  EXPECT_NE(run(program + " --screenshot=x.png --at=40.1", code).find("outside the track (0 to 0:40.0)"),
+            std::string::npos);
+  EXPECT_EQ(code, 2);
+  // A capture from 39 s runs to the track's end, with the track's kicks as its sound.
+  const std::string clip = (dir / "end.mkv").string();
+  EXPECT_NE(run(program + " --from=39 --capture='" + clip + "'", code).find(": 60 frames, 0:01.0"), std::string::npos);
+  const std::string volume = run("ffmpeg -nostdin -i '" + clip + "' -af volumedetect -f null -", code);
+  EXPECT_GT(numberAfter(volume, "max_volume: "), -12.0) << volume;
 }

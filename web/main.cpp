@@ -79,7 +79,7 @@ EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*) {
   show.started = true;
   emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, nullptr);
   std::string error;
-  if (!show.audio.open(playbackBuffer, playbackFrameCount, error)) {
+  if (!show.audio.open(playing.samples, playing.frames, error)) {
     fail(error);
     return EM_TRUE;
   }

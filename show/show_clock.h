@@ -1,0 +1,53 @@
+// The show's clock: the beat and phase that a play position shows, where the music
+// ends, and where each stretch of one scene begins. The embedded track keeps its own
+// clock (beatClockAt, 165 beats per minute from the first sample); a hand-picked track
+// counts its own beats on the grid found in it, and the schedule fitted to it maps
+// them onto the show's beats.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "audio/playback.h"
+#include "show/track_schedule.h"
+
+struct BeatGrid;
+
+struct ShowClock {
+  bool fitted = false;                        // false: the embedded track's clock
+  double firstBeatSamples = 0.0;              // the music's beat 0 in play positions (fitted only; may lie before 0)
+  double beatSamples = 0.0;                   // one beat of the music in play positions (fitted only)
+  std::uint32_t frames = playbackFrameCount;  // where the music ends
+  TrackSchedule schedule;                     // the music's beats onto the show's; the identity for the embedded track
+  std::vector<SceneSpan> spans;               // every stretch of one scene, in the music's beats
+
+  // The show's beat clock at a play position. Fitted, the show's beat may lie below 0
+  // (before the music's first beat, or an opening that starts early) or reach 493 at
+  // the very end; the phase is the music's own.
+  BeatClock at(std::uint32_t position) const;
+  // The music's own beat at a play position (the embedded track's: the show's beat).
+  int musicBeat(std::uint32_t position) const;
+  // The first play position whose music beat reaches `beat`, within 0 .. frames.
+  std::uint32_t positionOfBeat(double beat) const;
+  // The continuous music beat of the end: the last that a TIME in beats may name.
+  double endBeat() const;
+  // The stretch that plays at `position` (an index into spans; the first before it,
+  // the last after it).
+  std::size_t spanAt(std::uint32_t position) const;
+};
+
+// The embedded track's clock: beatClockAt, the 179 s PlaybackBuffer, the identity schedule.
+ShowClock embeddedClock();
+// A hand-picked track's clock: its beat grid, the schedule fitted to its beats, its length.
+ShowClock fittedClock(const BeatGrid& grid, const TrackSchedule& schedule, std::uint32_t frames);
+
+// The clock that the frame loop, the player, the capture and the benchmark read.
+extern ShowClock showClock;
+
+// What the show plays from here on, the view and the clock together: the embedded
+// track in the PlaybackBuffer (as at start-up), or a hand-picked track's own block of
+// 2 x (frames + guardFrameCount) floats, which must outlive the show.
+void playEmbeddedTrack();
+void playHandPickedTrack(const float* samples, std::uint32_t frames, const BeatGrid& grid,
+                         const TrackSchedule& schedule);
