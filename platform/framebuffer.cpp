@@ -26,17 +26,6 @@ struct FramebufferCalls {
 
 FramebufferCalls calls;
 
-bool hasExtension(const char* list, const char* name) {
-  if (list == nullptr) return false;
-  const std::size_t length = std::strlen(name);
-  for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + length, name)) {
-    const bool startsWord = at == list || at[-1] == ' ';
-    const bool endsWord = at[length] == '\0' || at[length] == ' ';
-    if (startsWord && endsWord) return true;
-  }
-  return false;
-}
-
 template <typename Call>
 bool fetch(GlProcLookup lookup, Call& call, const char* name, const char* suffix) {
   const std::string full = std::string(name) + suffix;
@@ -209,4 +198,15 @@ void OffscreenPicture::copyTo(unsigned target, int x, int y, int w, int h) const
   glMatrixMode(GL_PROJECTION);
   glPopMatrix();
   glPopAttrib();
+}
+
+bool hasExtension(const char* list, const char* name) {
+  if (list == nullptr) return false;
+  const std::size_t length = std::strlen(name);
+  for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + length, name)) {
+    const bool startsWord = at == list || at[-1] == ' ';
+    const bool endsWord = at[length] == '\0' || at[length] == ' ';
+    if (startsWord && endsWord) return true;
+  }
+  return false;
 }

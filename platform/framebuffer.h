@@ -6,6 +6,10 @@
 
 #include <string>
 
+// Whether a space-separated extension list (GL's or EGL's) names `name` as a whole
+// word; false for a null list.
+bool hasExtension(const char* list, const char* name);
+
 // Fetches a GL entry point by name (eglGetProcAddress, SDL_GL_GetProcAddress).
 using GlProcLookup = void* (*)(const char* name);
 

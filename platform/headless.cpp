@@ -62,17 +62,6 @@ std::string eglFailure(const char* what) {
   return failure(what, eglErrorName(eglGetError()));
 }
 
-bool hasExtension(const char* list, const char* name) {
-  if (list == nullptr) return false;
-  const std::size_t length = std::strlen(name);
-  for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + length, name)) {
-    const bool startsWord = at == list || at[-1] == ' ';
-    const bool endsWord = at[length] == '\0' || at[length] == ' ';
-    if (startsWord && endsWord) return true;
-  }
-  return false;
-}
-
 // An initialised display on the surfaceless platform, or failing that on the first
 // EGL device that initialises; the reasons for each refusal go into `why`.
 EGLDisplay openDisplay(std::string& why) {
