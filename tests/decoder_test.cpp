@@ -18,6 +18,7 @@
 #include "resources/embedded.h"
 #include "tests/fuzz/decode_input.h"
 #include "tests/fuzz/vorbis_stream.h"
+#include "tests/sanitizer.h"
 
 namespace {
 // The granule position of the stream's last page: its length in frames.
@@ -137,17 +138,6 @@ std::size_t addressSpaceBytes() {
   std::size_t pages = 0;
   statm >> pages;
   return pages * 4096;
-}
-
-bool underAddressSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
 }
 }  // namespace
 

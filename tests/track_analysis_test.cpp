@@ -22,6 +22,7 @@
 #include "audio/playback.h"
 #include "resources/embedded.h"
 #include "tests/fuzz/media_input.h"
+#include "tests/sanitizer.h"
 #include "tests/track_synth.h"
 
 namespace fs = std::filesystem;
@@ -108,17 +109,6 @@ double meanLight(const fs::path& path) {
   for (std::uint32_t y = 0; y < image.height; ++y)
     for (std::uint32_t x = 0; x < 3 * columns; ++x) sum += rgb[3 * image.width * y + x];
   return sum / (3.0 * columns * image.height);
-}
-
-bool underAddressSanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  return true;
-#endif
-#endif
-  return false;
 }
 }  // namespace
 
