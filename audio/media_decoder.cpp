@@ -255,6 +255,10 @@ MediaResult MediaDecoding::open() {
   if (status < 0)
     return failure(status, MediaRefusal::nothingDecodable,
                    std::string("its ") + codecName + " audio cannot be decoded");
+  if (codec->sample_rate > mediaMaxSourceRate)
+    return refuse(MediaRefusal::nothingDecodable, "its sample rate of " + std::to_string(codec->sample_rate) +
+                                                      " Hz is above the " + std::to_string(mediaMaxSourceRate) +
+                                                      " Hz that can be played");
   track.formatName = found->name;
   track.codecName = decoder->name;
   track.sourceRate = codec->sample_rate;
@@ -274,6 +278,7 @@ MediaResult MediaDecoding::open() {
 }
 
 bool MediaDecoding::setUpResampler() {
+  if (frame->sample_rate <= 0 || frame->sample_rate > mediaMaxSourceRate) return false;
   swr_free(&resampler);
   av_channel_layout_uninit(&frameLayout);
   av_channel_layout_uninit(&inLayout);

@@ -10,6 +10,9 @@
 #include <string>
 
 constexpr int mediaRate = 44100;
+// The highest source rate taken: the resampler's set-up grows with the rate (a
+// damaged header can claim hundreds of megahertz), and no audio file needs more.
+constexpr int mediaMaxSourceRate = 768000;
 constexpr std::int64_t mediaGuardFrames = 512;  // zero frames kept after the end, for the spectrum window
 
 // Why a track is refused; `none` for one that was decoded.

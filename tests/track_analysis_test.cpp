@@ -192,6 +192,13 @@ TEST_F(TrackFiles, RefusesWhatItCannotPlayInOneLine) {
   std::ofstream(garbage) << std::string(50000, '\x5a') << "not music";
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // A float WAV whose header claims 671 MHz: the resampler would take seconds and
+  // gigabytes to set up for it.
+  const fs::path hugeRate = dir / "huge-rate.wav";
+  std::ofstream(hugeRate, std::ios::binary)
+      .write("RIFF\x64\x1f\0\0WAVEfmt \x10\0\0\0\x03\0\x01\0\x40\x1f\0\x28\0\x7d\x61\0\x04\0\x20\0"
+             "data\x40\x1f\0\0\0\0\0\0vuLOgg=S",
+             56);
   const fs::path vorbisThenOpus = chain({make(synth::kicks(120, 0, 20), "first.ogg", "-c:a libvorbis"),
                                          make(synth::kicks(120, 0, 20), "second.opus", "-c:a libopus")},
                                         "chain.ogg");
@@ -203,6 +210,7 @@ TEST_F(TrackFiles, RefusesWhatItCannotPlayInOneLine) {
       {ffmpeg("-f lavfi -i testsrc=d=1:s=64x64 -c:v mpeg4", "video.mkv"), MediaRefusal::noAudioStream},
       {ffmpeg("-f lavfi -i color=c=red:s=64x64 -frames:v 1", "picture.png"), MediaRefusal::noAudioStream},
       {garbage, MediaRefusal::nothingDecodable},
+      {hugeRate, MediaRefusal::nothingDecodable},
       {make(synth::kicks(120, 0, 5), "short.flac", "-c:a flac"), MediaRefusal::tooShort},
       {vorbisThenOpus, MediaRefusal::damaged},  // a chained Ogg whose second stream changes codec
       {dir, MediaRefusal::notRegularFile},
