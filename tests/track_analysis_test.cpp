@@ -196,9 +196,10 @@ TEST_F(TrackFiles, RefusesWhatItCannotPlayInOneLine) {
   // gigabytes to set up for it.
   const fs::path hugeRate = dir / "huge-rate.wav";
   std::ofstream(hugeRate, std::ios::binary)
-      .write("RIFF\x64\x1f\0\0WAVEfmt \x10\0\0\0\x03\0\x01\0\x40\x1f\0\x28\0\x7d\x61\0\x04\0\x20\0"
-             "data\x40\x1f\0\0\0\0\0\0vuLOgg=S",
-             56);
+      .write(
+          "RIFF\x64\x1f\0\0WAVEfmt \x10\0\0\0\x03\0\x01\0\x40\x1f\0\x28\0\x7d\x61\0\x04\0\x20\0"
+          "data\x40\x1f\0\0\0\0\0\0vuLOgg=S",
+          56);
   const fs::path vorbisThenOpus = chain({make(synth::kicks(120, 0, 20), "first.ogg", "-c:a libvorbis"),
                                          make(synth::kicks(120, 0, 20), "second.opus", "-c:a libopus")},
                                         "chain.ogg");
