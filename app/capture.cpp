@@ -64,15 +64,6 @@ int fail(int code, const std::string& what) {
   return code;
 }
 
-// "2:59.0", or "0:02.0" for a short span.
-std::string clockText(double seconds) {
-  if (seconds < 0) seconds = 0;
-  const int minutes = static_cast<int>(seconds / 60.0);
-  char text[32];
-  std::snprintf(text, sizeof text, "%d:%04.1f", minutes, seconds - 60.0 * minutes);
-  return text;
-}
-
 std::string sizeText(const Options& options) {
   return std::to_string(options.width) + "x" + std::to_string(options.height);
 }

@@ -151,13 +151,15 @@ bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32
   return true;
 }
 
-bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error) {
-  ShowTime time;
-  if (!readShowTime(text, time)) {
-    error = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
-    return false;
-  }
-  return showTimePosition(time, text, position, error);
+std::string clockText(double seconds, int decimals) {
+  // Rounded first, so that 59.96 s reads 1:00.0, never 0:60.0.
+  const double scale = std::pow(10.0, decimals);
+  const double rounded = std::round(std::fabs(seconds) * scale) / scale;
+  const int minutes = static_cast<int>(rounded / 60.0);
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%d:%0*.*f", seconds < 0 && rounded > 0 ? "-" : "", minutes,
+                decimals > 0 ? decimals + 3 : 2, decimals, rounded - 60.0 * minutes);
+  return text;
 }
 
 namespace {
@@ -166,14 +168,6 @@ bool checkShowTime(const std::string& text, ShowTime& time, std::string& error) 
   if (readShowTime(text, time)) return true;
   error = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
   return false;
-}
-
-// "3:07.5" for the track's length in messages.
-std::string minutesText(double seconds) {
-  const int minutes = static_cast<int>(seconds / 60.0);
-  char text[32];
-  std::snprintf(text, sizeof text, "%d:%04.1f", minutes, seconds - 60.0 * minutes);
-  return text;
 }
 
 bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uint32_t& position, std::string& error) {
@@ -191,7 +185,7 @@ bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uin
     return true;
   }
   if (time.value > seconds) {
-    error = "time '" + text + "' is outside the track (0 to " + minutesText(seconds) + ")";
+    error = "time '" + text + "' is outside the track (0 to " + clockText(seconds) + ")";
     return false;
   }
   const double at = std::ceil(time.value * sampleRate - 1e-6);
@@ -199,6 +193,11 @@ bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uin
   return true;
 }
 }  // namespace
+
+bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error) {
+  ShowTime time;
+  return checkShowTime(text, time, error) && showTimePosition(time, text, position, error);
+}
 
 bool resolveTrackTimes(Options& options, const ShowClock& clock, std::string& error) {
   if (!options.atText.empty() && !trackTimePosition(options.atText, clock, options.atPosition, error)) return false;
@@ -212,7 +211,7 @@ bool resolveTrackTimes(Options& options, const ShowClock& clock, std::string& er
   }
   if (options.mode == RunMode::live && options.fromPosition >= clock.frames) {
     error = "--from must lie before the end of the track (" +
-            minutesText(static_cast<double>(clock.frames) / sampleRate) + ")";
+            clockText(static_cast<double>(clock.frames) / sampleRate) + ")";
     return false;
   }
   return true;

@@ -31,14 +31,6 @@ std::string format(const char* pattern, ...) {
   return text;
 }
 
-// "3:07.52"; a time before the track's start (a first beat just before it) keeps its sign.
-std::string clockText(double seconds) {
-  const char* sign = seconds < 0 ? "-" : "";
-  seconds = std::fabs(seconds);
-  const int minutes = static_cast<int>(seconds / 60.0);
-  return format("%s%d:%05.2f", sign, minutes, seconds - 60.0 * minutes);
-}
-
 // A JSON number, or null for what JSON cannot hold (the loudness of silence).
 std::string jsonNumber(double value, const char* pattern = "%.3f") {
   return std::isfinite(value) ? format(pattern, value) : "null";
@@ -88,7 +80,7 @@ bool loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& m
   }
   music.notice = result.message;  // where a long track was cut
   if (request.firstBeatSeconds >= music.media.seconds()) {
-    error = path + ": --first-beat lies past the end of the track (" + clockText(music.media.seconds()) + ")";
+    error = path + ": --first-beat lies past the end of the track (" + clockText(music.media.seconds(), 2) + ")";
     return false;
   }
   // The beat on the music as it is; the gain only scales it.
@@ -107,7 +99,7 @@ bool prepareMusic(Options& options, ShowMusic& music, std::string& error) {
 }
 
 std::string trackSummary(const ShowMusic& music) {
-  return music.path + ": " + tempoText(music.grid) + ", first beat at " + clockText(music.grid.firstBeatSeconds) +
+  return music.path + ": " + tempoText(music.grid) + ", first beat at " + clockText(music.grid.firstBeatSeconds, 2) +
          ", gain " + gainText(music.loudness);
 }
 
@@ -116,7 +108,7 @@ std::string trackInfoText(const ShowMusic& music) {
   const BeatGrid& grid = music.grid;
   const Loudness& loudness = music.loudness;
   std::string out = "file:       " + music.path + "\n";
-  out += format("duration:   %s (%.2f s)%s\n", clockText(media.seconds()).c_str(), media.seconds(),
+  out += format("duration:   %s (%.2f s)%s\n", clockText(media.seconds(), 2).c_str(), media.seconds(),
                 media.cut ? ", cut at the show's longest" : "");
   out += format("source:     %s in %s, %d Hz, %d channel%s; played at 44,100 Hz stereo\n", media.codecName.c_str(),
                 media.formatName.c_str(), media.sourceRate, media.sourceChannels, media.sourceChannels == 1 ? "" : "s");
@@ -129,7 +121,7 @@ std::string trackInfoText(const ShowMusic& music) {
   const char* placed = music.request.firstBeatSeconds >= 0 ? "given"
                        : !grid.note.empty()                ? "the first sample: no pulse to place it by"
                                                            : "on the bar start with the strongest low onsets";
-  out += "first beat: " + clockText(grid.firstBeatSeconds) + " (the show's beat 0; " + placed + ")\n";
+  out += "first beat: " + clockText(grid.firstBeatSeconds, 2) + " (the show's beat 0; " + placed + ")\n";
   out += format("beats:      %lld, each %.3f s\n", static_cast<long long>(grid.beats), grid.beatSamples / mediaRate);
   if (std::isfinite(loudness.lufs))
     out += format("loudness:   %.1f LUFS, peak %.1f dBFS; gain ", loudness.lufs, loudness.peakDb) + gainText(loudness) +
@@ -142,8 +134,8 @@ std::string trackInfoText(const ShowMusic& music) {
   const std::vector<SceneSpan> spans = sceneSpans(music.schedule);
   const std::vector<SceneTimes> times = sceneTimes(music.schedule, grid, media.seconds());
   for (std::size_t i = 0; i < spans.size() && i < times.size(); ++i)
-    out += format("  scene %d  %s - %s  beats %d-%d\n", times[i].scene, clockText(times[i].startSeconds).c_str(),
-                  clockText(times[i].endSeconds).c_str(), spans[i].trackStart, spans[i].trackEnd - 1);
+    out += format("  scene %d  %s - %s  beats %d-%d\n", times[i].scene, clockText(times[i].startSeconds, 2).c_str(),
+                  clockText(times[i].endSeconds, 2).c_str(), spans[i].trackStart, spans[i].trackEnd - 1);
   return out;
 }
 

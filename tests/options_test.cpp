@@ -48,12 +48,22 @@ TEST(ShowTime, ABeatNamesTheFirstPositionOfThatBeat) {
 TEST(ShowTime, RejectsTimesOutsideTheShowAndMalformedText) {
   std::uint32_t p = 0;
   std::string error;
-  for (const char* text : {"-1", "179.1", "3:00", "493b", "-2b", "", "abc", "1:2:3", "1:75", "12x", " 5", "nan",
-                           "inf", "b", "1e400"}) {
+  for (const char* text :
+       {"-1", "179.1", "3:00", "493b", "-2b", "", "abc", "1:2:3", "1:75", "12x", " 5", "nan", "inf", "b", "1e400"}) {
     error.clear();
     EXPECT_FALSE(parseShowTime(text, p, error)) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
+}
+
+TEST(ShowTime, WritesMinutesAndSecondsRoundedAsAWhole) {
+  const struct {
+    double seconds;
+    int decimals;
+    const char* text;
+  } cases[] = {{179.0, 1, "2:59.0"},   {59.96, 1, "1:00.0"},   {187.519, 2, "3:07.52"},
+               {-0.25, 2, "-0:00.25"}, {-0.001, 2, "0:00.00"}, {600.0, 0, "10:00"}};
+  for (const auto& c : cases) EXPECT_EQ(clockText(c.seconds, c.decimals), c.text) << c.seconds;
 }
 
 TEST(PictureSize, AcceptsOneTo16384OnASideOnly) {
@@ -63,8 +73,8 @@ TEST(PictureSize, AcceptsOneTo16384OnASideOnly) {
   EXPECT_EQ(w, 1024);
   EXPECT_EQ(h, 768);
   ASSERT_TRUE(parseSize("16384x1", w, h, error));
-  for (const char* text : {"0x0", "-5x10", "99999x99999", "16385x10", "10x", "x10", "10*10", "10x10x10", "", "1.5x2",
-                           "0010x0"}) {
+  for (const char* text :
+       {"0x0", "-5x10", "99999x99999", "16385x10", "10x", "x10", "10*10", "10x10x10", "", "1.5x2", "0010x0"}) {
     EXPECT_FALSE(parseSize(text, w, h, error)) << text;
   }
 }
@@ -106,12 +116,26 @@ TEST(CommandLine, ReadsTheLiveShowsDisplayAndLoop) {
 }
 
 TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
-  for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
-           {"--bogus"}, {"-x"}, {"--screenshot=a.png"}, {"--at=4b"}, {"--screenshot="}, {"stray"},
-           {"--window=0x0"}, {"--help=yes"}, {"--screenshot=a.png", "--at=200"}, {"--size"},
-           {"--window", "--screenshot=a.png", "--at=4b"}, {"--window", "--capture=a.mp4"}, {"--window", "--benchmark"},
-           {"--loop", "--benchmark"}, {"--display=1", "--capture=a.mp4"}, {"--display=-1"}, {"--display=64"},
-           {"--display="}, {"--loop=yes"}}) {
+  for (std::vector<const char*> args :
+       std::vector<std::vector<const char*>>{{"--bogus"},
+                                             {"-x"},
+                                             {"--screenshot=a.png"},
+                                             {"--at=4b"},
+                                             {"--screenshot="},
+                                             {"stray"},
+                                             {"--window=0x0"},
+                                             {"--help=yes"},
+                                             {"--screenshot=a.png", "--at=200"},
+                                             {"--size"},
+                                             {"--window", "--screenshot=a.png", "--at=4b"},
+                                             {"--window", "--capture=a.mp4"},
+                                             {"--window", "--benchmark"},
+                                             {"--loop", "--benchmark"},
+                                             {"--display=1", "--capture=a.mp4"},
+                                             {"--display=-1"},
+                                             {"--display=64"},
+                                             {"--display="},
+                                             {"--loop=yes"}}) {
     Options o;
     std::string error, line;
     for (const char* arg : args) line += std::string(arg) + " ";
@@ -136,10 +160,10 @@ TEST(Viewport, LetterboxesEveryScreenToAFullWidth2To1Band) {
     int w, h, height, y;
     float aspect;
   };
-  for (const Case c : {Case{1024, 768, 512, 128, 2.0f}, Case{1280, 1024, 640, 192, 2.0f},
-                       Case{1920, 1080, 960, 60, 2.0f}, Case{1366, 768, 683, 43, 2.0f},
-                       Case{1365, 768, 682, 43, 2.0014663f}, Case{2560, 1080, 1280, -100, 2.0f},
-                       Case{0, 0, 0, 0, 0.0f}}) {
+  for (const Case c :
+       {Case{1024, 768, 512, 128, 2.0f}, Case{1280, 1024, 640, 192, 2.0f}, Case{1920, 1080, 960, 60, 2.0f},
+        Case{1366, 768, 683, 43, 2.0f}, Case{1365, 768, 682, 43, 2.0014663f}, Case{2560, 1080, 1280, -100, 2.0f},
+        Case{0, 0, 0, 0, 0.0f}}) {
     const ViewportLayout v = letterboxViewport(c.w, c.h);
     EXPECT_EQ(v.width, c.w);
     EXPECT_EQ(v.height, c.height) << c.w << "x" << c.h;
