@@ -1,5 +1,10 @@
 // pulse165: the program entry. With no arguments, the show; options for the rest.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/benchmark.h"
@@ -7,13 +12,38 @@
 #include "app/options.h"
 #include "app/run.h"
 
-int main(int argc, char** argv) {
-  Options options;
-  std::string error;
-  if (!parseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "pulse165: %s\nTry 'pulse165 --help' for more information.\n", error.c_str());
-    return exitUsage;
+namespace {
+constexpr std::size_t stdoutBufferBytes = 1 << 16;
+
+// Descriptors 0, 1 and 2 open before anything else is: started with one closed
+// (`2>&-`), the next file opened would take its number, and the show's messages would
+// land in an X connection or in the middle of a PNG. A closed one reads as /dev/null.
+void keepStandardDescriptorsOpen() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is this one: those below it are open by now.
+    if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) _exit(exitEnvironment);
   }
+}
+
+// Everything written to stdout reaches it, or the run fails: a report into a full
+// disk is no report.
+int closeStandardOutput(int code) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  int reason = errno;
+  const bool clean = flushed && std::ferror(stdout) == 0;
+  errno = 0;
+  const bool closed = std::fclose(stdout) == 0;
+  if (reason == 0) reason = errno;
+  if (clean && closed) return code;
+  // A write that failed earlier may have left no reason behind by now.
+  std::fprintf(stderr, "pulse165: cannot write to standard output%s%s\n", reason != 0 ? ": " : "",
+               reason != 0 ? std::strerror(reason) : "");
+  return code == 0 ? exitEnvironment : code;
+}
+
+int run(const Options& options) {
   switch (options.mode) {
     case RunMode::help:
       std::fputs(helpText(), stdout);
@@ -32,4 +62,19 @@ int main(int argc, char** argv) {
       break;
   }
   return runLiveShow(options);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  keepStandardDescriptorsOpen();
+  // Reports are small: held whole until the end, a failed write keeps its reason.
+  static char stdoutBuffer[stdoutBufferBytes];
+  if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
+  Options options;
+  std::string error;
+  if (!parseOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "pulse165: %s\nTry 'pulse165 --help' for more information.\n", error.c_str());
+    return exitUsage;
+  }
+  return closeStandardOutput(run(options));
 }
