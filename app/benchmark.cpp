@@ -32,8 +32,12 @@ double millisecondsBetween(Clock::time_point start, Clock::time_point end) {
   return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
-double realtimeFactor(double ms) { return ms > 0 ? frameBudgetMs / ms : 0; }
+double framesPerSecond(double ms) {
+  return ms > 0 ? 1000.0 / ms : 0;
+}
+double realtimeFactor(double ms) {
+  return ms > 0 ? frameBudgetMs / ms : 0;
+}
 }  // namespace
 
 std::string jsonString(const std::string& text) {
@@ -82,8 +86,8 @@ FrameTimeSummary summariseFrameTimes(std::vector<double>& milliseconds) {
   if (milliseconds.empty()) return times;
   std::sort(milliseconds.begin(), milliseconds.end());
   const std::size_t count = milliseconds.size();
-  times.median = count % 2 == 1 ? milliseconds[count / 2]
-                                 : 0.5 * (milliseconds[count / 2 - 1] + milliseconds[count / 2]);
+  times.median =
+      count % 2 == 1 ? milliseconds[count / 2] : 0.5 * (milliseconds[count / 2 - 1] + milliseconds[count / 2]);
   // Nearest rank: the smallest time that at least 95 % of the frames do not exceed.
   const std::size_t rank = static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(count)));
   times.p95 = milliseconds[std::max<std::size_t>(rank, 1) - 1];
@@ -93,8 +97,8 @@ FrameTimeSummary summariseFrameTimes(std::vector<double>& milliseconds) {
 std::string benchmarkTable(const BenchmarkReport& report) {
   std::string out;
   char line[256];
-  std::snprintf(line, sizeof line, "pulse165 benchmark: %dx%d, frames at %d per second\n", report.width,
-                report.height, benchmarkFps);
+  std::snprintf(line, sizeof line, "pulse165 benchmark: %dx%d, frames at %d per second\n", report.width, report.height,
+                benchmarkFps);
   out += line;
   out += "scene  beats    frames  median ms  p95 ms  frames/s  real time\n";
   bool shortScene = false;
@@ -124,8 +128,8 @@ std::string benchmarkJson(const BenchmarkReport& report) {
   std::string out = "{\"renderer\": " + jsonString(report.renderer);
   if (!report.track.empty()) out += ", \"track\": " + jsonString(report.track);
   char text[512];
-  std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [",
-                report.width, report.height, report.startupMs);
+  std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [", report.width,
+                report.height, report.startupMs);
   out += text;
   for (std::size_t i = 0; i < report.scenes.size(); ++i) {
     const SceneResult& r = report.scenes[i];
@@ -142,18 +146,13 @@ std::string benchmarkJson(const BenchmarkReport& report) {
 int runBenchmark(const Options& options) {
   std::string error;
   HeadlessContext context;
-  if (!context.open(options.width, options.height, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return exitEnvironment;
-  }
+  if (!context.open(options.width, options.height, error)) return reportFailure(exitEnvironment, error);
   // The start-up counts a hand-picked track's decoding and analysis too.
   const Clock::time_point startupBegan = Clock::now();
   ShowMusic music;
   Options resolved = options;
-  if (!prepareMusic(resolved, music, error)) {
-    std::fprintf(stderr, "pulse165: %s\n", error.c_str());
-    return exitUsage;
-  }
+  if (const MusicRefusal refusal = prepareMusic(resolved, music, error); refusal != MusicRefusal::none)
+    return reportRefusal(refusal, error);
 
   BenchmarkReport report;
   report.renderer = context.renderer();

@@ -58,12 +58,6 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int fail(int code, const std::string& what) {
-  const char* prefix = what.rfind("pulse165: ", 0) == 0 ? "" : "pulse165: ";
-  std::fprintf(stderr, "%s%s\n", prefix, what.c_str());
-  return code;
-}
-
 std::string sizeText(const Options& options) {
   return std::to_string(options.width) + "x" + std::to_string(options.height);
 }
@@ -79,9 +73,11 @@ struct CaptureRenderer {
 
   // The music (a hand-picked track decoded and analysed, and the options' times
   // resolved on it), and a context of one pixel, so that the size is checked before
-  // anything of that size is made. False with the exit code and one line.
-  bool probe(Options& options, int& code, std::string& error) {
-    if (!prepareMusic(options, music, error)) {
+  // anything of that size is made. False with the exit code and one line, and in
+  // `refusal` why the music was refused where it was.
+  bool probe(Options& options, int& code, std::string& error, MusicRefusal& refusal) {
+    refusal = prepareMusic(options, music, error);
+    if (refusal != MusicRefusal::none) {
       code = exitUsage;
       return false;
     }
@@ -183,7 +179,8 @@ void printProgress(const std::string& target, std::uint64_t done, std::uint64_t 
 bool hashCaptureFrames(Options options, std::uint64_t& hash, std::string& error) {
   CaptureRenderer renderer;
   int code = 0;
-  if (!renderer.probe(options, code, error) || !renderer.load(options, code, error)) return false;
+  MusicRefusal refusal = MusicRefusal::none;
+  if (!renderer.probe(options, code, error, refusal) || !renderer.load(options, code, error)) return false;
   const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
   hash = fnvOffset;
@@ -202,33 +199,35 @@ int runCapture(Options options) {
   // Everything that can be checked is checked before the show is decoded: the name,
   // the size, the encoders and their settings, the folder, the renderer, the memory.
   const CaptureFormat* format = captureFormatFor(target);
-  if (format == nullptr) return fail(exitUsage, cannot + "unknown file type (use .mp4, .mkv or .webm)");
+  if (format == nullptr) return reportFailure(exitUsage, cannot + "unknown file type (use .mp4, .mkv or .webm)");
   if (options.width % 2 != 0 || options.height % 2 != 0)
-    return fail(exitUsage, "cannot capture at " + sizeText(options) +
-                               ": 4:2:0 video needs an even width and height, e.g. 1280x720");
+    return reportFailure(exitUsage, "cannot capture at " + sizeText(options) +
+                                        ": 4:2:0 video needs an even width and height, e.g. 1280x720");
   CaptureCodecs codecs;
   std::string error;
-  if (!findEncoders(*format, codecs, error)) return fail(exitEnvironment, cannot + error);
-  if (!checkVideoQuality(codecs.video, options, error)) return fail(exitUsage, cannot + error);
+  if (!findEncoders(*format, codecs, error)) return reportFailure(exitEnvironment, cannot + error);
+  if (!checkVideoQuality(codecs.video, options, error)) return reportFailure(exitUsage, cannot + error);
   if (options.trackPath.empty() && captureSpan(options.fromPosition, options.toPosition, options.fps).frameCount == 0)
-    return fail(exitUsage, "the capture's span holds no frame at this frame rate");
+    return reportFailure(exitUsage, "the capture's span holds no frame at this frame rate");
 
   OutputFile file;
-  if (!file.reserve(target, "capture to", "capture", error)) return fail(exitUsage, error);
+  if (!file.reserve(target, "capture to", "capture", error)) return reportFailure(exitUsage, error);
   CaptureRenderer renderer;
   int code = 0;
-  if (!renderer.probe(options, code, error)) return fail(code, error);
+  MusicRefusal refusal = MusicRefusal::none;
+  if (!renderer.probe(options, code, error, refusal))
+    return refusal != MusicRefusal::none ? reportRefusal(refusal, error) : reportFailure(code, error);
   // A hand-picked track's span is known now that its times are.
   const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
-  if (span.frameCount == 0) return fail(exitUsage, "the capture's span holds no frame at this frame rate");
+  if (span.frameCount == 0) return reportFailure(exitUsage, "the capture's span holds no frame at this frame rate");
   const std::uint64_t needed =
       memoryNeeded(options.width, options.height, queueDepth, encoderBytesPerPixel(codecs.video, options));
-  if (!checkMemory(needed, "capture at " + sizeText(options), error)) return fail(exitUsage, error);
+  if (!checkMemory(needed, "capture at " + sizeText(options), error)) return reportFailure(exitUsage, error);
   CaptureEncoder encoder;
   const float* sound = playing.at(span.soundStart);
   if (!encoder.open(*format, codecs.video, codecs.audio, file.descriptor, options, sound))
-    return fail(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
-  if (!renderer.load(options, code, error)) return fail(code, error);
+    return reportFailure(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
+  if (!renderer.load(options, code, error)) return reportFailure(code, error);
 
   FrameQueue queue(static_cast<std::size_t>(options.width) * options.height * 4);
   std::atomic<std::uint64_t> encoded{0};
@@ -267,11 +266,11 @@ int runCapture(Options options) {
   worker.join();
   if (showProgress) std::fputs("\r\033[K", stderr);
 
-  if (!encoder.error.empty()) return fail(exitEnvironment, cannot + encoder.error);
-  if (encoded.load() != span.frameCount) return fail(exitEnvironment, cannot + "frames went missing");
-  if (!encoder.finish()) return fail(exitEnvironment, cannot + encoder.error);
+  if (!encoder.error.empty()) return reportFailure(exitEnvironment, cannot + encoder.error);
+  if (encoded.load() != span.frameCount) return reportFailure(exitEnvironment, cannot + "frames went missing");
+  if (!encoder.finish()) return reportFailure(exitEnvironment, cannot + encoder.error);
   encoder.close();
-  if (!file.commit(error)) return fail(exitEnvironment, cannot + error);
+  if (!file.commit(error)) return reportFailure(exitEnvironment, cannot + error);
 
   const double wall = secondsSince(began);
   const double showSeconds = static_cast<double>(span.frameCount) / options.fps;

@@ -72,9 +72,6 @@ int main(int argc, char** argv) {
   if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);
   Options options;
   std::string error;
-  if (!parseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "pulse165: %s\nTry 'pulse165 --help' for more information.\n", error.c_str());
-    return exitUsage;
-  }
+  if (!parseOptions(argc, argv, options, error)) return reportMisuse(error);
   return closeStandardOutput(run(options));
 }

@@ -56,6 +56,7 @@ enum OptionId {
   optBpm,
   optFirstBeat,
   optTrackInfo,
+  optFromDesktop,
   optHelp,
   optVersion
 };
@@ -76,6 +77,18 @@ bool setMode(Options& options, RunMode mode, std::string& error) {
   return true;
 }
 }  // namespace
+
+int reportFailure(int code, const std::string& line) {
+  const char* prefix = line.rfind("pulse165: ", 0) == 0 ? "" : "pulse165: ";
+  std::fprintf(stderr, "%s%s\n", prefix, line.c_str());
+  return code;
+}
+
+int reportMisuse(const std::string& line) {
+  reportFailure(exitUsage, line);
+  std::fputs("Try 'pulse165 --help' for more information.\n", stderr);
+  return exitUsage;
+}
 
 bool parseCount(const std::string& text, int low, int high, int& value) {
   if (text.empty() || text.size() > 9) return false;
@@ -239,6 +252,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"bpm", required_argument, nullptr, optBpm},
       {"first-beat", required_argument, nullptr, optFirstBeat},
       {"track-info", no_argument, nullptr, optTrackInfo},
+      {"from-desktop", no_argument, nullptr, optFromDesktop},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
@@ -368,6 +382,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       case optLoop:
         options.loop = true;
         break;
+      case optFromDesktop:
+        options.fromDesktop = true;
+        break;
       case optHelp:
       case 'h':
         options.mode = RunMode::help;
@@ -406,8 +423,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     return refuse("--json belongs to --benchmark and --track-info");
   if (options.mute && mode != RunMode::live) return refuse("--mute belongs to the live show");
   if (options.windowed && mode != RunMode::live) return refuse("--window belongs to the live show");
-  if ((displayGiven || options.loop) && mode != RunMode::live)
-    return refuse("--display and --loop belong to the live show");
+  if ((displayGiven || options.loop || options.fromDesktop) && mode != RunMode::live)
+    return refuse("--display, --loop and --from-desktop belong to the live show");
   const bool track = !options.trackPath.empty();
   if (mode == RunMode::trackInfo && !track) return refuse("--track-info needs --track=FILE");
   if ((options.beatRequest.bpm > 0 || options.beatRequest.firstBeatSeconds >= 0) && !track)
@@ -440,6 +457,8 @@ const char* helpText() {
         "                        0): full screen there, or a window in its middle\n"
         "                          e.g. pulse165 --display=1\n"
         "  --loop                start the live show again when it ends (for kiosks)\n"
+        "  --from-desktop        as the desktop's menu starts it: a failure to start also\n"
+        "                        comes in a message box, as nobody reads stderr there\n"
         "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
         "  --at=TIME             the moment for --screenshot: decimal seconds (83.5),\n"
         "                        minutes and seconds (1:23.5) or a beat (288b, 288.5b)\n"

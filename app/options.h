@@ -42,11 +42,22 @@ struct Options {
   // The live show's screen and ending.
   int display = -1;   // --display=N; -1: the first display
   bool loop = false;  // start again at the end
+  // --from-desktop: started from the desktop's menu, where nobody reads stderr; a
+  // failure to start also comes in a message box.
+  bool fromDesktop = false;
 };
 
 // Exit codes: 0 after the show, 1 when the environment fails it, 2 for usage errors.
 constexpr int exitEnvironment = 1;
 constexpr int exitUsage = 2;
+
+// A failure as one line on stderr ("pulse165: " is added where the line lacks it);
+// returns `code`.
+int reportFailure(int code, const std::string& line);
+// A command line that asks for what cannot be: its line and the hint to --help;
+// returns exitUsage. Also for what is found wrong with the options only once the
+// track is known (a time or a first beat past its end).
+int reportMisuse(const std::string& line);
 
 // Fills `options`; false with one line in `error` for unknown options and malformed
 // or out-of-range values.

@@ -31,18 +31,13 @@ extern "C" {
 #include "show/player.h"
 
 namespace {
-// One line on stderr; the platform's messages already name the program.
-int fail(int code, const std::string& what) {
-  const char* prefix = what.rfind("pulse165: ", 0) == 0 ? "" : "pulse165: ";
-  std::fprintf(stderr, "%s%s\n", prefix, what.c_str());
-  return code;
-}
-
 // The live show up to its end; on a failure to start, the exit code with its line in
-// `error`. The window and the audio device are gone when it returns.
-int playLive(Options options, std::string& error) {
+// `error`, and in `refusal` why the music was refused where it was. The window and
+// the audio device are gone when it returns.
+int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   ShowMusic music;
-  if (!prepareMusic(options, music, error)) return exitUsage;
+  refusal = prepareMusic(options, music, error);
+  if (refusal != MusicRefusal::none) return exitUsage;
   if (music.handPicked()) std::printf("pulse165: %s\n", trackSummary(music).c_str());
   std::fflush(stdout);
 
@@ -76,11 +71,16 @@ int playLive(Options options, std::string& error) {
 
 int runLiveShow(const Options& options) {
   std::string error;
-  const int code = playLive(options, error);
+  MusicRefusal refusal = MusicRefusal::none;
+  const int code = playLive(options, error, refusal);
   if (error.empty()) return code;
-  fail(code, error);
-  // Started from the menu, nobody reads stderr: the same line in a message box.
-  if (isatty(STDERR_FILENO) == 0) {
+  if (refusal != MusicRefusal::none)
+    reportRefusal(refusal, error);
+  else
+    reportFailure(code, error);
+  // Started from the menu, nobody reads stderr: the same line in a message box. Run
+  // from a shell or a script, nothing may wait for a click.
+  if (options.fromDesktop) {
     const std::string line = error.rfind("pulse165: ", 0) == 0 ? error.substr(10) : error;
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "pulse165 cannot start", line.c_str(), nullptr);
   }
@@ -91,20 +91,21 @@ int runScreenshot(Options options) {
   const std::string& target = options.screenshotPath;
   const std::size_t dot = target.rfind('.');
   if (dot == std::string::npos || strcasecmp(target.c_str() + dot, ".png") != 0)
-    return fail(exitUsage, "cannot write " + target + ": a screenshot is a PNG, so its name must end in .png");
+    return reportFailure(exitUsage, "cannot write " + target + ": a screenshot is a PNG, so its name must end in .png");
   std::string error;
   OutputFile file;
-  if (!file.reserve(target, "write", "screenshot", error)) return fail(exitUsage, error);
+  if (!file.reserve(target, "write", "screenshot", error)) return reportFailure(exitUsage, error);
   ShowMusic music;
-  if (!prepareMusic(options, music, error)) return fail(exitUsage, error);
+  if (const MusicRefusal refusal = prepareMusic(options, music, error); refusal != MusicRefusal::none)
+    return reportRefusal(refusal, error);
   HeadlessContext context;
   int code = 0;
   if (!probeRenderer(context, options.width, options.height, "take a screenshot", code, error))
-    return fail(code, error);
+    return reportFailure(code, error);
   const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
   if (!checkMemory(memoryNeeded(options.width, options.height, 1, 0), "take a screenshot at " + size, error))
-    return fail(exitUsage, error);
-  if (!context.open(options.width, options.height, error)) return fail(exitEnvironment, error);
+    return reportFailure(exitUsage, error);
+  if (!context.open(options.width, options.height, error)) return reportFailure(exitEnvironment, error);
   initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
 
   const FrameSpan span = screenshotFrames(options.atPosition);
@@ -116,14 +117,16 @@ int runScreenshot(Options options) {
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
   context.readPixels(pixels.data());
   if (!writePng(file.descriptor, pixels.data(), options.width, options.height, error) || !file.commit(error))
-    return fail(exitEnvironment, "cannot write " + target + ": " + error);
+    return reportFailure(exitEnvironment, "cannot write " + target + ": " + error);
   return 0;
 }
 
 int runTrackInfo(const Options& options) {
   std::string error;
   ShowMusic music;
-  if (!loadMusic(options.trackPath, options.beatRequest, music, error)) return fail(exitUsage, error);
+  if (const MusicRefusal refusal = loadMusic(options.trackPath, options.beatRequest, music, error);
+      refusal != MusicRefusal::none)
+    return reportRefusal(refusal, error);
   if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
   const std::string report = options.json ? trackInfoJson(music) : trackInfoText(music);
   std::fputs(report.c_str(), stdout);

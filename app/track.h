@@ -37,18 +37,26 @@ struct ShowMusic {
   void play() const;
 };
 
+// Why the music cannot be played: the track itself, or an option that does not fit
+// it (a time or a first beat past its end), told as a malformed command line is.
+// Either ends the program with exit code 2.
+enum class MusicRefusal { none, track, option };
+
 // The hand-picked track at `path` with what the user gave of its beat; the embedded
-// track where `path` is empty (nothing to do until initialiseShow). False with one
-// line in `error` (exit code 2) for a track that cannot be played or a first beat past
-// its end. FFmpeg's own log is silent meanwhile: failures come in the show's line.
-bool loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error);
+// track where `path` is empty (nothing to do until initialiseShow). A refusal with one
+// line in `error` for a track that cannot be played or a first beat past its end.
+// FFmpeg's own log is silent meanwhile: failures come in the show's line.
+MusicRefusal loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error);
 
 struct Options;
 // loadMusic for the options' --track, --bpm and --first-beat; then the music plays
 // (ShowMusic::play) and, for a hand-picked track, the options' times are resolved on
-// its clock. A long track's cut is told on stderr here. False with one line in `error`
-// (exit code 2).
-bool prepareMusic(Options& options, ShowMusic& music, std::string& error);
+// its clock. A long track's cut is told on stderr here. A refusal with one line in
+// `error`.
+MusicRefusal prepareMusic(Options& options, ShowMusic& music, std::string& error);
+
+// Tells a refusal as its kind asks (the hint to --help for an option); returns exit code 2.
+int reportRefusal(MusicRefusal refusal, const std::string& line);
 
 // What the show will do with a hand-picked track: the live show's one line (tempo,
 // first beat, gain), and --track-info's report for people and as one JSON object.

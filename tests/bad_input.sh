@@ -76,6 +76,12 @@ expect_words() {
   expect "$want" "$what" "$@"
   grep -q -- "$word" "$work/stderr" || fail "$what: the message does not mention '$word': $(cat "$work/stderr")"
 }
+# expect_misuse CODE DESCRIPTION WORD ARGS...: as expect_words, and told as a malformed
+# command line is, with the hint to --help: for options found wrong only once the track is known.
+expect_misuse() {
+  expect_words "$@"
+  sed -n 2p "$work/stderr" | grep -q "^Try 'pulse165 --help'" || fail "$2: no hint to --help: $(cat "$work/stderr")"
+}
 shot=(--screenshot=shot.png --at=1:00)
 cap=(--capture=show.mkv --size=320x160 --to=0:01)
 
@@ -215,16 +221,16 @@ expect_words 2 "a track of one page" cut-after-first "${shot[@]}" --track="$fix/
 expect_words 2 "a track that is not Vorbis" not-vorbis "${shot[@]}" --track="$fix/not-vorbis-identification.ogg"
 expect_words 2 "a track shorter than half a minute" "30.0 s" "${shot[@]}" --track="$fix/stereo-48000.ogg"
 expect_words 2 "a capture to a short track" "30.0 s" "${cap[@]}" --track="$fix/three-channels-22050.ogg"
-expect_words 2 "a first beat past the track's end" "past the end" --track-info --track="$fix/tone-48000.flac" --first-beat=31.5
-expect_words 2 "a moment past the track's end" "0:31.0" "${shot[@]}" --track="$fix/tone-48000.flac" --at=31.1
-expect_words 2 "a beat past the track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-48000.flac" --at=100b
-expect_words 2 "a capture that ends before it starts, on a track" "span is empty" "${cap[@]}" \
+expect_misuse 2 "a first beat past the track's end" "past the end" --track-info --track="$fix/tone-48000.flac" --first-beat=31.5
+expect_misuse 2 "a moment past the track's end" "0:31.0" "${shot[@]}" --track="$fix/tone-48000.flac" --at=31.1
+expect_misuse 2 "a beat past the track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-48000.flac" --at=100b
+expect_misuse 2 "a capture that ends before it starts, on a track" "span is empty" "${cap[@]}" \
   --track="$fix/tone-48000.flac" --from=20 --to=10
 prefix=(env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER)
 expect_words 2 "a live show to random bytes, without a display" random.ogg --track="$fix/random.ogg"
 expect_words 2 "a live show to a missing track, without a display" none.ogg --window --track="$fix/none.ogg"
 expect_words 2 "a muted live show to a short track, without a display" "30.0 s" --mute --track="$fix/stereo-48000.ogg"
-expect_words 2 "a live start past a track's end, without a display" "end of the track" --track="$fix/tone-44100.ogg" \
+expect_misuse 2 "a live start past a track's end, without a display" "end of the track" --track="$fix/tone-44100.ogg" \
   --from=0:31
 prefix=()
 

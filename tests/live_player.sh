@@ -185,7 +185,7 @@ show=
 
 # --- A display that does not exist: exit code 2, the line also in a message box ----------
 # (SDL's box on X has no class for xdotool to search by: it is found by its title.)
-"$binary" --mute --display=5 >"$work/stdout" 2>"$work/stderr" &
+"$binary" --mute --display=5 --from-desktop >"$work/stdout" 2>"$work/stderr" &
 show=$!
 box=
 for _ in $(seq 100); do
