@@ -164,11 +164,11 @@ struct FrameQueue {
   }
 };
 
-void printProgress(const std::string& target, std::uint64_t done, std::uint64_t total, double seconds) {
+void printProgress(FILE* to, const std::string& target, std::uint64_t done, std::uint64_t total, double seconds) {
   const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
   const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
   const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
-  std::fprintf(stderr, "\rcapturing %s: %3d %%, %.1f frames/s, %s left\033[K", target.c_str(), percent, rate,
+  std::fprintf(to, "\rcapturing %s: %3d %%, %.1f frames/s, %s left\033[K", target.c_str(), percent, rate,
                clockText(left).c_str());
 }
 }  // namespace
@@ -225,9 +225,14 @@ int runCapture(Options options) {
   if (!checkMemory(needed, "capture at " + sizeText(options), error)) return reportFailure(exitUsage, error);
   CaptureEncoder encoder;
   const float* sound = playing.at(span.soundStart);
+  // Told once the encoder is closed, and stderr the real one again.
+  const auto stop = [&encoder](int exitCode, const std::string& line) {
+    encoder.close();
+    return reportFailure(exitCode, line);
+  };
   if (!encoder.open(*format, codecs.video, codecs.audio, file.descriptor, options, sound))
-    return reportFailure(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
-  if (!renderer.load(options, code, error)) return reportFailure(code, error);
+    return stop(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
+  if (!renderer.load(options, code, error)) return stop(code, error);
 
   FrameQueue queue(static_cast<std::size_t>(options.width) * options.height * 4);
   std::atomic<std::uint64_t> encoded{0};
@@ -258,17 +263,17 @@ int runCapture(Options options) {
       const double seconds = secondsSince(renderStart);
       if (seconds - lastProgress >= progressInterval) {
         lastProgress = seconds;
-        printProgress(target, encoded.load(), span.frameCount, seconds);
+        printProgress(encoder.messages, target, encoded.load(), span.frameCount, seconds);
       }
     }
   }
   queue.end(false);
   worker.join();
-  if (showProgress) std::fputs("\r\033[K", stderr);
+  if (showProgress) std::fputs("\r\033[K", encoder.messages);
 
-  if (!encoder.error.empty()) return reportFailure(exitEnvironment, cannot + encoder.error);
-  if (encoded.load() != span.frameCount) return reportFailure(exitEnvironment, cannot + "frames went missing");
-  if (!encoder.finish()) return reportFailure(exitEnvironment, cannot + encoder.error);
+  if (!encoder.error.empty()) return stop(exitEnvironment, cannot + encoder.error);
+  if (encoded.load() != span.frameCount) return stop(exitEnvironment, cannot + "frames went missing");
+  if (!encoder.finish()) return stop(exitEnvironment, cannot + encoder.error);
   encoder.close();
   if (!file.commit(error)) return reportFailure(exitEnvironment, cannot + error);
 

@@ -282,13 +282,25 @@ std::string videoQualityText(const AVCodec* codec, const Options& options) {
 // The encoder
 //----------------------------------------------------------------------------------
 bool CaptureEncoder::failed(const std::string& what, int code) {
-  error = what + ": " + ffmpegMessage(code);
-  return false;
+  return failed(what + ": " + ffmpegMessage(code));
 }
 
 bool CaptureEncoder::failed(const std::string& what) {
-  error = what;
+  const std::string said = lastLibraryLine();
+  error = said.empty() ? what : what + " (" + said + ")";
   return false;
+}
+
+std::string CaptureEncoder::lastLibraryLine() {
+  if (libraryStderr == nullptr) return {};
+  // The library's threads write under the stream's lock, and so is it read.
+  flockfile(libraryStderr);
+  std::string text;
+  if (fflush_unlocked(libraryStderr) == 0 && libraryText != nullptr) text.assign(libraryText, libraryTextSize);
+  funlockfile(libraryStderr);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  const std::size_t newline = text.rfind('\n');
+  return newline == std::string::npos ? text : text.substr(newline + 1);
 }
 
 // A failed write says what the system said ("No space left on device").
@@ -421,6 +433,11 @@ bool CaptureEncoder::open(const CaptureFormat& format, const AVCodec* videoCodec
   descriptor = file;
   writePosition = 0;
   soundSource = sound;
+  libraryStderr = open_memstream(&libraryText, &libraryTextSize);
+  if (libraryStderr != nullptr) {
+    messages = stderr;
+    stderr = libraryStderr;
+  }
   const int made = avformat_alloc_output_context2(&output, nullptr, format.muxer, nullptr);
   if (made < 0 || output == nullptr)
     return failed(std::string("cannot set up the ") + format.muxer + " container", made);
@@ -547,4 +564,13 @@ void CaptureEncoder::close() {
   av_packet_free(&packet);
   if (converted != nullptr) av_freep(&converted[0]);
   av_freep(&converted);
+  // The encoders' threads are gone: stderr is the real one again.
+  if (libraryStderr != nullptr) {
+    stderr = messages;
+    std::fclose(libraryStderr);
+    libraryStderr = nullptr;
+  }
+  std::free(libraryText);
+  libraryText = nullptr;
+  libraryTextSize = 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "app/options.h"
@@ -93,6 +94,14 @@ struct CaptureEncoder {
   std::uint32_t soundFed = 0;          // sample frames handed to the resampler so far
   std::int64_t soundPts = 0;           // in the encoder's samples
   std::string error;
+  // An encoder library that prints on stderr by itself (x264's "malloc of size ...
+  // failed" has no handle to go through FFmpeg's log) prints into this buffer while
+  // the encoders are open; its last line joins `error`. glibc's stderr is an ordinary
+  // variable, made to be set: `messages` is the real one, for the capture's own lines.
+  FILE* messages = stderr;
+  FILE* libraryStderr = nullptr;
+  char* libraryText = nullptr;
+  std::size_t libraryTextSize = 0;
 
   CaptureEncoder() = default;
   CaptureEncoder(const CaptureEncoder&) = delete;
@@ -117,5 +126,7 @@ struct CaptureEncoder {
   bool drainSound(bool last);
   bool failed(const std::string& what, int code);
   bool failed(const std::string& what);
+  // The last line a library printed on stderr since open(); empty for none.
+  std::string lastLibraryLine();
   bool writeFailed(const std::string& what, int code);
 };

@@ -5,11 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "app/benchmark.h"
 #include "app/capture.h"
 #include "app/options.h"
+#include "app/output_file.h"
 #include "app/run.h"
 
 namespace {
@@ -43,6 +45,16 @@ int closeStandardOutput(int code) {
   return code == 0 ? exitEnvironment : code;
 }
 
+// Memory that runs out after the size checks (another program took it meanwhile) ends
+// the run as any failure of the machine does: one line, exit 1, no file left behind.
+void outOfMemory() {
+  abandonOutputFile();
+  constexpr char line[] = "pulse165: out of memory\n";
+  if (write(STDERR_FILENO, line, sizeof line - 1) < 0) {
+  }
+  _exit(exitEnvironment);
+}
+
 int run(const Options& options) {
   switch (options.mode) {
     case RunMode::help:
@@ -67,6 +79,7 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
   keepStandardDescriptorsOpen();
+  std::set_new_handler(outOfMemory);
   // Reports are small: held whole until the end, a failed write keeps its reason.
   static char stdoutBuffer[stdoutBufferBytes];
   if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);

@@ -135,6 +135,10 @@ void fillRandomLetters(std::string& name) {
 }
 }  // namespace
 
+void abandonOutputFile() {
+  if (phase.load() != idle) unlink(signalState.path);
+}
+
 std::string directoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";

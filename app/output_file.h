@@ -14,6 +14,10 @@ std::string directoryOf(const std::string& path);
 // whole would not fit in `nameMax` bytes.
 std::string temporaryTemplate(const std::string& target, std::size_t nameMax);
 
+// Removes the output file being written, if any, for an end that skips the
+// destructors (out of memory). Safe in a signal handler.
+void abandonOutputFile();
+
 // One output file at a time. reserve() checks the target (a regular file or none, in
 // a folder that exists, with a name the file system allows), creates the temporary
 // file exclusively and installs handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE,

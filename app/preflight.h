@@ -22,6 +22,30 @@ std::uint64_t memoryNeeded(int width, int height, int framesHeld, double encoder
 // MemAvailable in bytes from the text of /proc/meminfo; false where it is missing.
 bool availableMemory(const std::string& meminfo, std::uint64_t& bytes);
 
-// Whether `needed` bytes fit in what the machine has available; true where that
-// cannot be known. One line in `error` otherwise: "cannot <action>: it needs ...".
+// A field of /proc/self/status in bytes ("VmSize:", "VmData:"); false where it is missing.
+bool statusBytes(const std::string& status, const char* field, std::uint64_t& bytes);
+
+// The folder of this process's memory control group, from the texts of
+// /proc/self/mountinfo and /proc/self/cgroup: the unified hierarchy's (cgroup2), else
+// the memory controller's. Empty where there is none.
+struct MemoryGroup {
+  std::string folder;
+  bool unified = false;  // memory.max and memory.current; else memory.limit_in_bytes and memory.usage_in_bytes
+};
+MemoryGroup memoryGroup(const std::string& mountinfo, const std::string& cgroups);
+
+// What a run may still take: the least of the machine's available memory, the room
+// under the process's address-space and data limits (ulimit -v, ulimit -d) and under its
+// control group's limit, with what sets it ("available", "left under ulimit -v", ...).
+struct MemoryRoom {
+  bool known = false;
+  std::uint64_t bytes = 0;
+  const char* bound = "";
+  // Takes `bytes` where it is less than what is known so far.
+  void limit(std::uint64_t candidate, const char* what);
+};
+MemoryRoom memoryRoom();
+
+// Whether `needed` bytes fit in what the machine and the process's limits leave; true
+// where that cannot be known. One line in `error` otherwise: "cannot <action>: it needs ...".
 bool checkMemory(std::uint64_t needed, const std::string& action, std::string& error);
