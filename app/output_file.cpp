@@ -167,9 +167,16 @@ bool OutputFile::reserve(const std::string& path, const char* action, const char
     return false;
   }
   struct stat info {};
-  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  const bool exists = stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
     // The rename would put the file in place of a device, a pipe or a folder.
     error = failure + (S_ISDIR(info.st_mode) ? "it is a directory" : "it is not a regular file");
+    return false;
+  }
+  if (exists && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+    // The rename could replace what the user may not write: a file kept read-only
+    // on purpose, or another user's.
+    error = failure + "it is write-protected (" + std::strerror(EACCES) + ")";
     return false;
   }
   const std::string directory = directoryOf(path);
@@ -218,6 +225,14 @@ bool OutputFile::reserve(const std::string& path, const char* action, const char
 }
 
 bool OutputFile::commit(std::string& error) {
+  // A file written anew keeps the old one's permissions, and its group where the
+  // user may give it that; a new one has the umask's.
+  struct stat old {};
+  if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    if (fchown(descriptor, static_cast<uid_t>(-1), old.st_gid) != 0) {
+    }
+    fchmod(descriptor, old.st_mode & 0777);
+  }
   bool ok = fsync(descriptor) == 0;
   int reason = errno;
   if (::close(descriptor) != 0 && ok) {

@@ -18,8 +18,8 @@ std::string temporaryTemplate(const std::string& target, std::size_t nameMax);
 // destructors (out of memory). Safe in a signal handler.
 void abandonOutputFile();
 
-// One output file at a time. reserve() checks the target (a regular file or none, in
-// a folder that exists, with a name the file system allows), creates the temporary
+// One output file at a time. reserve() checks the target (a regular file the user may
+// write, or none, in a folder that exists, with a name the file system allows), creates the temporary
 // file exclusively and installs handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE,
 // SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXFSZ and SIGXCPU (those not ignored when
 // the program started): a handler removes the temporary file, says so in one line
@@ -36,7 +36,8 @@ struct OutputFile {
   // False with one line in `error` when the target cannot be written.
   bool reserve(const std::string& path, const char* action, const char* work, std::string& error);
 
-  // Flushes the file to the disk, closes it and renames it over the target. False
+  // Gives the file the target's permissions and group where the target exists,
+  // flushes it to the disk, closes it and renames it over the target. False
   // with the system's reason in `error`; the temporary file is gone either way.
   bool commit(std::string& error);
 

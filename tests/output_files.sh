@@ -43,12 +43,15 @@ long=$!
 for _ in $(seq 600); do [ -n "$(find . -name 'same.mkv.part-*' -size +0)" ] && break; sleep 0.05; done
 "$binary" --capture=same.mkv --size=160x90 --from=10 --to=10.5 >short.out 2>&1
 [ $? -eq 0 ] || fail "the shorter of two concurrent captures failed: $(cat short.out)"
-found=$(frames_and_seconds same.mkv)
-if kill -0 $long 2>/dev/null; then
-  [ "$found" = "30 0.500000" ] || fail "the short capture's file is not its own: $found"
-else
-  echo "the long capture ended before the short one; its file is checked alone"
-fi
+# A hard link holds the file that stands now, whichever run it is from, for both probes.
+ln same.mkv standing.mkv
+found=$(frames_and_seconds standing.mkv)
+rm standing.mkv
+case $found in
+  "30 0.500000") ;;
+  "600 10.000000") echo "the long capture ended before the short one was probed; its file is checked alone" ;;
+  *) fail "the file that stands after the short capture is neither run's whole file: $found" ;;
+esac
 wait $long || fail "the longer of two concurrent captures failed: $(cat long.out)"
 found=$(frames_and_seconds same.mkv)
 [ "$found" = "600 10.000000" ] || fail "the last capture to finish does not stand whole: $found"
@@ -99,6 +102,38 @@ long_name=$(printf 'n%.0s' $(seq 248)).mkv
 "$binary" --capture="$long_name" --size=160x90 --to=0.5 >out 2>err || fail "a 252-byte name: $(cat err)"
 [ "$(ls)" = "$(printf '%s\n' "$long_name" err out | sort)" ] || fail "a 252-byte name: $(ls)"
 clean
+
+# Permissions, as an ordinary user (root passes every access check, so root runs these
+# as nobody through setpriv, from a copy of the program in a folder nobody may enter):
+# a write-protected target is refused and left as it is; a private one stays private;
+# a new one gets the umask's mode.
+user=()
+if [ "$(id -u)" -eq 0 ]; then
+  if command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
+    user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups)
+  else
+    fail "running as root without setpriv or the user nobody: the permission rows cannot run"
+  fi
+fi
+if [ "$(id -u)" -ne 0 ] || [ ${#user[@]} -gt 0 ]; then
+  mkdir -m 777 own
+  chmod 755 "$work"
+  cp "$binary" own/pulse165
+  as_user() { (cd own && HOME=$PWD exec "${user[@]}" "$@"); }
+  as_user sh -c 'echo kept >keep.png && chmod 444 keep.png && echo old >private.png && chmod 600 private.png'
+  as_user ./pulse165 --screenshot=keep.png --at=0 --size=64x32 >out 2>err
+  code=$?
+  [ "$code" -eq 2 ] && [ "$(wc -l <err)" -eq 1 ] && grep -q 'keep.png: it is write-protected' err ||
+    fail "a write-protected target: exit code $code: $(cat err)"
+  [ "$(cat own/keep.png)" = kept ] && [ "$(stat -c %a own/keep.png)" = 444 ] || fail "the write-protected target changed"
+  as_user ./pulse165 --screenshot=private.png --at=0 --size=64x32 >out 2>err || fail "a private target: $(cat err)"
+  [ "$(stat -c %a own/private.png)" = 600 ] || fail "a private target came back $(stat -c %a own/private.png), not 600"
+  as_user sh -c 'umask 027 && exec ./pulse165 --screenshot=new.png --at=0 --size=64x32' >out 2>err ||
+    fail "a new file: $(cat err)"
+  [ "$(stat -c %a own/new.png)" = 640 ] || fail "a new file under umask 027 is $(stat -c %a own/new.png), not 640"
+  [ "$(ls own | tr '\n' ' ')" = "keep.png new.png private.png pulse165 " ] || fail "the permission rows left: $(ls own)"
+  clean
+fi
 
 # --crf and --preset: x264 writes its settings into the stream (veryfast's subme is
 # 2, ultrafast's 0); for VP9 a lower crf makes a larger file.
