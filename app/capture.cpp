@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -39,10 +40,14 @@ CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps) {
   span.firstFrame = firstFrameAtOrAfter(from, fps);
   // Frame n lies before `to` exactly when n x 44,100 < to x fps, so the frame after
   // the last one is the first frame at or after `to`.
-  const std::uint64_t end = firstFrameAtOrAfter(to, fps);
-  span.frameCount = end > span.firstFrame ? end - span.firstFrame : 0;
+  const std::uint64_t after = firstFrameAtOrAfter(to, fps);
+  span.frameCount = after > span.firstFrame ? after - span.firstFrame : 0;
   span.soundStart = virtualPosition(span.firstFrame, fps);
-  span.soundFrames = virtualPosition(span.firstFrame + span.frameCount, fps) - span.soundStart;
+  if (span.frameCount == 0) return span;
+  const std::uint32_t last = virtualPosition(span.firstFrame + span.frameCount - 1, fps);
+  const std::uint32_t end = std::min(virtualPosition(span.firstFrame + span.frameCount, fps), to);
+  span.soundFrames = end - span.soundStart;
+  span.lastFrameSamples = end - last;
   return span;
 }
 
@@ -230,6 +235,8 @@ int runCapture(Options options) {
     encoder.close();
     return reportFailure(exitCode, line);
   };
+  encoder.finalPicture = static_cast<std::int64_t>(span.frameCount) - 1;
+  encoder.finalPictureSamples = span.lastFrameSamples;
   if (!encoder.open(*format, codecs.video, codecs.audio, file.descriptor, options, sound))
     return stop(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
   if (!renderer.load(options, code, error)) return stop(code, error);
@@ -240,7 +247,8 @@ int runCapture(Options options) {
     for (std::uint64_t i = 0;; ++i) {
       const std::uint8_t* pixels = queue.next();
       if (pixels == nullptr) return;
-      const std::uint32_t soundUpTo = virtualPosition(span.firstFrame + i + 1, options.fps) - span.soundStart;
+      const std::uint32_t soundUpTo =
+          std::min(virtualPosition(span.firstFrame + i + 1, options.fps) - span.soundStart, span.soundFrames);
       const bool ok = encoder.encodePicture(pixels, static_cast<std::int64_t>(i)) && encoder.feedSound(soundUpTo);
       queue.release();
       if (!ok) {
@@ -278,7 +286,7 @@ int runCapture(Options options) {
   if (!file.commit(error)) return reportFailure(exitEnvironment, cannot + error);
 
   const double wall = secondsSince(began);
-  const double showSeconds = static_cast<double>(span.frameCount) / options.fps;
+  const double showSeconds = static_cast<double>(span.soundFrames) / sampleRate;
   struct stat info {};
   const double mebibytes = stat(target.c_str(), &info) == 0 ? static_cast<double>(info.st_size) / 1048576.0 : 0;
   std::printf("%s: %llu frames, %s at %d fps, %s, %s, %.1f MiB, made in %s: %.2f x real time\n", target.c_str(),

@@ -472,7 +472,9 @@ bool CaptureEncoder::send(AVCodecContext* codec, AVStream* stream, const AVFrame
     result = avcodec_receive_packet(codec, packet);
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
     if (result < 0) return failed(std::string("the encoder ") + codec->codec->name + " failed", result);
+    const bool final = codec == video && packet->pts == finalPicture;
     av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+    if (final) packet->duration = av_rescale_q(finalPictureSamples, AVRational{1, sampleRate}, stream->time_base);
     packet->stream_index = stream->index;
     result = av_interleaved_write_frame(output, packet);
     // Some muxers learn of a failed write only at the end: stop at the first.

@@ -93,6 +93,10 @@ struct CaptureEncoder {
   const float* soundSource = nullptr;  // the span's first sample frame in the PlaybackBuffer
   std::uint32_t soundFed = 0;          // sample frames handed to the resampler so far
   std::int64_t soundPts = 0;           // in the encoder's samples
+  // The last picture, shown for this many sample frames at 44,100 Hz (less than a
+  // frame where the capture ends between two); -1 for no such picture.
+  std::int64_t finalPicture = -1;
+  std::uint32_t finalPictureSamples = 0;
   std::string error;
   // An encoder library that prints on stderr by itself (x264's "malloc of size ...
   // failed" has no handle to go through FFmpeg's log) prints into this buffer while

@@ -190,7 +190,9 @@ bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uin
   if (time.beats) {
     if (time.value > clock.endBeat()) {
       char range[96];
-      std::snprintf(range, sizeof range, "beats 0 to %.2f from its first beat", clock.endBeat());
+      // Rounded down: the last beat named must be one that is taken.
+      std::snprintf(range, sizeof range, "beats 0 to %.2f from its first beat",
+                    std::floor(clock.endBeat() * 100) / 100);
       error = "time '" + text + "' is outside the track (" + range + ")";
       return false;
     }

@@ -332,6 +332,9 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
     // The earliest bar start of that phase from the beginning of the track.
     const double bar = 4 * period;
     first -= std::floor((first + startTolerance * rate) / bar) * bar;
+    // One that falls just before the first sample is the music's start, which the
+    // fit misses by its error of a few milliseconds: the show's beat 0 stays in the track.
+    first = std::max(first, 0.0);
   }
   grid.firstBeatSamples = first;
   grid.firstBeatSeconds = first / rate;

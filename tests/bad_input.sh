@@ -34,7 +34,8 @@ done
 head -c 20000 /dev/urandom >"$fix/random.ogg"
 # Half a minute of tone, in two formats: long enough to play.
 ffmpeg -nostdin -v error -f lavfi -i sine=f=220:d=31:r=48000 -c:a flac "$fix/tone-48000.flac" &&
-  ffmpeg -nostdin -v error -f lavfi -i sine=f=330:d=31 -ac 2 -c:a libvorbis "$fix/tone-44100.ogg" ||
+  ffmpeg -nostdin -v error -f lavfi -i sine=f=330:d=31 -ac 2 -c:a libvorbis "$fix/tone-44100.ogg" &&
+  ffmpeg -nostdin -v error -f lavfi -i sine=f=440:d=30.01 -c:a flac "$fix/tone-30.01.flac" ||
   { echo "ffmpeg cannot make the test tones"; exit 1; }
 : >"$fix/empty.ogg"
 mkdir "$fix/folder.ogg"
@@ -233,6 +234,12 @@ expect_words 2 "a capture to a short track" "30.0 s" "${cap[@]}" --track="$fix/t
 expect_misuse 2 "a first beat past the track's end" "past the end" --track-info --track="$fix/tone-48000.flac" --first-beat=31.5
 expect_misuse 2 "a moment past the track's end" "0:31.0" "${shot[@]}" --track="$fix/tone-48000.flac" --at=31.1
 expect_misuse 2 "a beat past the track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-48000.flac" --at=100b
+# The last beat that the message allows is taken (82.5275 beats: "0 to 82.52", not 82.53).
+expect_misuse 2 "a beat past a track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-30.01.flac" --at=83b
+last=$(sed -n 's/.* beats 0 to \([0-9.]*\) from .*/\1/p' "$work/stderr")
+tried=$((tried + 1))
+"$binary" --screenshot="$work/last.png" --at="${last}b" --size=64x32 --track="$fix/tone-30.01.flac" >/dev/null 2>"$work/stderr" ||
+  fail "the last beat the message allows, ${last}b, is refused: $(cat "$work/stderr")"
 expect_misuse 2 "a capture that ends before it starts, on a track" "span is empty" "${cap[@]}" \
   --track="$fix/tone-48000.flac" --from=20 --to=10
 prefix=(env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER)

@@ -35,5 +35,12 @@ grep -q '60 frames, 0:01.0 at 60 fps, 160x90' "$dir/out" || fail "unexpected sum
 [ ! -s "$dir/err" ] || fail "stderr should stay empty when it is not a terminal: $(cat "$dir/err")"
 [ "$(ls "$dir" | grep -c short.mkv)" -eq 1 ] || fail "the temporary file was left behind: $(ls "$dir")"
 
+# A capture that ends between two frames ends there, picture and sound alike.
+"$binary" --capture="$dir/half.mkv" --size=64x32 --fps=1 --to=0.5 >"$dir/out" 2>"$dir/err" ||
+  fail "a capture ending between frames: $(cat "$dir/err")"
+grep -q '1 frames, 0:00.5 at 1 fps' "$dir/out" || fail "a capture ending between frames: $(cat "$dir/out")"
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "file:$dir/half.mkv")
+[ "$duration" = 0.500000 ] || fail "a capture to 0.5 s at 1 fps lasts $duration s"
+
 [ "$failures" -eq 0 ] || exit 1
 echo "capture command line: refusals and summary as expected"

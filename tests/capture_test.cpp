@@ -16,9 +16,9 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -205,9 +205,9 @@ probe::Frame firstPicture(const std::string& path, AVColorSpace& declared) {
     picture.width = frame->width;
     picture.height = frame->height;
     picture.rgba.resize(static_cast<std::size_t>(frame->width) * frame->height * 4);
-    SwsContext* toRgb = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                       frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr,
-                                       nullptr);
+    SwsContext* toRgb =
+        sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+                       frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     sws_setColorspaceDetails(toRgb, sws_getCoefficients(SWS_CS_ITU709), 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
                              1 << 16, 1 << 16);
     std::uint8_t* const rows[1] = {picture.rgba.data()};
@@ -244,9 +244,17 @@ TEST(CaptureSpan, StartsAtTheFirstFrameAtOrAfterFromAndHoldsEveryFrameBeforeTo) 
     std::uint32_t from, to;
     int fps;
   };
-  const Case cases[] = {{0, 88200, 60},          {1000, 89000, 60},  {735, 1470, 60},   {736, 100000, 60},
-                        {3682350, 3770550, 30},  {123457, 234567, 25}, {44099, 44101, 1}, {7800000, playbackFrameCount, 60},
-                        {5000000, 5000001, 240}, {0, playbackFrameCount, 60}};
+  const Case cases[] = {{0, 88200, 60},
+                        {1000, 89000, 60},
+                        {735, 1470, 60},
+                        {736, 100000, 60},
+                        {3682350, 3770550, 30},
+                        {123457, 234567, 25},
+                        {44099, 44101, 1},
+                        {0, 22050, 1},
+                        {7800000, playbackFrameCount, 60},
+                        {5000000, 5000001, 240},
+                        {0, playbackFrameCount, 60}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "from " << c.from << " to " << c.to << " at " << c.fps << " fps");
     const CaptureSpan span = captureSpan(c.from, c.to, c.fps);
@@ -265,10 +273,14 @@ TEST(CaptureSpan, StartsAtTheFirstFrameAtOrAfterFromAndHoldsEveryFrameBeforeTo) 
         EXPECT_LT(virtualPosition(span.firstFrame - 1, c.fps), c.from);
       }
     }
-    // The sound starts with the first frame and lasts as long as the frames do.
+    // The sound starts with the first frame and lasts as long as the frames do, the
+    // last one cut short at `to`.
     EXPECT_EQ(span.soundStart, virtualPosition(span.firstFrame, c.fps));
-    EXPECT_NEAR(static_cast<double>(span.soundFrames), static_cast<double>(span.frameCount) * sampleRate / c.fps, 1.0);
-    EXPECT_LE(span.soundStart + span.soundFrames, playbackFrameCount);
+    const std::uint32_t end = std::min(virtualPosition(span.firstFrame + count, c.fps), c.to);
+    EXPECT_EQ(span.soundStart + span.soundFrames, count > 0 ? end : span.soundStart);
+    if (count > 0) {
+      EXPECT_EQ(span.lastFrameSamples, end - virtualPosition(span.firstFrame + count - 1, c.fps));
+    }
   }
 }
 
@@ -286,9 +298,9 @@ TEST(CaptureFormat, TheExtensionPicksContainerAndCodecsInAnyCase) {
     const char* muxer;  // null: refused
     const char* audio;
   };
-  const Case cases[] = {{"show.mp4", "mp4", "aac"},           {"dir.v1/SHOW.MKV", "matroska", "flac"},
-                        {"a.b.webm", "webm", "libopus"},      {"show.avi", nullptr, nullptr},
-                        {"show", nullptr, nullptr},           {"dir.mp4/show", nullptr, nullptr},
+  const Case cases[] = {{"show.mp4", "mp4", "aac"},        {"dir.v1/SHOW.MKV", "matroska", "flac"},
+                        {"a.b.webm", "webm", "libopus"},   {"show.avi", nullptr, nullptr},
+                        {"show", nullptr, nullptr},        {"dir.mp4/show", nullptr, nullptr},
                         {"show.mp4.tmp", nullptr, nullptr}};
   for (const Case& c : cases) {
     const CaptureFormat* format = captureFormatFor(c.path);

@@ -123,6 +123,7 @@ TEST_F(TrackFiles, FindsTheTempoAndTheFirstBarInEveryFormat) {
       {"kicks.flac", "-ar 48000 -c:a flac", 48000, 128.0, 0.37, 128.0},
       {"kicks.mp3", "-c:a libmp3lame -b:a 192k", 44100, 174.0, 0.52, 174.0},
       {"kicks.opus", "-c:a libopus -b:a 128k", 48000, 90.0, 0.25, 180.0},  // below 110: doubled
+      {"kicks.wav", "-c:a pcm_s16le", 44100, 140.0, 0.0, 140.0},             // on the first sample
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -136,6 +137,7 @@ TEST_F(TrackFiles, FindsTheTempoAndTheFirstBarInEveryFormat) {
     EXPECT_EQ(grid.source, TempoSource::detected) << grid.note;
     EXPECT_NEAR(grid.bpm, c.expectedBpm, 0.5);
     EXPECT_NEAR(grid.firstBeatSeconds, c.firstBeat, 0.025);
+    EXPECT_GE(grid.firstBeatSeconds, 0.0);
   }
 }
 
