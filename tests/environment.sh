@@ -80,6 +80,19 @@ else
   echo "not root, or no tmpfs to be had: the full-disk rows are skipped"
 fi
 
+# Standard output onto a full disk: no report is lost in silence. One line, exit 1.
+ffmpeg -nostdin -v error -f lavfi -i sine=f=220:d=31 -c:a flac "$work/tone.flac" || fail "ffmpeg cannot make a tone"
+for args in --help --version "--benchmark --frames=1 --size=64x32 --json" "--track-info --track=$work/tone.flac" \
+  "--track-info --json --track=$work/tone.flac"; do
+  tried=$((tried + 1))
+  # shellcheck disable=SC2086
+  "$binary" $args >/dev/full 2>"$work/stderr"
+  code=$?
+  [ "$code" -eq 1 ] && [ "$(wc -l <"$work/stderr")" -eq 1 ] &&
+    grep -q '^pulse165: cannot write to standard output: No space left on device$' "$work/stderr" ||
+    fail "$args onto /dev/full: exit code $code, stderr: $(cat "$work/stderr")"
+done
+
 # Under a virtual X server: no audio device, and the muted show that needs none.
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
   display=:$((100 + RANDOM % 400))

@@ -103,6 +103,15 @@ long_name=$(printf 'n%.0s' $(seq 248)).mkv
 [ "$(ls)" = "$(printf '%s\n' "$long_name" err out | sort)" ] || fail "a 252-byte name: $(ls)"
 clean
 
+# Started with stderr closed, the program's file cannot take descriptor 2 and hold the
+# lines meant for stderr (EGL's debug log makes some): the picture is the same as with
+# stderr open.
+EGL_LOG_LEVEL=debug "$binary" --screenshot=open.png --at=1 --size=64x32 >/dev/null 2>&1 || fail "a screenshot with stderr"
+EGL_LOG_LEVEL=debug "$binary" --screenshot=closed.png --at=1 --size=64x32 >/dev/null 2>&- ||
+  fail "a screenshot with stderr closed failed"
+cmp -s open.png closed.png || fail "a screenshot with stderr closed differs from one with stderr open"
+clean
+
 # Permissions, as an ordinary user (root passes every access check, so root runs these
 # as nobody through setpriv, from a copy of the program in a folder nobody may enter):
 # a write-protected target is refused and left as it is; a private one stays private;
