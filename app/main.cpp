@@ -10,6 +10,7 @@
 
 #include "app/benchmark.h"
 #include "app/capture.h"
+#include "app/crash_report.h"
 #include "app/options.h"
 #include "app/output_file.h"
 #include "app/run.h"
@@ -80,6 +81,7 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
   keepStandardDescriptorsOpen();
   std::set_new_handler(outOfMemory);
+  reportCrashes();
   // Reports are small: held whole until the end, a failed write keeps its reason.
   static char stdoutBuffer[stdoutBufferBytes];
   if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, stdoutBuffer, _IOFBF, sizeof stdoutBuffer);

@@ -84,6 +84,22 @@ done
 (ulimit -f 8 && exec "$binary" --screenshot=stop.png --at=0 --size=2048x2048 >/dev/null 2>err)
 stopped XFSZ screenshot $?
 
+# A crash (here a SIGSEGV from outside) reports itself with its frames, leaves no file
+# and ends as a crash does. The sanitizers' runtimes report crashes themselves.
+if ! ldd "$binary" | grep -q libasan; then
+  "$binary" --capture=crash.mp4 --size=160x90 >/dev/null 2>err &
+  pid=$!
+  for _ in $(seq 600); do [ -n "$(find . -name 'crash.mp4.part-*' -size +0)" ] && break; sleep 0.05; done
+  kill -s SEGV $pid
+  wait $pid 2>/dev/null
+  code=$?
+  [ "$code" -eq 139 ] || fail "a crash during a capture: exit code $code, expected 139"
+  grep -q '^pulse165: crashed (SIGSEGV)' err && [ "$(grep -c 'pulse165(' err)" -gt 0 ] ||
+    fail "a crash during a capture reported no frames: $(head -c 400 err)"
+  [ -z "$(ls | grep -v '^err$')" ] || fail "a crash during a capture left: $(ls)"
+  clean
+fi
+
 # A killed run's leftover is called NAME.part-XXXXXX; it blocks no later run, and
 # neither does an old NAME.part.
 "$binary" --capture=show.mkv --size=160x90 >/dev/null 2>&1 &

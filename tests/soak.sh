@@ -7,6 +7,8 @@
 set -u
 binary=$(realpath "$1")
 [ -x "$binary" ] || { echo "no program at $1"; exit 1; }
+# shellcheck source=harness/crash.sh
+source "$(dirname "$0")/harness/crash.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -25,7 +27,8 @@ reports() { grep -E -m 5 -A 12 'ERROR: |runtime error:|LeakSanitizer' "$1"; }
 # Every scene, 300 frames each (the two short scenes whole).
 "$binary" --benchmark --frames=300 --size=160x80 >"$work/bench.out" 2>"$work/bench.err"
 code=$?
-[ "$code" -eq 0 ] || fail "the benchmark ended with $code: $(reports "$work/bench.err" || head -c 800 "$work/bench.err")"
+[ "$code" -eq 0 ] || fail "the benchmark ended with $code: $(reports "$work/bench.err" || crash_report "$binary" "$work/bench.err" ||
+  head -c 800 "$work/bench.err")"
 [ ! -s "$work/bench.err" ] || fail "the benchmark wrote to stderr: $(head -c 800 "$work/bench.err")"
 scenes=$(grep -cE '^ +[1-9] +[0-9]+-[0-9]+ ' "$work/bench.out")
 [ "$scenes" -eq 9 ] || fail "the benchmark reported $scenes scenes, not 9: $(cat "$work/bench.out")"
@@ -33,7 +36,8 @@ scenes=$(grep -cE '^ +[1-9] +[0-9]+-[0-9]+ ' "$work/bench.out")
 # The whole show, from the first frame to the end of the buffer.
 "$binary" --capture="$work/whole.mkv" --size=64x32 >"$work/capture.out" 2>"$work/capture.err"
 code=$?
-[ "$code" -eq 0 ] || fail "the whole-show capture ended with $code: $(reports "$work/capture.err" || head -c 800 "$work/capture.err")"
+[ "$code" -eq 0 ] || fail "the whole-show capture ended with $code: $(reports "$work/capture.err" ||
+  crash_report "$binary" "$work/capture.err" || head -c 800 "$work/capture.err")"
 [ ! -s "$work/capture.err" ] || fail "the capture wrote to stderr: $(head -c 800 "$work/capture.err")"
 # 179 s at 60 frames per second: frames 0 to 10739, the last one 1/60 s before the end.
 grep -q '10740 frames, 2:59.0 at 60 fps, 64x32' "$work/capture.out" ||
