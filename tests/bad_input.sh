@@ -134,6 +134,7 @@ limit_ms=1000
 ldd "$binary" | grep -q libasan && limit_ms=3000  # the sanitizers' own start-up
 expect_words 2 "an H.264 capture of 16384x16384" 16384x16384 --capture=show.mp4 --size=16384x16384
 expect_words 2 "a VP9 capture of 16384x16384" 16384x16384 --capture=show.webm --size=16384x16384
+limit_ms=2000
 # The process's own address-space limit counts as the free memory does (not in the
 # sanitizer build: AddressSanitizer reserves terabytes of address space for itself).
 if ! ldd "$binary" | grep -q libasan; then
@@ -143,7 +144,6 @@ if ! ldd "$binary" | grep -q libasan; then
   expect_words 2 "a capture beyond ulimit -v" "ulimit -v" --capture=show.mp4 --size=3840x2160 --to=1
   prefix=()
 fi
-limit_ms=2000
 
 # Empty file names and options that need a value.
 expect 2 "an empty screenshot name" --screenshot= --at=10
@@ -236,7 +236,7 @@ expect_misuse 2 "a moment past the track's end" "0:31.0" "${shot[@]}" --track="$
 expect_misuse 2 "a beat past the track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-48000.flac" --at=100b
 # The last beat that the message allows is taken (82.5275 beats: "0 to 82.52", not 82.53).
 expect_misuse 2 "a beat past a track's end" "from its first beat" "${shot[@]}" --track="$fix/tone-30.01.flac" --at=83b
-last=$(sed -n 's/.* beats 0 to \([0-9.]*\) from .*/\1/p' "$work/stderr")
+last=$(sed -n 's/.*beats 0 to \([0-9.]*\) from .*/\1/p' "$work/stderr")
 tried=$((tried + 1))
 "$binary" --screenshot="$work/last.png" --at="${last}b" --size=64x32 --track="$fix/tone-30.01.flac" >/dev/null 2>"$work/stderr" ||
   fail "the last beat the message allows, ${last}b, is refused: $(cat "$work/stderr")"
