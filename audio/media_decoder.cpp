@@ -32,14 +32,20 @@ double threadSeconds() {
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-// Demuxers of audio files, and nothing that opens other files or URLs (playlists,
-// concatenation, streaming manifests) or reads images and video.
-constexpr const char* audioFormats = "ogg,mp3,flac,wav,w64,aiff,mov,aac,matroska,caf,wv,ape,tta,au,asf,ac3,eac3";
+// Demuxers of the files people keep audio in, and nothing that opens other files or
+// URLs (playlists, concatenation, streaming manifests) or reads images alone. A
+// container that also carries video (AVI, MPEG-TS, MP4, Matroska) is read for its
+// audio: the video is never decoded.
+constexpr const char* audioFormats =
+    "ogg,mp3,flac,wav,w64,aiff,mov,aac,matroska,caf,wv,ape,tta,au,asf,ac3,eac3,dts,avi,mpegts";
 // Audio decoders only: a video or image codec is never opened, not even while probing.
+// Beside the codecs of the audio formats themselves: DTS and TrueHD (films' tracks in
+// Matroska and MPEG-TS), Blu-ray PCM (M2TS) and QuickTime's IMA ADPCM (AIFF-C, MOV, CAF).
 constexpr const char* audioCodecs =
     "vorbis,libvorbis,opus,libopus,mp1,mp1float,mp2,mp2float,mp3,mp3float,flac,alac,aac,aac_fixed,aac_latm,wavpack,"
-    "ape,tta,ac3,ac3_fixed,eac3,wmav1,wmav2,wmapro,pcm_u8,pcm_s8,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s24be,pcm_s32le,"
-    "pcm_s32be,pcm_f32le,pcm_f32be,pcm_f64le,pcm_f64be,pcm_alaw,pcm_mulaw,adpcm_ima_wav,adpcm_ms";
+    "ape,tta,ac3,ac3_fixed,eac3,dca,truehd,wmav1,wmav2,wmapro,pcm_u8,pcm_s8,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s24be,"
+    "pcm_s32le,pcm_s32be,pcm_f32le,pcm_f32be,pcm_f64le,pcm_f64be,pcm_alaw,pcm_mulaw,pcm_bluray,adpcm_ima_wav,"
+    "adpcm_ima_qt,adpcm_ms";
 constexpr int ioBufferBytes = 64 * 1024;
 constexpr float sampleBound = 4.0f;  // +12 dBFS: beyond any real decoder's overshoot
 
