@@ -245,5 +245,16 @@ for name in tone-48000.flac tone-44100.ogg tone-mp3.avi tone-mp2.ts tone-32-chan
   fi
 done
 
+# A file name that is not UTF-8 reads as U+FFFD in --json, which stays valid JSON.
+tried=$((tried + 1))
+odd=$fix/$'\xff'.flac
+cp "$fix/tone-48000.flac" "$odd"
+if "$binary" --track-info --json --track="$odd" >"$work/stdout" 2>"$work/stderr"; then
+  python3 -c 'import json, sys; assert "\ufffd.flac" in json.loads(sys.stdin.buffer.read().decode())["file"]' \
+    <"$work/stdout" 2>/dev/null || fail "--json on a file name that is not UTF-8: $(head -c 300 "$work/stdout")"
+else
+  fail "the track with a name that is not UTF-8 was refused: $(cat "$work/stderr")"
+fi
+
 echo "$tried bad or odd inputs tried, $failures failed"
 [ "$failures" -eq 0 ]
