@@ -32,14 +32,20 @@ double threadSeconds() {
   return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
 }
 
-// Demuxers of audio files, and nothing that opens other files or URLs (playlists,
-// concatenation, streaming manifests) or reads images and video.
-constexpr const char* audioFormats = "ogg,mp3,flac,wav,w64,aiff,mov,aac,matroska,caf,wv,ape,tta,au,asf,ac3,eac3";
+// Demuxers of the files people keep audio in, and nothing that opens other files or
+// URLs (playlists, concatenation, streaming manifests) or reads images alone. A
+// container that also carries video (AVI, MPEG-TS, MP4, Matroska) is read for its
+// audio: the video is never decoded.
+constexpr const char* audioFormats =
+    "ogg,mp3,flac,wav,w64,aiff,mov,aac,matroska,caf,wv,ape,tta,au,asf,ac3,eac3,dts,avi,mpegts";
 // Audio decoders only: a video or image codec is never opened, not even while probing.
+// Beside the codecs of the audio formats themselves: DTS and TrueHD (films' tracks in
+// Matroska and MPEG-TS), Blu-ray PCM (M2TS) and QuickTime's IMA ADPCM (AIFF-C, MOV, CAF).
 constexpr const char* audioCodecs =
     "vorbis,libvorbis,opus,libopus,mp1,mp1float,mp2,mp2float,mp3,mp3float,flac,alac,aac,aac_fixed,aac_latm,wavpack,"
-    "ape,tta,ac3,ac3_fixed,eac3,wmav1,wmav2,wmapro,pcm_u8,pcm_s8,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s24be,pcm_s32le,"
-    "pcm_s32be,pcm_f32le,pcm_f32be,pcm_f64le,pcm_f64be,pcm_alaw,pcm_mulaw,adpcm_ima_wav,adpcm_ms";
+    "ape,tta,ac3,ac3_fixed,eac3,dca,truehd,wmav1,wmav2,wmapro,pcm_u8,pcm_s8,pcm_s16le,pcm_s16be,pcm_s24le,pcm_s24be,"
+    "pcm_s32le,pcm_s32be,pcm_f32le,pcm_f32be,pcm_f64le,pcm_f64be,pcm_alaw,pcm_mulaw,pcm_bluray,adpcm_ima_wav,"
+    "adpcm_ima_qt,adpcm_ms";
 constexpr int ioBufferBytes = 64 * 1024;
 constexpr float sampleBound = 4.0f;  // +12 dBFS: beyond any real decoder's overshoot
 
@@ -99,6 +105,34 @@ std::int64_t seekBytes(void* opaque, std::int64_t offset, int whence) {
   return source.offset;
 }
 
+// One sample as a float at full scale 1, as the resampler converts it.
+float asFloat(std::uint8_t v) { return static_cast<float>(static_cast<int>(v) - 128) * (1.0f / 128); }
+float asFloat(std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768); }
+float asFloat(std::int32_t v) { return static_cast<float>(static_cast<double>(v) * (1.0 / 2147483648.0)); }
+float asFloat(std::int64_t v) { return static_cast<float>(static_cast<double>(v) * (1.0 / 9223372036854775808.0)); }
+float asFloat(float v) { return v; }
+float asFloat(double v) { return static_cast<float>(v); }
+
+// The frame's channels mixed into interleaved stereo: the even channels averaged on the
+// left, the odd ones on the right (one channel alone on both).
+template <typename Sample>
+void mixChannels(const AVFrame& frame, int channels, bool planar, float* stereo) {
+  const int frames = frame.nb_samples;
+  std::fill(stereo, stereo + 2 * frames, 0.0f);
+  for (int c = 0; c < channels; ++c) {
+    const auto* data = reinterpret_cast<const Sample*>(frame.extended_data[planar ? c : 0]) + (planar ? 0 : c);
+    const std::ptrdiff_t step = planar ? 1 : channels;
+    float* side = stereo + (c & 1);
+    for (int i = 0; i < frames; ++i) side[2 * i] += asFloat(data[i * step]);
+  }
+  const float left = 1.0f / static_cast<float>((channels + 1) / 2);
+  const float right = 1.0f / static_cast<float>(std::max(channels / 2, 1));
+  for (int i = 0; i < frames; ++i) {
+    stereo[2 * i] *= left;
+    stereo[2 * i + 1] = channels > 1 ? stereo[2 * i + 1] * right : stereo[2 * i];
+  }
+}
+
 int interruptAtDeadline(void* opaque) {
   return static_cast<ByteSource*>(opaque)->pastDeadline() ? 1 : 0;
 }
@@ -140,7 +174,12 @@ struct MediaDecoding {
   int inFormat = -1;
   AVChannelLayout frameLayout{};  // as the decoder gives it
   AVChannelLayout inLayout{};     // the same, with a default order where it gives none
-  bool full = false;              // the output reached limits.maxFrames
+  // Where the channels have no order the resampler can downmix by (or more of them than
+  // it takes), they are mixed into stereo here first: `mixed` holds a frame's worth.
+  bool mixing = false;
+  float* mixed = nullptr;
+  unsigned mixedBytes = 0;
+  bool full = false;  // the output reached limits.maxFrames
 
   MediaDecoding(ByteSource& s, MediaTrack& t, const MediaLimits& l, std::string n)
       : source(s), track(t), limits(l), name(std::move(n)) {}
@@ -154,6 +193,7 @@ struct MediaDecoding {
     avio_context_free(&io);
     av_channel_layout_uninit(&frameLayout);
     av_channel_layout_uninit(&inLayout);
+    av_freep(&mixed);
   }
   MediaDecoding(const MediaDecoding&) = delete;
   MediaDecoding& operator=(const MediaDecoding&) = delete;
@@ -186,6 +226,7 @@ struct MediaDecoding {
   MediaResult run();
   MediaResult open();
   bool setUpResampler();
+  int mix();
   int convert(const std::uint8_t** input, int inputFrames);
   int takeFrames();
 };
@@ -291,17 +332,59 @@ bool MediaDecoding::setUpResampler() {
   }
   inRate = frame->sample_rate;
   inFormat = frame->format;
+  mixing = false;
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;  // not const: swr_alloc_set_opts2 takes it so
-  if (swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, mediaRate, &inLayout,
-                          static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr) < 0)
-    return false;
-  if (inLayout.nb_channels == 1) {
-    // Mono on both sides at its own level; the standard matrix would lower it by 3 dB.
-    const double bothSides[2] = {1.0, 1.0};
-    if (swr_set_matrix(resampler, bothSides, 1) < 0) return false;
-  }
   ++track.resamplerSetups;
-  return swr_init(resampler) >= 0;
+  if (inLayout.order != AV_CHANNEL_ORDER_UNSPEC) {
+    if (swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, mediaRate, &inLayout,
+                            static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr) < 0)
+      return false;
+    if (inLayout.nb_channels == 1) {
+      // Mono on both sides at its own level; the standard matrix would lower it by 3 dB.
+      const double bothSides[2] = {1.0, 1.0};
+      if (swr_set_matrix(resampler, bothSides, 1) < 0) return false;
+    }
+    if (swr_init(resampler) >= 0) return true;
+    swr_free(&resampler);
+  }
+  // Channels in no known order (32 or 100 of them in a WAV, say), or a layout the
+  // resampler refuses (ambisonics in an Opus file): mixed here, and only resampled there.
+  if (inLayout.nb_channels < 1) return false;
+  mixing = true;
+  return swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, mediaRate, &stereo, AV_SAMPLE_FMT_FLT, inRate, 0,
+                             nullptr) >= 0 &&
+         swr_init(resampler) >= 0;
+}
+
+// The frame mixed into `mixed` as stereo floats. Returns 0, or a negative error.
+int MediaDecoding::mix() {
+  av_fast_malloc(&mixed, &mixedBytes, static_cast<std::size_t>(frame->nb_samples) * 2 * sizeof(float));
+  if (!mixed) return AVERROR(ENOMEM);
+  const int channels = frame->ch_layout.nb_channels;
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const bool planar = av_sample_fmt_is_planar(format) != 0;
+  switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8:
+      mixChannels<std::uint8_t>(*frame, channels, planar, mixed);
+      return 0;
+    case AV_SAMPLE_FMT_S16:
+      mixChannels<std::int16_t>(*frame, channels, planar, mixed);
+      return 0;
+    case AV_SAMPLE_FMT_S32:
+      mixChannels<std::int32_t>(*frame, channels, planar, mixed);
+      return 0;
+    case AV_SAMPLE_FMT_S64:
+      mixChannels<std::int64_t>(*frame, channels, planar, mixed);
+      return 0;
+    case AV_SAMPLE_FMT_FLT:
+      mixChannels<float>(*frame, channels, planar, mixed);
+      return 0;
+    case AV_SAMPLE_FMT_DBL:
+      mixChannels<double>(*frame, channels, planar, mixed);
+      return 0;
+    default:
+      return AVERROR(EINVAL);
+  }
 }
 
 // Resamples `inputFrames` frames (none: drains the resampler) onto the end of the
@@ -356,7 +439,17 @@ int MediaDecoding::takeFrames() {
           return AVERROR(EINVAL);
         }
       }
-      status = convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+      if (mixing) {
+        status = mix();
+        if (status < 0) {
+          av_frame_unref(frame);
+          return status;
+        }
+        const auto* stereo = reinterpret_cast<const std::uint8_t*>(mixed);
+        status = convert(&stereo, frame->nb_samples);
+      } else {
+        status = convert(const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+      }
       if (status < 0) return status;
     }
     av_frame_unref(frame);

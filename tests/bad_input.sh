@@ -251,8 +251,15 @@ expect_misuse 2 "a live start past a track's end, without a display" "end of the
   --from=0:31
 prefix=()
 
-# Tracks that play: FLAC at 48 kHz and Ogg Vorbis (into a name with .png in capitals).
-for name in tone-48000.flac tone-44100.ogg; do
+# Tracks that play: FLAC at 48 kHz and Ogg Vorbis (into a name with .png in capitals), MP3
+# in an AVI and MP2 in an MPEG-TS (each beside a video stream), 32 channels in a WAV.
+video=(-f lavfi -i testsrc=s=32x32:r=1:d=31 -f lavfi -i sine=f=220:d=31)
+ffmpeg -nostdin -v error "${video[@]}" -c:v mpeg4 -c:a libmp3lame "$fix/tone-mp3.avi" &&
+  ffmpeg -nostdin -v error "${video[@]}" -c:v mpeg2video -c:a mp2 "$fix/tone-mp2.ts" &&
+  ffmpeg -nostdin -v error -f lavfi -i "aevalsrc=$(printf 'sin(440*PI*t)|%.0s' {1..31})sin(440*PI*t):s=8000:d=31" \
+    -c:a pcm_s16le "$fix/tone-32-channels.wav" ||
+  { echo "ffmpeg cannot make the test tracks"; exit 1; }
+for name in tone-48000.flac tone-44100.ogg tone-mp3.avi tone-mp2.ts tone-32-channels.wav; do
   tried=$((tried + 1))
   if "$binary" --screenshot="$work/$name.PNG" --at=0.2 --size=64x32 --track="$fix/$name" >"$work/stdout" 2>"$work/stderr"; then
     [ -s "$work/$name.PNG" ] || fail "the $name track was accepted but no picture was written"
@@ -260,6 +267,17 @@ for name in tone-48000.flac tone-44100.ogg; do
     fail "the $name track was refused: $(cat "$work/stderr")"
   fi
 done
+
+# A file name that is not UTF-8 reads as U+FFFD in --json, which stays valid JSON.
+tried=$((tried + 1))
+odd=$fix/$'\xff'.flac
+cp "$fix/tone-48000.flac" "$odd"
+if "$binary" --track-info --json --track="$odd" >"$work/stdout" 2>"$work/stderr"; then
+  python3 -c 'import json, sys; assert "\ufffd.flac" in json.loads(sys.stdin.buffer.read().decode())["file"]' \
+    <"$work/stdout" 2>/dev/null || fail "--json on a file name that is not UTF-8: $(head -c 300 "$work/stdout")"
+else
+  fail "the track with a name that is not UTF-8 was refused: $(cat "$work/stderr")"
+fi
 
 echo "$tried bad or odd inputs tried, $failures failed"
 [ "$failures" -eq 0 ]

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/benchmark.h"
@@ -91,6 +92,18 @@ TEST(BenchmarkReport, JsonEscapesTheRendererAndTheTableHasARowPerScene) {
   EXPECT_NE(json.find("\"median_ms\": 8.000, \"p95_ms\": 9.000, \"fps\": 125.00, \"realtime_factor\": 2.083"),
             std::string::npos)
       << json;
+  // Well-formed UTF-8 is kept; each ill-formed sequence becomes one U+FFFD.
+  const std::string bad = "\xef\xbf\xbd";
+  const std::pair<std::string, std::string> strings[] = {
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\xf4\x8f\xbf\xbf", "\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\xf4\x8f\xbf\xbf"},
+      {"\xff.wav", bad + ".wav"},                             // a byte that begins nothing
+      {"a\x80z", "a" + bad + "z"},                            // a stray continuation byte
+      {"\xe2\x82z\xf0\x9d\x84", bad + "z" + bad},             // cut short, inside and at the end
+      {"\xc0\xaf\xe0\x80\xaf", bad + bad + bad + bad + bad},  // overlong '/'
+      {"\xed\xa0\x80", bad + bad + bad},                      // a surrogate
+      {"\xf4\x90\x80\x80", bad + bad + bad + bad},            // above U+10FFFF
+  };
+  for (const auto& [text, inside] : strings) EXPECT_EQ(jsonString(text), "\"" + inside + "\"") << text;
   const std::string table = benchmarkTable(report);
   for (const char* beats : {"0-63", "64-127", "416-419", "486-492"})
     EXPECT_NE(table.find(beats), std::string::npos) << beats << " in\n" << table;
