@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "app/options.h"
-
-constexpr int sceneCount = 9;
+#include "show/scenes.h"
 
 // The frames of one scene on the benchmark's 60-frames-per-second virtual clock.
 struct SceneFrames {

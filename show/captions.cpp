@@ -7,13 +7,15 @@
 #include <cmath>
 #include <cstring>
 
+#include "show/scenes.h"
+
 namespace {
 constexpr float openingRate = 0.098171875f;  // 3.1415 / 32: one swell every 32 beats
 constexpr float greetingRate = 0.13089584f;  // about 3.1415 / 24: a half sine of 24 beats
 constexpr int claimEndBeat = 256;
 constexpr int markStartBeat = 224;
 constexpr int signOffBeat = 32;
-constexpr float rollStartBeat = 288.0f;
+constexpr float rollStartBeat = static_cast<float>(firstBeatOfScene(5));  // with the greetings
 constexpr float firstGroupCloses = 36.0f;  // the first four names are gone by then
 constexpr float secondGroupOpens = 28.0f;  // the last four do not show before
 }  // namespace

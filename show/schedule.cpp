@@ -10,6 +10,7 @@
 #include "platform/viewport.h"
 #include "show/captions.h"
 #include "show/frame.h"
+#include "show/scenes.h"
 
 namespace {
 constexpr double fieldOfView = 130.0;
@@ -44,6 +45,8 @@ void camera7(float t) {
   lookFrom(30.0f * std::sin(a), 400.0f + 50.0f * std::cos(a), 30.0f * std::cos(a), 0, 0, 0, 0, 1, 0);
 }
 
+}  // namespace
+
 // Scene 1: the disk rings under the opening lines.
 void sceneOpening(ShowFrame& f, const BeatClock& c) {
   drawOpeningCaption(c);
@@ -53,7 +56,6 @@ void sceneOpening(ShowFrame& f, const BeatClock& c) {
 
 // Scene 2: the triangle shell, turning 30 degrees a beat and easing out.
 void sceneTriangleShell(ShowFrame& f, const BeatClock& c) {
-  drawTitleCaption("quorlbanze", c.beatPhase);
   f.orbitRing.update();
   beginCamera();
   lookFrom(0, 30.0f + 5.0f * std::cos(eighthTurn * c.beatTime), 20, -100, -200, 100, 0, 0, -1);
@@ -65,7 +67,6 @@ void sceneTriangleShell(ShowFrame& f, const BeatClock& c) {
 
 // Scene 3: the ribbon star, kicked 36 degrees on every beat.
 void sceneRibbonStar(ShowFrame& f, const BeatClock& c) {
-  drawTitleCaption("mirtlespire", c.beatPhase);
   f.blueStar.update(0.6f);
   beginCamera();
   const float a = halfTurn * c.beatTime;
@@ -96,7 +97,6 @@ void sceneClaim(ShowFrame& f, const BeatClock& c) {
 
 // Scene 5: the greetings, with three views of one camera placed across the screen.
 void sceneGreetings(ShowFrame& f, const BeatClock& c) {
-  drawTitleCaption("greetings", c.beatPhase);
   drawGreetingsRoll(c.beatTime);
   beginModel();
   f.blueStar.update(0.5f);
@@ -129,13 +129,13 @@ void sceneGreetings(ShowFrame& f, const BeatClock& c) {
 
 // Scene 6: the scrolling column inside the disk rings.
 void sceneColumn(ShowFrame& f, const BeatClock& c) {
-  drawTitleCaption("quorlbanze", c.beatPhase);
   f.diskSwarm.update(1.0f);
   f.diskSwarm.draw();
   f.ringStack.update(1.0f);
-  f.ringStack.draw(c.beatTime - 352.0f);
+  f.ringStack.draw(c.beatTime - static_cast<float>(firstBeatOfScene(6)));
 }
 
+namespace {
 // Scenes 7 to 9: ten blue stars standing on a circle.
 void starRing(ShowFrame& f, float level, float t) {
   f.blueStar.update(level);
@@ -153,70 +153,38 @@ void starRing(ShowFrame& f, float level, float t) {
 }
 }  // namespace
 
-int sceneForBeat(int beat) {
-  if (beat < 64) return 1;
-  if (beat < 128) return 2;
-  if (beat < 192) return 3;
-  if (beat < 288) return 4;
-  if (beat < 352) return 5;
-  if (beat < 416) return 6;
-  if (beat < 420) return 7;
-  if (beat < 486) return 8;
-  return 9;
+float starRingLevel(int scene, float beatTime) {
+  constexpr float finaleStart = static_cast<float>(middleEnd);
+  constexpr float lastBeat = static_cast<float>(showBeats - 1);
+  if (scene == 7) return 0.075f * (beatTime - finaleStart);  // fading in over four beats
+  if (scene == 8) return 0.3f;
+  return (lastBeat - beatTime) * 0.05f;  // out by the last beat
 }
 
-float starRingLevel(int scene, float beatTime) {
-  if (scene == 7) return 0.075f * (beatTime - 416.0f);  // fading in over four beats
-  if (scene == 8) return 0.3f;
-  return (492.0f - beatTime) * 0.05f;  // out by beat 492
+// Scene 7: a cross-fade over four beats from the disks and the column to the star ring.
+void sceneCrossFade(ShowFrame& f, const BeatClock& c) {
+  const float u = c.beatTime - static_cast<float>(middleEnd);
+  const float fade = 1.0f - 0.25f * u;
+  f.diskSwarm.update(fade);
+  f.diskSwarm.draw();
+  f.ringStack.update(fade);
+  f.ringStack.draw(u);
+  starRing(f, starRingLevel(7, c.beatTime), c.beatTime);
+}
+
+// Scene 8: the star ring.
+void sceneStarRing(ShowFrame& f, const BeatClock& c) {
+  starRing(f, starRingLevel(8, c.beatTime), c.beatTime);
+}
+
+// Scene 9: the star ring fading out.
+void sceneFade(ShowFrame& f, const BeatClock& c) {
+  starRing(f, starRingLevel(9, c.beatTime), c.beatTime);
 }
 
 void dispatchScene(ShowFrame& f, const BeatClock& c) {
-  const float t = c.beatTime;
-  switch (sceneForBeat(c.beat)) {
-    case 1:
-      sceneOpening(f, c);  // the opening keeps the base beat the loop started with
-      return;
-    case 2:
-      f.baseBeat = 64;
-      sceneTriangleShell(f, c);
-      return;
-    case 3:
-      f.baseBeat = 128;
-      sceneRibbonStar(f, c);
-      return;
-    case 4:
-      f.baseBeat = 192;
-      sceneClaim(f, c);
-      return;
-    case 5:
-      f.baseBeat = 288;
-      sceneGreetings(f, c);
-      return;
-    case 6:
-      f.baseBeat = 352;
-      sceneColumn(f, c);
-      return;
-    case 7: {
-      // Cross-fade over four beats from the disks and the column to the star ring.
-      f.baseBeat = 416;
-      const float u = t - 416.0f;
-      const float fade = 1.0f - 0.25f * u;
-      f.diskSwarm.update(fade);
-      f.diskSwarm.draw();
-      f.ringStack.update(fade);
-      f.ringStack.draw(u);
-      starRing(f, starRingLevel(7, t), t);
-      return;
-    }
-    case 8:
-      f.baseBeat = 416;
-      drawTitleCaption("mirtlespire", c.beatPhase);
-      starRing(f, starRingLevel(8, t), t);
-      return;
-    default:
-      f.baseBeat = 416;
-      starRing(f, starRingLevel(9, t), t);
-      return;
-  }
+  const Scene& scene = scenes[sceneForBeat(c.beat) - 1];
+  if (scene.markerFrom >= 0) f.baseBeat = scene.markerFrom;
+  if (scene.title != nullptr) drawTitleCaption(scene.title, c.beatPhase);
+  scene.draw(f, c);
 }

@@ -1,12 +1,10 @@
-// The scene schedule: nine scenes over 493 beats, chosen by the beat alone.
+// The scene schedule: the scene that the beat chooses from the table, drawn.
 #pragma once
 
 #include "audio/playback.h"
+#include "show/scenes.h"
 
 struct ShowFrame;
-
-// The scene (1..9) that a beat shows.
-int sceneForBeat(int beat);
 
 // Draws the beat's scene (captions, camera, effects) and records its first beat in
 // frame.baseBeat. Leaves blending off, polygon mode fill, matrix mode modelview.

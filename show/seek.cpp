@@ -1,7 +1,7 @@
 // Seek arithmetic.
 #include "show/seek.h"
 
-#include "show/schedule.h"
+#include "show/scenes.h"
 #include "show/show_clock.h"
 
 namespace {
@@ -23,9 +23,7 @@ std::uint32_t spanStart(std::size_t span) {
 }  // namespace
 
 int sceneFirstBeat(int beat) {
-  const int scene = sceneForBeat(beat);
-  while (beat > 0 && sceneForBeat(beat - 1) == scene) --beat;
-  return beat;
+  return beat > 0 ? firstBeatOfScene(sceneForBeat(beat)) : beat;
 }
 
 std::uint32_t lastSeekPosition() {

@@ -4,10 +4,9 @@
 #include <cmath>
 
 #include "audio/beat_grid.h"
+#include "show/scenes.h"
 
 namespace {
-constexpr int embeddedBeats = 493;  // beats 0 to 492 begin within the embedded track
-
 double musicBeatTime(const ShowClock& clock, double position) {
   return (position - clock.firstBeatSamples) / clock.beatSamples;
 }
@@ -17,7 +16,7 @@ ShowClock showClock = embeddedClock();
 
 ShowClock embeddedClock() {
   ShowClock clock;
-  clock.schedule = fitSchedule(embeddedBeats);
+  clock.schedule = fitSchedule(showBeats);  // beats 0 to 492 begin within the embedded track
   clock.spans = sceneSpans(clock.schedule);
   return clock;
 }

@@ -5,16 +5,14 @@
 #include <cmath>
 
 #include "audio/beat_grid.h"
-#include "show/schedule.h"
+#include "show/scenes.h"
 
 namespace {
 constexpr int block = 16;
-constexpr int openingEnd = 64;  // scene 1: show beats 0-63
-constexpr int middleEnd = 416;  // scenes 2-6: 64-415
-constexpr int showEnd = 493;    // scenes 7-9: 416-492; the fade ends on 492
-constexpr int finaleBeats = showEnd - middleEnd;
-constexpr int ringCutStart = 432;  // scene 8 (420-485) may lose 16-beat blocks from here...
+constexpr int finaleBeats = showBeats - middleEnd;
+constexpr int ringCutStart = 432;  // scene 8 may lose 16-beat blocks from here...
 constexpr int ringCutEnd = 480;    // ...up to here
+static_assert(sceneForBeat(ringCutStart) == 8 && sceneForBeat(ringCutEnd - 1) == 8);
 constexpr int ringCutBlocks = (ringCutEnd - ringCutStart) / block;
 constexpr int shortestOpening = block;
 
@@ -69,7 +67,7 @@ void append(std::vector<ScheduleSegment>& segments, int& track, int length, int 
 void buildShort(std::vector<ScheduleSegment>& segments, int n) {
   int track = 0;
   if (n < finaleBeats - ringCutBlocks * block) {
-    append(segments, track, n, showEnd - n);
+    append(segments, track, n, showBeats - n);
     return;
   }
   // Blocks cut from the middle of scene 8 until the opening keeps its first 16 beats.
