@@ -31,6 +31,7 @@
 #include "effects/disk_swarm.h"
 #include "platform/headless.h"
 #include "show/frame.h"
+#include "show/show_state.h"
 
 //----------------------------------------------------------------------------------
 // Spans and formats
@@ -95,12 +96,10 @@ struct CaptureRenderer {
       code = exitEnvironment;
       return false;
     }
-    // The same options give the same frames: the buffer, the random layouts and the
-    // swirl start as they do in a new process, even on a second capture in one.
-    // A hand-picked track leaves the PlaybackBuffer untouched (and not resident).
-    if (!music.handPicked()) clearPlaybackBuffer();
-    resetRandom();
-    swirlAngle = 0.0f;
+    // The same options give the same frames: the show starts as in a new process,
+    // even on a second capture in one.
+    resetShowState();
+    playMusic(music.source());
     initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
     frame = std::make_unique<ShowFrame>();
     fps = options.fps;

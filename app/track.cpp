@@ -46,10 +46,6 @@ std::string gainText(const Loudness& loudness) {
 
 }  // namespace
 
-ShowMusic::~ShowMusic() {
-  if (handPicked() && media.samples != nullptr && playing.samples == media.samples) playEmbeddedTrack();
-}
-
 const unsigned char* ShowMusic::vorbisData() const {
   return handPicked() ? nullptr : embeddedTrack;
 }
@@ -58,12 +54,9 @@ int ShowMusic::vorbisSize() const {
   return handPicked() ? 0 : static_cast<int>(embeddedTrackSize);
 }
 
-void ShowMusic::play() const {
-  if (!handPicked()) {
-    playEmbeddedTrack();
-    return;
-  }
-  playHandPickedTrack(media.samples, static_cast<std::uint32_t>(media.frames), grid, schedule);
+MusicSource ShowMusic::source() const {
+  if (!handPicked()) return embeddedMusic();
+  return fittedMusic(media.samples, static_cast<std::uint32_t>(media.frames), grid.map(), schedule);
 }
 
 MusicRefusal loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error) {
@@ -96,7 +89,7 @@ MusicRefusal prepareMusic(Options& options, ShowMusic& music, std::string& error
       refusal != MusicRefusal::none)
     return refusal;
   if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
-  music.play();
+  playMusic(music.source());
   if (music.handPicked() && !resolveTrackTimes(options, showClock, error)) return MusicRefusal::option;
   return MusicRefusal::none;
 }

@@ -9,6 +9,7 @@
 #include "audio/beat_grid.h"
 #include "audio/loudness.h"
 #include "audio/media_decoder.h"
+#include "show/music_source.h"
 #include "show/track_schedule.h"
 
 struct ShowMusic {
@@ -23,18 +24,15 @@ struct ShowMusic {
   ShowMusic() = default;
   ShowMusic(const ShowMusic&) = delete;
   ShowMusic& operator=(const ShowMusic&) = delete;
-  // A hand-picked track that still plays hands the show back to the embedded track:
-  // nothing is left pointing at its samples.
-  ~ShowMusic();
 
   bool handPicked() const { return !path.empty(); }
   // The embedded track's Ogg Vorbis stream for initialiseShow; null for a hand-picked
   // track, which is decoded already.
   const unsigned char* vorbisData() const;
   int vorbisSize() const;
-  // Makes this the music that the show plays and counts its beats on (the view and
-  // the clock); a hand-picked track's samples stay here, so this must outlive the show.
-  void play() const;
+  // This music as the show plays it (show/music_source.h); a hand-picked track's
+  // samples stay here, so this must outlive the show that plays them.
+  MusicSource source() const;
 };
 
 // Why the music cannot be played: the track itself, or an option that does not fit
@@ -50,7 +48,7 @@ MusicRefusal loadMusic(const std::string& path, const BeatRequest& request, Show
 
 struct Options;
 // loadMusic for the options' --track, --bpm and --first-beat; then the music plays
-// (ShowMusic::play) and, for a hand-picked track, the options' times are resolved on
+// (playMusic) and, for a hand-picked track, the options' times are resolved on
 // its clock. A long track's cut is told on stderr here. A refusal with one line in
 // `error`.
 MusicRefusal prepareMusic(Options& options, ShowMusic& music, std::string& error);

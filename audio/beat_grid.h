@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/beat_map.h"
+
 enum class TempoSource { detected, given, fallback };
 
 const char* tempoSourceName(TempoSource source);  // "detected", "given", "fallback"
@@ -35,10 +37,9 @@ struct BeatGrid {
   double gridErrorMs = 0.0;  // their root-mean-square distance from it
   std::string note;          // why the tempo fell back, or what could not be found
 
-  // The continuous beat at a sample position (negative before the first beat) and back.
-  double beatAt(double sample) const { return (sample - firstBeatSamples) / beatSamples; }
-  double sampleAt(double beat) const { return firstBeatSamples + beat * beatSamples; }
-  double secondsAt(double beat) const { return sampleAt(beat) / 44100.0; }
+  // Where its beats fall, and the second at which a beat begins.
+  BeatMap map() const { return {firstBeatSamples, beatSamples}; }
+  double secondsAt(double beat) const { return map().positionAt(beat) / 44100.0; }
 };
 
 // Interleaved stereo floats at 44,100 Hz.

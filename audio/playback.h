@@ -40,7 +40,7 @@ std::uint32_t fillPlaybackBuffer(const std::int16_t* samples, std::int64_t byteS
 // The same for a mono track, heard on both sides: frame i from sample i.
 std::uint32_t fillPlaybackBufferMono(const std::int16_t* samples, std::int64_t byteSize);
 
-// Zeroes the whole buffer (tests and a second load of another track).
+// Zeroes the whole buffer, as a new process has it (show/show_state.h).
 void clearPlaybackBuffer();
 
 struct BeatClock {

@@ -3,12 +3,11 @@
 
 #include <cmath>
 
-#include "audio/beat_grid.h"
 #include "show/scenes.h"
 
 namespace {
 double musicBeatTime(const ShowClock& clock, double position) {
-  return (position - clock.firstBeatSamples) / clock.beatSamples;
+  return clock.beats.beatAt(position);
 }
 }  // namespace
 
@@ -21,11 +20,10 @@ ShowClock embeddedClock() {
   return clock;
 }
 
-ShowClock fittedClock(const BeatGrid& grid, const TrackSchedule& schedule, std::uint32_t frames) {
+ShowClock fittedClock(const BeatMap& beats, const TrackSchedule& schedule, std::uint32_t frames) {
   ShowClock clock;
   clock.fitted = true;
-  clock.firstBeatSamples = grid.firstBeatSamples;
-  clock.beatSamples = grid.beatSamples;
+  clock.beats = beats;
   clock.frames = frames;
   clock.schedule = schedule;
   clock.spans = sceneSpans(schedule);
@@ -56,7 +54,7 @@ std::uint32_t ShowClock::positionOfBeat(double beat) const {
   if (!fitted) return firstPositionOfBeat(beat);
   // An estimate from the grid, then corrected by the same arithmetic that musicBeat
   // uses, so that the two agree at the boundary.
-  const double estimate = std::ceil(firstBeatSamples + beat * beatSamples);
+  const double estimate = std::ceil(beats.positionAt(beat));
   if (!(estimate > 0)) return 0;
   if (estimate >= frames) return frames;
   auto p = static_cast<std::uint32_t>(estimate);
@@ -75,15 +73,4 @@ std::size_t ShowClock::spanAt(std::uint32_t position) const {
   std::size_t found = 0;
   for (std::size_t i = 1; i < spans.size() && spans[i].trackStart <= beat; ++i) found = i;
   return found;
-}
-
-void playEmbeddedTrack() {
-  playing = {playbackBuffer, playbackFrameCount};
-  showClock = embeddedClock();
-}
-
-void playHandPickedTrack(const float* samples, std::uint32_t frames, const BeatGrid& grid,
-                         const TrackSchedule& schedule) {
-  playing = {samples, frames};
-  showClock = fittedClock(grid, schedule, frames);
 }

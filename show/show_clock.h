@@ -9,15 +9,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/beat_map.h"
 #include "audio/playback.h"
 #include "show/track_schedule.h"
 
-struct BeatGrid;
-
 struct ShowClock {
   bool fitted = false;                        // false: the embedded track's clock
-  double firstBeatSamples = 0.0;              // the music's beat 0 in play positions (fitted only; may lie before 0)
-  double beatSamples = 0.0;                   // one beat of the music in play positions (fitted only)
+  BeatMap beats;                              // where the music's beats fall (fitted only)
   std::uint32_t frames = playbackFrameCount;  // where the music ends
   TrackSchedule schedule;                     // the music's beats onto the show's; the identity for the embedded track
   std::vector<SceneSpan> spans;               // every stretch of one scene, in the music's beats
@@ -39,15 +37,9 @@ struct ShowClock {
 
 // The embedded track's clock: beatClockAt, the 179 s PlaybackBuffer, the identity schedule.
 ShowClock embeddedClock();
-// A hand-picked track's clock: its beat grid, the schedule fitted to its beats, its length.
-ShowClock fittedClock(const BeatGrid& grid, const TrackSchedule& schedule, std::uint32_t frames);
+// A fitted music's clock: where its beats fall, the schedule fitted to them, its length.
+ShowClock fittedClock(const BeatMap& beats, const TrackSchedule& schedule, std::uint32_t frames);
 
-// The clock that the frame loop, the player, the capture and the benchmark read.
+// The clock that the frame loop, the player, the capture and the benchmark read;
+// written by playMusic (show/music_source.h) alone.
 extern ShowClock showClock;
-
-// What the show plays from here on, the view and the clock together: the embedded
-// track in the PlaybackBuffer (as at start-up), or a hand-picked track's own block of
-// 2 x (frames + guardFrameCount) floats, which must outlive the show.
-void playEmbeddedTrack();
-void playHandPickedTrack(const float* samples, std::uint32_t frames, const BeatGrid& grid,
-                         const TrackSchedule& schedule);

@@ -24,6 +24,7 @@
 #include "resources/embedded.h"
 #include "show/frame.h"
 #include "show/schedule.h"
+#include "show/show_state.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -173,8 +174,7 @@ TEST(PerFrameAllocation, EverySceneDrawsAFewHundredFramesWithoutAllocating) {
   HeadlessContext context;
   std::string error;
   ASSERT_TRUE(context.open(width, height, error)) << error;
-  clearPlaybackBuffer();
-  resetRandom();
+  resetShowState();
   initialiseShow(embeddedTrack, embeddedTrackSize, width, height, nullptr);
   auto show = std::make_unique<ShowFrame>();
   const SceneStart starts = sceneStarts();
@@ -188,5 +188,5 @@ TEST(PerFrameAllocation, EverySceneDrawsAFewHundredFramesWithoutAllocating) {
   for (int scene = 1; scene <= 9; ++scene)
     EXPECT_EQ(drawScene(*show, scene, starts.frame[scene], true), 0) << "scene " << scene;
   show.reset();
-  clearPlaybackBuffer();
+  resetShowState();
 }

@@ -34,6 +34,7 @@ extern "C" {
 #include "resources/embedded.h"
 #include "show/frame.h"
 #include "tests/probe.h"
+#include "show/show_state.h"
 
 namespace {
 constexpr int testWidth = 320;
@@ -390,9 +391,7 @@ TEST(Capture, TheFirstPictureIsTheFreshlyRenderedFrameUprightWithinTheCodecsLoss
   HeadlessContext context;
   std::string error;
   ASSERT_TRUE(context.open(testWidth, testHeight, error)) << error;
-  clearPlaybackBuffer();
-  resetRandom();
-  swirlAngle = 0.0f;
+  resetShowState();
   initialiseShow(embeddedTrack, embeddedTrackSize, testWidth, testHeight, nullptr);
   probe::Frame rendered;
   {

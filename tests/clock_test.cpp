@@ -11,6 +11,7 @@
 #include "audio/playback.h"
 #include "show/seek.h"
 #include "show/show_clock.h"
+#include "show/show_state.h"
 
 TEST(BeatClock, ReadsBeatAndPhaseAtTheShowsLandmarks) {
   struct Case {
@@ -38,7 +39,7 @@ TEST(BeatClock, FourSecondsRoundsToBeatElevenButStaysOnBeatTen) {
 }
 
 TEST(PlaybackBuffer, FillsWholeFramesAtOneOver32768AndLeavesTheRestSilent) {
-  clearPlaybackBuffer();
+  resetShowState();
   const std::vector<std::int16_t> samples = {16000, -16000, 32767, -32768, 1, 2};
   // Ten bytes hold two whole frames and half of a third, which is not read.
   EXPECT_EQ(fillPlaybackBuffer(samples.data(), 10), 2u);
@@ -48,17 +49,17 @@ TEST(PlaybackBuffer, FillsWholeFramesAtOneOver32768AndLeavesTheRestSilent) {
   EXPECT_EQ(playbackBuffer[3], -1.0f);
   EXPECT_EQ(playbackBuffer[4], 0.0f);
   EXPECT_EQ(fillPlaybackBuffer(samples.data(), 0), 0u);
-  clearPlaybackBuffer();
+  resetShowState();
 }
 
 TEST(PlaybackBuffer, CutsATrackLongerThanTheShowAtItsEnd) {
-  clearPlaybackBuffer();
+  resetShowState();
   std::vector<std::int16_t> samples((playbackFrameCount + 1000) * 2, 1000);
   EXPECT_EQ(fillPlaybackBuffer(samples.data(), static_cast<std::int64_t>(samples.size()) * 2), playbackFrameCount);
   EXPECT_NE(playbackBuffer[2 * (playbackFrameCount - 1)], 0.0f);
   for (std::uint32_t i = 0; i < guardFrameCount * 2; ++i)
     ASSERT_EQ(playbackBuffer[2 * playbackFrameCount + i], 0.0f) << "guard float " << i;
-  clearPlaybackBuffer();
+  resetShowState();
 }
 
 // The show's clock: the embedded track's unchanged; a hand-picked track's at 120 bpm
@@ -70,10 +71,7 @@ std::uint32_t atBeat(double beat) {
 }
 
 ShowClock trackClock(double beatSamples = 22050.0, int beats = 150) {
-  BeatGrid grid;
-  grid.firstBeatSamples = 22050.0;
-  grid.beatSamples = beatSamples;
-  return fittedClock(grid, fitSchedule(beats), atBeat(beats));
+  return fittedClock(BeatMap{22050.0, beatSamples}, fitSchedule(beats), atBeat(beats));
 }
 }  // namespace
 
@@ -103,7 +101,7 @@ TEST(ShowClock, TheEmbeddedTrackKeepsItsClockAndATrackCountsItsBeatsThroughItsSc
 }
 
 TEST(ShowClock, SeeksAndBenchmarkScenesFollowTheTracksBeatsAndStretches) {
-  showClock = trackClock();  // stretches: scene 1 from the start, 7 from track beat 73, 8 from 77, 9 from 143
+  playMusic(MusicSource{playing, trackClock()});  // stretches: scene 1 from the start, 7 from track beat 73, 8 from 77, 9 from 143
   struct Case {
     std::uint32_t from, barOn, barBack, previous, next;
   };
@@ -116,7 +114,7 @@ TEST(ShowClock, SeeksAndBenchmarkScenesFollowTheTracksBeatsAndStretches) {
     EXPECT_EQ(nextSceneStart(c.from), c.next) << c.from;
   }
   const std::vector<SceneFrames> scenes = benchmarkScenes(60);
-  showClock = embeddedClock();
+  resetShowState();
   ASSERT_EQ(scenes.size(), 4u);  // scenes 2 to 6 have no stretch
   EXPECT_EQ(scenes[1].scene, 7);
   EXPECT_EQ(scenes[1].firstBeat, 73);

@@ -19,6 +19,7 @@
 #include "tests/fuzz/decode_input.h"
 #include "tests/fuzz/vorbis_stream.h"
 #include "tests/sanitizer.h"
+#include "show/show_state.h"
 
 namespace {
 // The granule position of the stream's last page: its length in frames.
@@ -365,6 +366,6 @@ TEST(TrackDecoder, CommittedFuzzInputsDecodeWithinTheirBounds) {
       ++replayed;
     }
   }
-  clearPlaybackBuffer();
+  resetShowState();
   EXPECT_GT(replayed, 10);
 }

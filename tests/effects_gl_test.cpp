@@ -23,6 +23,7 @@
 #include "platform/viewport.h"
 #include "show/scope.h"
 #include "tests/probe.h"
+#include "show/show_state.h"
 
 namespace {
 
@@ -69,12 +70,7 @@ struct EffectDrawing : ::testing::Test {
     viewportAspect = savedAspect;
   }
   float savedAspect = viewportAspect;
-  static void resetShow() {
-    std::fill(spectrum, spectrum + spectrumSize, 0.0f);
-    playbackPosition = 0;
-    swirlAngle = 0.0f;
-    resetRandom();
-  }
+  static void resetShow() { rewindShow(); }
 
   // A view straight down -Z with one unit per pixel around the origin.
   static void lookAlongZ(double unitsPerPixel) {
@@ -273,7 +269,7 @@ TEST_F(EffectDrawing, LevelZeroAddsNothingToABlackImage) {
     grid.draw();
   }
   EXPECT_EQ(nonBlackPixels(probe::grab(effectContext())), 0);
-  clearPlaybackBuffer();
+  resetShowState();
 }
 
 TEST_F(EffectDrawing, LoudBandStarLightsATenSidedRingAroundTheAxis) {

@@ -14,6 +14,7 @@
 #include "effects/orbit_ring.h"
 #include "effects/pillar_grid.h"
 #include "effects/ring_stack.h"
+#include "show/show_state.h"
 
 namespace {
 
@@ -21,11 +22,7 @@ namespace {
 struct SilentShow : ::testing::Test {
   void SetUp() override { reset(); }
   void TearDown() override { reset(); }
-  static void reset() {
-    std::fill(spectrum, spectrum + spectrumSize, 0.0f);
-    playbackPosition = 0;
-    resetRandom();
-  }
+  static void reset() { rewindShow(); }
   static void fillSpectrum(int first, int count, float value) {
     std::fill(spectrum + first, spectrum + first + count, value);
   }

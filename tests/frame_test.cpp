@@ -19,6 +19,7 @@
 #include "show/captions.h"
 #include "show/schedule.h"
 #include "tests/probe.h"
+#include "show/show_state.h"
 
 namespace {
 using probe::Frame;
@@ -46,11 +47,8 @@ class ShowFrameTest : public ::testing::Test {
     glClear(GL_COLOR_BUFFER_BIT);
   }
 
-  void SetUp() override {
-    clearPlaybackBuffer();
-    resetRandom();
-  }
-  void TearDown() override { clearPlaybackBuffer(); }
+  void SetUp() override { resetShowState(); }
+  void TearDown() override { resetShowState(); }
 
   Frame grab() {
     glFinish();

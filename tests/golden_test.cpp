@@ -27,6 +27,7 @@
 #include "resources/embedded.h"
 #include "show/frame.h"
 #include "tests/probe.h"
+#include "show/show_state.h"
 
 namespace {
 constexpr int goldenWidth = 320;
@@ -93,15 +94,14 @@ class GoldenFrames : public ::testing::Test {
     std::string error;
     context = new HeadlessContext;  // kept: closing contexts after Mesa's exit handlers misbehaves
     ASSERT_TRUE(context->open(goldenWidth, goldenHeight, error)) << error;
-    clearPlaybackBuffer();
+    resetShowState();
     initialiseShow(embeddedTrack, static_cast<int>(embeddedTrackSize), goldenWidth, goldenHeight, nullptr);
   }
 
   // The moment as a fresh process would draw it: the layouts, the swirl and the picture
   // start from the beginning, and the lead-in frames run up to the moment.
   static probe::Frame render(std::uint32_t at) {
-    resetRandom();
-    swirlAngle = 0.0f;
+    rewindShow();
     glClear(GL_COLOR_BUFFER_BIT);
     auto frame = std::make_unique<ShowFrame>();
     const std::uint64_t last = firstFrameAtOrAfter(at, goldenFps);

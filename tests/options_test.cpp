@@ -198,10 +198,9 @@ TEST(CommandLine, TrackOptionsBelongToATrackAndItsTimesWaitForIt) {
 }
 
 TEST(TrackTimes, CountTheTracksSecondsAndItsBeatsFromItsFirstBeat) {
-  BeatGrid grid;  // 120 bpm from half a second in, 60 s long
-  grid.firstBeatSamples = grid.beatSamples = 22050.0;
+  constexpr BeatMap beats{22050.0, 22050.0};  // 120 bpm from half a second in, 60 s long
   constexpr std::uint32_t end = 60 * 44100;
-  const ShowClock clock = fittedClock(grid, fitSchedule(119), end);
+  const ShowClock clock = fittedClock(beats, fitSchedule(119), end);
   struct Case {
     std::vector<const char*> args;
     bool accepted;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/playback.h"
+#include "show/show_state.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ TEST(SpectrumAnalysis, WindowAtTheEndOfTheShowReadsOnlyTheGuard) {
   // One frame earlier the last loud frame is in the window.
   analyseSpectrum(playbackBuffer + 2 * static_cast<std::size_t>(playbackFrameCount - 1));
   EXPECT_GT(spectrum[0], 0.0f);
-  clearPlaybackBuffer();
+  resetShowState();
 }
 
 TEST(BandLevel, OneEntryIsThatEntryAndAllEntriesGiveTheMean) {
@@ -142,7 +143,7 @@ TEST(BandLevel, OneEntryIsThatEntryAndAllEntriesGiveTheMean) {
 }
 
 TEST(RandomNumbers, FirstOutputsFollowTheFifteenBitGenerator) {
-  resetRandom();
+  rewindShow();
   ReferenceGenerator reference;
   // The first three worked by hand from state 1: 2,745,024 >> 16 = 41, and so on.
   EXPECT_EQ(randomInteger(), 41);
@@ -150,22 +151,22 @@ TEST(RandomNumbers, FirstOutputsFollowTheFifteenBitGenerator) {
   EXPECT_EQ(randomInteger(), 6334);
   for (int i = 0; i < 3; ++i) reference.next();
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(randomInteger(), reference.next()) << "output " << i + 3;
-  resetRandom();
+  rewindShow();
 }
 
 TEST(RandomNumbers, ResetStartsTheSequenceAgain) {
-  resetRandom();
+  rewindShow();
   const int first = randomInteger();
   const int second = randomInteger();
-  resetRandom();
+  rewindShow();
   EXPECT_EQ(randomInteger(), first);
   EXPECT_EQ(randomInteger(), second);
-  resetRandom();
+  rewindShow();
 }
 
 TEST(RandomNumbers, UnitIsZeroForZeroAndRoundsToOneForTheTop) {
   // Walk the sequence until the generator has given both ends of its range.
-  resetRandom();
+  rewindShow();
   ReferenceGenerator reference;
   bool sawZero = false;
   bool sawTop = false;
@@ -187,5 +188,5 @@ TEST(RandomNumbers, UnitIsZeroForZeroAndRoundsToOneForTheTop) {
   }
   EXPECT_TRUE(sawZero);
   EXPECT_TRUE(sawTop);
-  resetRandom();
+  rewindShow();
 }

@@ -24,6 +24,7 @@
 #include "tests/fuzz/media_input.h"
 #include "tests/sanitizer.h"
 #include "tests/track_synth.h"
+#include "show/show_state.h"
 
 namespace fs = std::filesystem;
 
@@ -361,7 +362,7 @@ TEST(MediaDecoder, CommittedFuzzInputsKeepTheRules) {
 TEST(Loudness, TheEmbeddedTrackMeasuresAsItsConstantSays) {
   TrackDecoder decoder(embeddedTrack, embeddedTrackSize);
   ASSERT_TRUE(decoder.open() && decoder.decodeAll());
-  clearPlaybackBuffer();
+  resetShowState();
   fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
   decoder.clear();
   EXPECT_NEAR(measureLoudness(playbackBuffer, playbackFrameCount).lufs, embeddedLoudnessLufs, 0.05);

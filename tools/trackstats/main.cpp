@@ -99,7 +99,6 @@ int main(int argc, char** argv) {
     decoder.clear();
     return fail("cannot analyse " + path, "the stream is not stereo");
   }
-  clearPlaybackBuffer();
   const std::uint32_t frames = fillPlaybackBuffer(decoder.pcmData, decoder.pcmBytes());
   decoder.clear();
   std::printf("%s: %zu bytes, %d channels, %ld Hz, %u frames\n", path.c_str(), data.size(), channels, rate, frames);
