@@ -6,28 +6,52 @@ set -u
 binary=$1
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 1; }
 
-display=:$((100 + RANDOM % 400))
-Xvfb "$display" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null
-
-export DISPLAY=$display SDL_AUDIODRIVER=dummy
+source "$(dirname "$0")/xvfb.bash"
+xvfb=
+show=
 log=$(mktemp)
+cleanup() {
+  [ -z "$show" ] || kill "$show" 2>/dev/null
+  [ -z "$xvfb" ] || { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }
+  rm -f "$log"
+}
+trap cleanup EXIT
+start_xvfb 1280x720x24 || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=$xvfb_display SDL_AUDIODRIVER=dummy
+
+# The show's window once it is visible, or nothing after 20 seconds.
+show_window() { timeout 20 xdotool search --sync --onlyvisible --name '^pulse165$' 2>/dev/null | head -n 1; }
+# Waits until the window shows something else than at first: the show draws.
+until_drawing() {
+  local first
+  first=$(xwd -silent -id "$1" | md5sum)
+  for _ in $(seq 100); do
+    [ "$(xwd -silent -id "$1" | md5sum)" != "$first" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+# ended_within SECONDS: the show ends within that time; its exit code in `code`.
+ended_within() {
+  for _ in $(seq $(($1 * 10))); do
+    kill -0 "$show" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$show" 2>/dev/null && return 1
+  wait "$show"
+  code=$?
+  show=
+}
+
+# Wait until the show plays, then press Escape.
 "$binary" >"$log" 2>&1 &
 show=$!
-# Wait for the window, let a few seconds of the show play, then press Escape.
-if ! timeout 20 xdotool search --sync --onlyvisible --class pulse165 >/dev/null 2>&1 &&
-   ! timeout 5 xdotool search --sync --onlyvisible --name pulse165 >/dev/null 2>&1; then
-  echo "the show's window never appeared"; cat "$log"; kill $show 2>/dev/null; exit 1
-fi
-sleep 3
+window=$(show_window)
+[ -n "$window" ] || { echo "the show's window never appeared"; cat "$log"; exit 1; }
+until_drawing "$window" || { echo "the show never drew a frame"; cat "$log"; exit 1; }
 kill -0 $show 2>/dev/null || { echo "the show ended before Escape"; cat "$log"; exit 1; }
 xdotool key Escape
-for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
-if kill -0 $show 2>/dev/null; then echo "Escape did not end the show"; kill $show; exit 1; fi
-wait $show
-code=$?
+ended_within 10 || { echo "Escape did not end the show"; exit 1; }
 cat "$log"
 [ "$code" -eq 0 ] || { echo "exit code $code, expected 0"; exit 1; }
 echo "the show ended on Escape with exit code 0"
