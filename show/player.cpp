@@ -168,10 +168,10 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
     sought = true;
     step = Step::moved;
   }
-  if (events.sizeChanged && window.followSize()) {
-    setShowViewport(window.clientWidth, window.clientHeight);
-    repaint = true;
-  }
+  if (events.sizeChanged && window.followSize()) repaint = true;
+  // Paused, the held picture keeps its size, letterboxed anew in the window's; the
+  // picture follows the window once the show plays on.
+  if (!paused && window.fitPicture()) setShowViewport(window.drawWidth, window.drawHeight);
   // Paused, nothing is drawn, so that the effects stay as they are: a seek moves
   // the position the show resumes from (the overlay shows it), and the held picture
   // goes back onto the window when the window needs it.

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The live show as a player, under a virtual X server with xdotool, muted, in a small
 # window: Space holds the picture still (the overlay, i, comes and goes over it without
-# marking it) and lets it go again; Page Down three times from the start reaches the
-# claim (scene 4), far brighter than the opening; a resize to another shape puts the top
-# frame line at the new letterbox's top, growing and shrinking; f fills the screen and
-# gives the window back; q ends the show with exit code 0. A window larger than the
-# screen fits it; --loop plays on past the end. A --display that does not exist ends
-# with exit code 2, its line also in a message box when stderr is no terminal. Nothing
-# waits a fixed time for the show to act: each step looks again until what it waits
-# for is there, or gives up.   tests/live_player.sh BUILD/pulse165
+# marking it) and lets it go again; paused, a resize shows the held picture letterboxed
+# in the new size, and the same picture again at the old size, and once resumed the
+# show draws at the new size; Page Down three times from the start reaches the claim
+# (scene 4), far brighter than the opening; a resize to another shape puts the top frame
+# line at the new letterbox's top, growing and shrinking; f fills the screen and gives
+# the window back; q ends the show with exit code 0. A window larger than the screen
+# fits it; --loop plays on past the end. A --display that does not exist ends with exit
+# code 2, its line also in a message box when stderr is no terminal. Nothing waits a
+# fixed time for the show to act: each step looks again until what it waits for is
+# there, or gives up.   tests/live_player.sh BUILD/pulse165
 set -u
 binary=$(realpath "$1")
 for tool in Xvfb xdotool xwd xdpyinfo xwininfo; do
@@ -50,6 +52,26 @@ first_bright_row() {
   width=$(u32 "$1" 16)
   pixels "$1" | awk -v w="$width" -v x="$2" '(NR - 1) % w == x && $1 + $2 + $3 > 600 { print int((NR - 1) / w); exit }'
 }
+# The sum of blue, green and red of the pixel at COLUMN, ROW of a grab.
+pixel_sum() {
+  pixels "$1" | awk -v at=$(($3 * $(u32 "$1" 16) + $2 + 1)) 'NR == at { print $1 + $2 + $3; exit }'
+}
+# Whether grab SMALL is grab LARGE scaled down as the picture's copy filters it: each
+# pixel the weighted mean of the four around the spot its centre comes from, within 8.
+scaled_down() {
+  awk -v W="$(u32 "$1" 16)" -v H="$(u32 "$1" 20)" -v w="$(u32 "$2" 16)" -v h="$(u32 "$2" 20)" '
+    NR == FNR { for (c = 1; c <= 3; c++) big[c, NR - 1] = $c; next }
+    {
+      fx = ((FNR - 1) % w + 0.5) * W / w - 0.5; x0 = int(fx); ax = fx - x0; x1 = x0 + 1 < W ? x0 + 1 : x0
+      fy = (int((FNR - 1) / w) + 0.5) * H / h - 0.5; y0 = int(fy); ay = fy - y0; y1 = y0 + 1 < H ? y0 + 1 : y0
+      for (c = 1; c <= 3; c++) {
+        top = (1 - ax) * big[c, y0 * W + x0] + ax * big[c, y0 * W + x1]
+        v = (1 - ay) * top + ay * ((1 - ax) * big[c, y1 * W + x0] + ax * big[c, y1 * W + x1])
+        if (v - $c > 8 || $c - v > 8) off++
+      }
+    }
+    END { exit off > 0 }' <(pixels "$1") <(pixels "$2")
+}
 geometry() { xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }'; }
 key() { xdotool key --clearmodifiers "$@"; }
 # A slow renderer (a sanitizer build, a busy machine) takes a while to act on a key:
@@ -81,6 +103,21 @@ geometry_is() {
 }
 # resize WxH: the window takes that size (xdotool waits until the server has done it).
 resize() { xdotool windowsize --sync "$window" "${1%x*}" "${1#*x}" 2>/dev/null; }
+# top_line_rows one|two NAME: grabs until the top frame line (row 0) at column 100 is
+# one row thick (the row below it dark) or two (a picture scaled up: that row bright).
+top_line_rows() {
+  for _ in $(seq 50); do
+    grab "$2"
+    local below
+    below=$(pixel_sum "$work/$2.xwd" 100 1)
+    if [ "$(pixel_sum "$work/$2.xwd" 100 0)" -gt 600 ]; then
+      [ "$1" = one ] && [ "$below" -lt 100 ] && return 0
+      [ "$1" = two ] && [ "$below" -gt 300 ] && return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
 # ended_within SECONDS: the show has ended, or ends within that time; its exit code in `code`.
 ended_within() {
   for _ in $(seq $(($1 * 10))); do
@@ -125,8 +162,34 @@ grab_until overlay2 same "$work/overlay1.xwd" || fail "paused, the overlay came 
 key i
 grab_until plain same "$work/held2.xwd"
 
+# --- Paused, a resize letterboxes the held picture anew ---------------------------------
+# At 16x8 the window shows the held picture scaled down; back at 320x160 it shows that
+# picture again, not a blow-up of the small one (with the overlay drawn anew over it,
+# and without).
+resize 16x8
+small=no
+for _ in $(seq 50); do
+  grab small
+  scaled_down "$work/held2.xwd" "$work/small.xwd" && { small=yes; break; }
+  sleep 0.2
+done
+[ $small = yes ] || fail "paused, at 16x8 the window does not show the held picture scaled down"
+resize 320x160
+key i
+grab_until overlay3 same "$work/overlay1.xwd" ||
+  fail "paused, after 16x8 and back the picture under the overlay is not the one held"
+key i
+grab_until plain same "$work/held2.xwd" || fail "paused, after 16x8 and back the picture is not the one held"
 key space
 grab_until resumed differ "$work/held2.xwd" || fail "resumed, the picture stood still"
+# Paused at 640x320, the held picture is scaled up (its top frame line two rows thick);
+# resumed, the show draws at that size (one row).
+key space
+resize 640x320
+top_line_rows two paused-large || fail "paused at 640x320, the held picture is not scaled up into the window"
+key space
+top_line_rows one resumed-large || fail "resumed at 640x320, the show does not draw at the window's size"
+resize 320x160
 
 # --- Home, then Page Down three times: from the opening to the claim --------------------
 # The opening's mean brightness over two seconds (the show is still in it, and goes
