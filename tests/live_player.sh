@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The live show as a player, under a virtual X server with xdotool, muted, in a small
 # window: Space holds the picture still (the overlay, i, comes and goes over it without
-# marking it) and lets it go again; paused, a resize shows the held picture letterboxed
-# in the new size, and the same picture again at the old size, and once resumed the
-# show draws at the new size; Page Down three times from the start reaches the claim
-# (scene 4), far brighter than the opening; a resize to another shape puts the top frame
-# line at the new letterbox's top, growing and shrinking; f fills the screen and gives
-# the window back; q ends the show with exit code 0. A window larger than the screen
-# fits it; --loop plays on past the end. A --display that does not exist ends with exit
-# code 2, its line also in a message box when stderr is no terminal. Nothing waits a
-# fixed time for the show to act: each step looks again until what it waits for is
-# there, or gives up.   tests/live_player.sh BUILD/pulse165
+# marking it, and stays inside the window) and lets it go again; paused, a resize shows
+# the held picture letterboxed in the new size, and the same picture again at the old
+# size, and once resumed the show draws at the new size; Page Down three times from the
+# start reaches the claim (scene 4), far brighter than the opening; a resize to another
+# shape puts the top frame line at the new letterbox's top, growing and shrinking; f
+# fills the screen and gives the window back; q ends the show with exit code 0. A
+# window larger than the screen fits it; --loop plays on past the end. A --display that
+# does not exist ends with exit code 2, its line also in a message box when stderr is
+# no terminal. Nothing waits a fixed time for the show to act: each step looks again
+# until what it waits for is there, or gives up.   tests/live_player.sh BUILD/pulse165
 set -u
 binary=$(realpath "$1")
 for tool in Xvfb xdotool xwd xdpyinfo xwininfo; do
@@ -55,6 +55,14 @@ first_bright_row() {
 # The sum of blue, green and red of the pixel at COLUMN, ROW of a grab.
 pixel_sum() {
   pixels "$1" | awk -v at=$(($3 * $(u32 "$1" 16) + $2 + 1)) 'NR == at { print $1 + $2 + $3; exit }'
+}
+# How many pixels of the 8 right-most columns and the 8 bottom rows differ between two
+# grabs of one size.
+edge_changes() {
+  paste -d ' ' <(pixels "$1") <(pixels "$2") | awk -v w="$(u32 "$1" 16)" -v h="$(u32 "$1" 20)" '
+    { x = (NR - 1) % w; y = int((NR - 1) / w) }
+    (x >= w - 8 || y >= h - 8) && ($1 != $5 || $2 != $6 || $3 != $7) { n++ }
+    END { print n + 0 }'
 }
 # Whether grab SMALL is grab LARGE scaled down as the picture's copy filters it: each
 # pixel the weighted mean of the four around the spot its centre comes from, within 8.
@@ -155,6 +163,10 @@ done
 # The overlay lies on the window, not in the picture: paused, it comes and goes cleanly.
 key i
 grab_until overlay1 differ "$work/held2.xwd" || fail "paused, i showed no overlay"
+# Its lines are broken to the window's width: the panel leaves the window's margin as
+# it was, on the right and at the bottom.
+changed=$(edge_changes "$work/held2.xwd" "$work/overlay1.xwd")
+[ "$changed" -eq 0 ] || fail "the overlay reaches the window's edge: $changed pixels of its margin changed"
 key i
 grab_until plain same "$work/held2.xwd" || fail "paused, the overlay left a trace in the picture"
 key i
