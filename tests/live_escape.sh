@@ -79,26 +79,27 @@ ended_within 10 || { echo "stderr closed: Escape did not end the show within 10 
 [ "$code" -eq 0 ] || { echo "stderr closed: exit code $code, expected 0"; exit 1; }
 echo "with stderr closed, the show fell behind and ended on Escape with exit code 0"
 
-# Started near its end on the silent clock, the show ends by itself at the end of the buffer.
+# Started near its end on the silent clock, the show ends by itself at the end of the
+# buffer: well within a minute, however slow its start on a busy machine (played from
+# the start, it would take three).
 start=$(date +%s)
-timeout 20 "$binary" --mute --window=320x160 --from=491b >"$log" 2>&1
+timeout 60 "$binary" --mute --window=320x160 --from=491b >"$log" 2>&1
 code=$?
 elapsed=$(( $(date +%s) - start ))
 cat "$log"
-[ "$code" -eq 0 ] || { echo "a muted show from beat 491 exited with $code, expected 0"; exit 1; }
-[ "$elapsed" -le 8 ] || { echo "a muted show from beat 491 took ${elapsed} s to end"; exit 1; }
+[ "$code" -eq 0 ] || { echo "a muted show from beat 491 exited with $code, expected 0 (124: on after 60 s)"; exit 1; }
 echo "the muted show from beat 491 ended by itself after about ${elapsed} s"
 
 # A hand-picked track plays on the audio device from its own samples, says what was
-# found in it, and ends by itself at its own end.
-ffmpeg -nostdin -v error -f lavfi -i sine=f=220:d=31:r=48000 -c:a flac "$log.flac" || { echo "ffmpeg failed"; exit 1; }
+# found in it, and ends by itself at its own end: two minutes long, started two seconds
+# before it, well within a minute.
+ffmpeg -nostdin -v error -f lavfi -i sine=f=220:d=120:r=48000 -c:a flac "$log.flac" || { echo "ffmpeg failed"; exit 1; }
 start=$(date +%s)
-timeout 20 "$binary" --window=320x160 --track="$log.flac" --from=29 >"$log" 2>&1
+timeout 60 "$binary" --window=320x160 --track="$log.flac" --from=118 >"$log" 2>&1
 code=$?
 elapsed=$(( $(date +%s) - start ))
 rm -f "$log.flac"
 cat "$log"
-[ "$code" -eq 0 ] || { echo "a track from 29 s exited with $code, expected 0"; exit 1; }
-[ "$elapsed" -le 8 ] || { echo "a 31-second track from 29 s took ${elapsed} s to end"; exit 1; }
+[ "$code" -eq 0 ] || { echo "a track from 1:58 of 2:00 exited with $code, expected 0 (124: on after 60 s)"; exit 1; }
 grep -q "165.00 bpm, fallback, first beat at 0:00.00, gain" "$log" || { echo "no summary line for the track"; exit 1; }
-echo "the 31-second track from 29 s ended by itself after about ${elapsed} s"
+echo "the 2-minute track from 1:58 ended by itself after about ${elapsed} s"
