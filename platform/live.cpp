@@ -192,6 +192,8 @@ bool LiveWindow::open(std::string& error) {
     clientWidth = viewport[2];
     clientHeight = viewport[3];
   }
+  drawWidth = clientWidth;
+  drawHeight = clientHeight;
 
   // The show draws into a picture of its own; without framebuffer objects it draws
   // straight into the back buffer, as it did before the picture existed.
@@ -202,7 +204,17 @@ bool LiveWindow::open(std::string& error) {
 
 void LiveWindow::present() {
   if (picture.framebuffer == 0) return;
-  picture.copyTo(0, 0, 0, picture.width, picture.height);
+  if (picture.width == clientWidth && picture.height == clientHeight) {
+    picture.copyTo(0, 0, 0, picture.width, picture.height);
+    return;
+  }
+  bindFramebuffer(0);
+  glPushAttrib(GL_COLOR_BUFFER_BIT);
+  glClearColor(0, 0, 0, 0);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glPopAttrib();
+  const CarriedRows rows = carriedLetterbox(picture.width, picture.height, clientWidth, clientHeight);
+  picture.copyTo(0, 0, rows.bottom, clientWidth, rows.top - rows.bottom);
 }
 
 void LiveWindow::swap() {
@@ -254,6 +266,13 @@ bool LiveWindow::followSize() {
   int height = 0;
   SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(window), &width, &height);
   if (width <= 0 || height <= 0 || (width == clientWidth && height == clientHeight)) return false;
+  clientWidth = width;
+  clientHeight = height;
+  return true;
+}
+
+bool LiveWindow::fitPicture() {
+  if (drawWidth == clientWidth && drawHeight == clientHeight) return false;
   if (picture.framebuffer != 0) {
     // The old picture, scaled so that its letterbox covers the new one: the trail
     // goes on from there. Where no new picture can be made, the show draws into the
@@ -261,9 +280,9 @@ bool LiveWindow::followSize() {
     OffscreenPicture old = picture;
     picture = OffscreenPicture{};
     std::string why;
-    if (picture.create(width, height, why)) {
-      const CarriedRows rows = carriedLetterbox(clientWidth, clientHeight, width, height);
-      old.copyTo(picture.framebuffer, 0, rows.bottom, width, rows.top - rows.bottom);
+    if (picture.create(clientWidth, clientHeight, why)) {
+      const CarriedRows rows = carriedLetterbox(old.width, old.height, clientWidth, clientHeight);
+      old.copyTo(picture.framebuffer, 0, rows.bottom, clientWidth, rows.top - rows.bottom);
     }
     old.destroy();
     if (picture.framebuffer != 0) picture.bind();
@@ -271,8 +290,8 @@ bool LiveWindow::followSize() {
   if (picture.framebuffer == 0) {
     glClear(GL_COLOR_BUFFER_BIT);
   }
-  clientWidth = width;
-  clientHeight = height;
+  drawWidth = clientWidth;
+  drawHeight = clientHeight;
   return true;
 }
 

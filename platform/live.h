@@ -33,6 +33,10 @@ struct LiveWindow {
   // The drawable's size once open (what the show calls the client rectangle).
   int clientWidth = 0;
   int clientHeight = 0;
+  // The size the show draws at: the client size, but for a resize that fitPicture()
+  // has not taken up yet (paused, the held picture keeps its size).
+  int drawWidth = 0;
+  int drawHeight = 0;
 
   // Set by open() when displayIndex names no display: the viewer's mistake.
   bool displayOutOfRange = false;
@@ -43,7 +47,9 @@ struct LiveWindow {
   bool open(std::string& error);
 
   // Copies the picture onto the window's back buffer, which then takes the drawing
-  // (the overlay) until swap().
+  // (the overlay) until swap(). A picture of another size than the window (held
+  // through a resize) is scaled so that its letterbox covers the window's, the rest
+  // of the window black.
   void present();
   // Shows the back buffer, then binds the picture again.
   void swap();
@@ -51,9 +57,13 @@ struct LiveWindow {
   // Takes every pending event without blocking, or waits up to `waitMs` for the first.
   void takeEvents(WindowEvents& events, int waitMs = 0);
 
-  // Follows the drawable to its current size: a new picture of that size, black, with
-  // the old picture's letterbox scaled into its own. True when the size changed.
+  // Takes the drawable's current size as the client size; the picture keeps its own
+  // until fitPicture(). True when the size changed.
   bool followSize();
+  // Brings the picture to the client size: a new picture of that size, black, with the
+  // old picture's letterbox scaled into its own. True when the size the show draws at
+  // changed, and the show's viewport has to follow it.
+  bool fitPicture();
 
   // Between full screen on the window's display (at the desktop's resolution) and the
   // window it came from, or one of the requested size when it started full screen.

@@ -83,9 +83,13 @@ void TextAtlas::release() {
 }
 
 int TextAtlas::measure(const char* text) const {
+  return measure(text, std::strlen(text));
+}
+
+int TextAtlas::measure(const char* text, std::size_t length) const {
   int width = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    const int code = static_cast<unsigned char>(*c);
+  for (std::size_t i = 0; i < length; ++i) {
+    const int code = static_cast<unsigned char>(text[i]);
     if (code >= firstCode && code <= lastCode) width += glyphs[code - firstCode].advance;
   }
   return width;

@@ -29,8 +29,10 @@ struct TextAtlas {
   bool build(int pixelSize, std::string& why);
   void release();
 
-  // Width in pixels of `text` (codes outside 32..126 take no room).
+  // Width in pixels of `text`, or of its first `length` characters (codes outside
+  // 32..126 take no room). The widths of pieces add up to the width of the whole.
   int measure(const char* text) const;
+  int measure(const char* text, std::size_t length) const;
   // Draws `text` with the top of its line at (x, y), in coordinates where y grows
   // downwards, in the current colour. The caller enables blending and 2D texturing
   // with this atlas's texture bound (see begin()).

@@ -372,6 +372,8 @@ bool LiveWindow::open(std::string& error) {
   listen(true);
   clientWidth = width;
   clientHeight = height;
+  drawWidth = width;
+  drawHeight = height;
   window = &canvas;
   glContext = reinterpret_cast<void*>(static_cast<std::intptr_t>(canvas.context));
   return true;
@@ -384,7 +386,13 @@ void LiveWindow::present() {
   flushGlSubset();
   emscripten_glBindFramebuffer(GL_FRAMEBUFFER, 0);
   emscripten_glClear(GL_COLOR_BUFFER_BIT);
-  picture.copyTo(0, 0, 0, picture.width, picture.height);
+  if (picture.width == clientWidth && picture.height == clientHeight) {
+    picture.copyTo(0, 0, 0, picture.width, picture.height);
+    return;
+  }
+  // Held through a resize: scaled so that its letterbox covers the canvas's.
+  const CarriedRows rows = carriedLetterbox(picture.width, picture.height, clientWidth, clientHeight);
+  picture.copyTo(0, 0, rows.bottom, clientWidth, rows.top - rows.bottom);
 }
 
 void LiveWindow::swap() {
@@ -406,24 +414,35 @@ bool LiveWindow::followSize() {
   int height = 0;
   sizeCanvasFromPage(1, &width, &height);
   if (width == clientWidth && height == clientHeight) return false;
+  emscripten_set_canvas_element_size(canvasSelector, width, height);
+  clientWidth = width;
+  clientHeight = height;
+  return true;
+}
+
+bool LiveWindow::fitPicture() {
+  if (drawWidth == clientWidth && drawHeight == clientHeight) return false;
   // The old picture, scaled so that its letterbox covers the new one: the trail goes
   // on from there.
   OffscreenPicture old = picture;
   picture = OffscreenPicture{};
   std::string why;
-  if (!picture.create(width, height, why)) {
+  if (!picture.create(clientWidth, clientHeight, why)) {
     std::fprintf(stderr, "pulse165: %s; the picture keeps its size\n", why.c_str());
     picture = old;
     picture.bind();
+    // The canvas too, which the page then stretches over itself.
+    emscripten_set_canvas_element_size(canvasSelector, drawWidth, drawHeight);
+    clientWidth = drawWidth;
+    clientHeight = drawHeight;
     return false;
   }
-  emscripten_set_canvas_element_size(canvasSelector, width, height);
-  const CarriedRows rows = carriedLetterbox(clientWidth, clientHeight, width, height);
-  old.copyTo(picture.framebuffer, 0, rows.bottom, width, rows.top - rows.bottom);
+  const CarriedRows rows = carriedLetterbox(old.width, old.height, clientWidth, clientHeight);
+  old.copyTo(picture.framebuffer, 0, rows.bottom, clientWidth, rows.top - rows.bottom);
   old.destroy();
   picture.bind();
-  clientWidth = width;
-  clientHeight = height;
+  drawWidth = clientWidth;
+  drawHeight = clientHeight;
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "audio/playback.h"
@@ -85,6 +86,84 @@ void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::
     std::snprintf(out.lines[n++], OverlayLines::lineLength,
                   "cannot keep up (%.0f frames per second): a smaller window or a GPU driver helps", slowFps);
   out.count = n;
+}
+
+namespace {
+// Fills out's lines one after the other, each up to a width in pixels.
+struct LineFiller {
+  OverlayLines& out;
+  const TextAtlas& text;
+  int width;
+  int length = 0;  // of the line being filled, out.lines[out.count]
+  int pixels = 0;
+
+  // Puts `piece` on the line, after `glue` unless the line is empty, where the line
+  // still fits then (or where `always`). False, and the line as it was, where not.
+  bool add(const char* glue, const char* piece, std::size_t pieceLength, bool always = false) {
+    if (out.count == OverlayLines::lineCount) return true;  // no room left: dropped
+    const std::size_t glueLength = length > 0 ? std::strlen(glue) : 0;
+    const std::size_t total = length + glueLength + pieceLength;
+    const int wider = text.measure(glue, glueLength) + text.measure(piece, pieceLength);
+    if (total >= OverlayLines::lineLength || (pixels + wider > width && !always)) return false;
+    char* line = out.lines[out.count];
+    std::memcpy(line + length, glue, glueLength);
+    std::memcpy(line + length + glueLength, piece, pieceLength);
+    line[total] = '\0';
+    length = static_cast<int>(total);
+    pixels += wider;
+    return true;
+  }
+  void endLine() {
+    if (length == 0) return;
+    ++out.count;
+    length = 0;
+    pixels = 0;
+  }
+};
+
+// Puts the word on the filler's lines: after a space, else on a line of its own, else
+// broken between characters.
+void fillWord(LineFiller& filler, const char* word, std::size_t length) {
+  if (filler.add(" ", word, length)) return;
+  filler.endLine();
+  if (filler.add("", word, length)) return;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (filler.add("", word + i, 1)) continue;
+    filler.endLine();
+    filler.add("", word + i, 1, true);  // one character on a line of its own, fitting or not
+  }
+}
+
+// The same for one part of a line: after the separator, else on a line of its own,
+// else broken between its words.
+void fillPart(LineFiller& filler, const char* part, std::size_t length) {
+  constexpr const char* separator = "   ";
+  if (filler.add(separator, part, length)) return;
+  filler.endLine();
+  if (filler.add("", part, length)) return;
+  const char* end = part + length;
+  for (const char* word = part; word < end;) {
+    const char* space = std::find(word, end, ' ');
+    if (space > word) fillWord(filler, word, static_cast<std::size_t>(space - word));
+    word = space + 1;
+  }
+}
+}  // namespace
+
+void breakOverlayLines(const OverlayLines& in, int width, const TextAtlas& text, OverlayLines& out) {
+  out.count = 0;
+  LineFiller filler{out, text, width};
+  for (int i = 0; i < in.count; ++i) {
+    const char* part = in.lines[i];
+    for (;;) {
+      const char* separator = std::strstr(part, "   ");
+      const std::size_t length = separator != nullptr ? static_cast<std::size_t>(separator - part) : std::strlen(part);
+      if (length > 0) fillPart(filler, part, length);
+      if (separator == nullptr) break;
+      part = separator + 3;
+    }
+    filler.endLine();
+  }
 }
 
 //----------------------------------------------------------------------------------
@@ -168,10 +247,10 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
     sought = true;
     step = Step::moved;
   }
-  if (events.sizeChanged && window.followSize()) {
-    setShowViewport(window.clientWidth, window.clientHeight);
-    repaint = true;
-  }
+  if (events.sizeChanged && window.followSize()) repaint = true;
+  // Paused, the held picture keeps its size, letterboxed anew in the window's; the
+  // picture follows the window once the show plays on.
+  if (!paused && window.fitPicture()) setShowViewport(window.drawWidth, window.drawHeight);
   // Paused, nothing is drawn, so that the effects stay as they are: a seek moves
   // the position the show resumes from (the overlay shows it), and the held picture
   // goes back onto the window when the window needs it.
@@ -205,11 +284,17 @@ void LivePlayer::frameDone(std::uint64_t startNs, std::uint64_t doneNs) {
 }
 
 void LivePlayer::drawOverlay(LiveWindow& window, std::uint32_t position) {
+  OverlayLines formatted;
+  formatOverlay(formatted, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0);
+  // Within the window: the lines broken to its width, as many as its height takes.
+  const int pad = text.lineHeight / 3;
+  const int room = window.clientWidth - 2 * (overlayMargin + pad);
   OverlayLines lines;
-  formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0);
+  breakOverlayLines(formatted, room, text, lines);
+  lines.count = std::min(lines.count, (window.clientHeight - 2 * (overlayMargin + pad)) / text.lineHeight);
+  if (room <= 0 || lines.count <= 0) return;
   int width = 0;
   for (int i = 0; i < lines.count; ++i) width = std::max(width, text.measure(lines.lines[i]));
-  const int pad = text.lineHeight / 3;
   const float left = overlayMargin;
   const float top = overlayMargin;
   const float right = left + static_cast<float>(width + 2 * pad);

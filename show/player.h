@@ -83,12 +83,18 @@ struct LivePlayer {
   void seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position);
 };
 
-// The overlay's lines for a play position, into fixed buffers (no allocation).
+// The overlay's lines for a play position, into fixed buffers (no allocation); room
+// for the more lines that they become in a narrow window.
 struct OverlayLines {
-  static constexpr int lineCount = 4;
+  static constexpr int lineCount = 12;
   static constexpr int lineLength = 160;
   char lines[lineCount][lineLength] = {};
   int count = 0;
 };
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
                    bool paused, bool muted, double slowFps);
+
+// The lines of `in` broken into lines no wider than `width` pixels of `text`: at their
+// "   " separators, at single spaces within a part that is wider on its own, and
+// within a word that is. What does not fit into out's lines is left out.
+void breakOverlayLines(const OverlayLines& in, int width, const TextAtlas& text, OverlayLines& out);

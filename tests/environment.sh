@@ -8,6 +8,7 @@ set -u
 binary=$(realpath "$1")
 [ -x "$binary" ] || { echo "no program at $1"; exit 1; }
 work=$(mktemp -d)
+source "$(dirname "$0")/xvfb.bash"
 xvfb=
 cleanup() {
   [ -z "$xvfb" ] || { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }
@@ -94,11 +95,12 @@ for args in --help --version "--benchmark --frames=1 --size=64x32 --json" "--tra
 done
 
 # Under a virtual X server: no audio device, and the muted show that needs none.
-if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-  display=:$((100 + RANDOM % 400))
-  Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb=$!
-  for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null; then
+  fail "Xvfb or xdotool is missing (scripts/ensure-deps installs them)"
+elif ! start_xvfb 640x360x24; then
+  fail "Xvfb did not start"
+else
+  display=$xvfb_display
   # Started as the menu starts it (--from-desktop), the line also comes in a message
   # box, found by its title; Return dismisses it. From a script, never: nothing waits.
   dismiss_box() {
@@ -134,8 +136,9 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
   tried=$((tried + 1))
   DISPLAY=$display SDL_AUDIODRIVER=nosuchdriver "$binary" --mute --window=320x160 >"$work/stdout" 2>"$work/stderr" &
   show=$!
-  if DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --name pulse165 >/dev/null 2>&1; then
-    sleep 1
+  window=$(DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --name '^pulse165$' 2>/dev/null | head -n 1)
+  if [ -n "$window" ]; then
+    DISPLAY=$display xdotool windowfocus --sync "$window" 2>/dev/null
     DISPLAY=$display xdotool key Escape
     for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
   fi
@@ -146,8 +149,6 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
   wait $show
   code=$?
   [ "$code" -eq 0 ] || fail "the muted show without an audio device ended with $code: $(cat "$work/stderr")"
-else
-  fail "Xvfb or xdotool is missing (scripts/ensure-deps installs them)"
 fi
 
 echo "$tried environment faults tried, $failures failed"

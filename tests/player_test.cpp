@@ -1,5 +1,6 @@
 // The player: where its seeks land, which key does what, the frame-rate watch, the
-// overlay's text, and the silent clock's seeks and pauses.
+// overlay's text and how it breaks to the window's width, and the silent clock's seeks
+// and pauses.
 #include "show/player.h"
 
 #include <SDL2/SDL.h>
@@ -7,11 +8,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <thread>
 
 #include "audio/playback.h"
 #include "platform/keys.h"
+#include "platform/text_atlas.h"
 #include "show/frame.h"
 #include "show/schedule.h"
 #include "show/seek.h"
@@ -193,6 +196,30 @@ TEST(Overlay, NamesTimeBeatPhaseSceneRateAndRendererAndTheSlowNoteOnlyWhenGiven)
   EXPECT_NE(std::string(out.lines[0]).find("muted"), std::string::npos);
   EXPECT_STREQ(out.lines[1], "frames per second: measuring");
   EXPECT_NE(std::string(out.lines[3]).find("cannot keep up (11 frames per second)"), std::string::npos) << out.lines[3];
+}
+
+TEST(Overlay, LinesBreakToTheWidthAtTheirSeparatorsThenAtSpacesThenAnywhere) {
+  TextAtlas text;  // every glyph one pixel wide: widths are lengths
+  for (TextAtlas::Glyph& glyph : text.glyphs) glyph.advance = 1;
+  OverlayLines in;
+  std::snprintf(in.lines[0], OverlayLines::lineLength, "0:01.2 of 2:59   beat 3   phase 0.45");
+  std::snprintf(in.lines[1], OverlayLines::lineLength, "a smaller window helps");
+  std::snprintf(in.lines[2], OverlayLines::lineLength, "abcdefghijklmnopqrst");
+  in.count = 3;
+  OverlayLines out;
+  breakOverlayLines(in, 16, text, out);
+  const char* const expected[] = {"0:01.2 of 2:59", "beat 3",           "phase 0.45", "a smaller window",
+                                  "helps",          "abcdefghijklmnop", "qrst"};
+  ASSERT_EQ(out.count, 7);
+  for (int i = 0; i < out.count; ++i) EXPECT_STREQ(out.lines[i], expected[i]) << i;
+
+  breakOverlayLines(in, 200, text, out);  // wide enough: as they were
+  ASSERT_EQ(out.count, 3);
+  for (int i = 0; i < out.count; ++i) EXPECT_STREQ(out.lines[i], in.lines[i]) << i;
+
+  breakOverlayLines(in, 1, text, out);  // a character a line, as many lines as there is room for
+  EXPECT_EQ(out.count, OverlayLines::lineCount);
+  EXPECT_STREQ(out.lines[OverlayLines::lineCount - 1], "9");  // the first line's last character
 }
 
 TEST(SilentClock, SeeksHoldsWhilePausedAndResumesFromTheSameFrame) {

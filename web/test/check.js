@@ -9,7 +9,8 @@
 // 3. The show page: after a click the audio clock runs (about as fast as the wall
 //    clock) and frames are drawn; then the player's keys: Space holds the picture
 //    still with the AudioContext suspended and goes on from the same frame; i shows
-//    the overlay in the corner and takes it away without a trace in the picture; Home
+//    the overlay in the corner and takes it away without a trace in the picture; paused,
+//    a page of 16x8 and back shows the held picture again, not a blow-up; Home
 //    and Page Down three times reach scene 4, far brighter than the opening; a page of
 //    another shape is letterboxed anew; Escape ends the show.
 // No page may log a console error or throw. --benchmark also times every scene.
@@ -239,6 +240,21 @@ async function checkLiveShow(browser, base) {
     fail('the overlay changed the picture outside its corner');
   if (!samePicture(plain, held2)) fail('the overlay left a trace in the picture');
 
+  // Paused, the canvas follows a page of another size and shows the held picture
+  // letterboxed in it: back at the old size, the same picture, not a blow-up of a small one.
+  const canvasSize = "(c => c.width + 'x' + c.height)(document.getElementById('canvas'))";
+  for (const [w, h] of [[16, 8], [width, height]]) {
+    await page.send('Emulation.setDeviceMetricsOverride', { width: w, height: h, deviceScaleFactor: 1, mobile: false });
+    try {
+      await page.waitFor(`${canvasSize} === '${w}x${h}'`, 10);
+    } catch (e) {
+      fail(`paused, the canvas did not follow a page of ${w}x${h}`);
+    }
+  }
+  const back = samePicture(await grabUntil(page, (g) => samePicture(g, held2), 10), held2);
+  console.log(`paused, a page of 16x8 and back: the picture is ${back ? 'the one held' : 'another'}`);
+  if (!back) fail('paused, after a page of 16x8 and back the picture is not the one held');
+
   // Space again: on from the same frame, with the sound.
   await press(page, 'space');
   await page.waitFor("!Module._pulse165_paused() && Module.pulse165Audio.context.state === 'running'", 10);
@@ -272,7 +288,6 @@ async function checkLiveShow(browser, base) {
   await page.send('Emulation.setDeviceMetricsOverride',
     { width: square, height: square, deviceScaleFactor: 1, mobile: false });
   // The canvas's own size too: the page's style alone would letterbox an old picture.
-  const canvasSize = "(c => c.width + 'x' + c.height)(document.getElementById('canvas'))";
   let row = -1, size = '';
   for (let tries = 0; tries < 50 && !(row === letterboxTop && size === `${square}x${square}`); ++tries) {
     await sleep(200);
