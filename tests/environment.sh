@@ -8,7 +8,7 @@ set -u
 binary=$(realpath "$1")
 [ -x "$binary" ] || { echo "no program at $1"; exit 1; }
 work=$(mktemp -d)
-source "$(dirname "$0")/xvfb.bash"
+source "$(dirname "$0")/harness/xvfb.sh"
 xvfb=
 cleanup() {
   [ -z "$xvfb" ] || { kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }

@@ -7,7 +7,9 @@ set -u
 binary=$1
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null || { echo "Xvfb or xdotool missing"; exit 1; }
 
-source "$(dirname "$0")/xvfb.bash"
+source "$(dirname "$0")/harness/xvfb.sh"
+# shellcheck source=harness/crash.sh
+source "$(dirname "$0")/harness/crash.sh"
 xvfb=
 show=
 log=$(mktemp)
@@ -43,6 +45,8 @@ ended_within() {
   wait "$show"
   code=$?
   show=
+  # A crash explains itself in the test's log.
+  [ "$code" -lt 128 ] || crash_report "$binary" "$log" || true
 }
 
 # Wait until the show plays, then press Escape.

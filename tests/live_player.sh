@@ -17,7 +17,9 @@ for tool in Xvfb xdotool xwd xdpyinfo xwininfo; do
   command -v $tool >/dev/null || { echo "$tool is missing (scripts/ensure-deps installs it)"; exit 1; }
 done
 work=$(mktemp -d)
-source "$(dirname "$0")/xvfb.bash"
+source "$(dirname "$0")/harness/xvfb.sh"
+# shellcheck source=harness/crash.sh
+source "$(dirname "$0")/harness/crash.sh"
 xvfb=
 show=
 cleanup() {
@@ -136,6 +138,8 @@ ended_within() {
   wait "$show"
   code=$?
   show=
+  # A crash explains itself in the test's log.
+  [ "$code" -lt 128 ] || crash_report "$binary" "$work/stderr" || true
 }
 
 "$binary" --mute --window=320x160 >"$work/stdout" 2>"$work/stderr" &
