@@ -12,17 +12,16 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "app/run.h"
 #include "app/track.h"
 #include "audio/playback.h"
 #include "platform/headless.h"
-#include "show/frame.h"
+#include "show/offline_run.h"
 #include "show/schedule.h"
 #include "show/show_clock.h"
 
 namespace {
-constexpr int benchmarkFps = 60;
 constexpr int warmupFrames = 30;
 constexpr double frameBudgetMs = 1000.0 / benchmarkFps;  // 16.667 ms
 
@@ -30,6 +29,10 @@ using Clock = std::chrono::steady_clock;
 
 double millisecondsBetween(Clock::time_point start, Clock::time_point end) {
   return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+double steadyMilliseconds() {
+  return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
 }
 
 double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
@@ -181,6 +184,29 @@ std::string benchmarkJson(const BenchmarkReport& report) {
   return out + "\n]}\n";
 }
 
+SceneResult timeScene(OfflineRun& run, const SceneFrames& scene, int frames, double (*now)(),
+                      std::vector<double>& milliseconds) {
+  const std::uint64_t available = scene.endFrame - scene.firstFrame;
+  const std::uint64_t warmup = std::min<std::uint64_t>(warmupFrames, available);
+  const std::uint64_t timed = std::min<std::uint64_t>(static_cast<std::uint64_t>(frames), available);
+  run.moveTo(scene.firstFrame);
+  run.stepUntil(scene.firstFrame + warmup);
+  glFinish();
+  run.moveTo(scene.firstFrame);
+  milliseconds.clear();
+  for (std::uint64_t n = 0; n < timed; ++n) {
+    const double start = now();
+    run.step();
+    glFinish();
+    milliseconds.push_back(now() - start);
+  }
+  SceneResult result;
+  result.frames = scene;
+  result.timedFrames = static_cast<int>(timed);
+  result.times = summariseFrameTimes(milliseconds);
+  return result;
+}
+
 int runBenchmark(const Options& options) {
   std::string error;
   HeadlessContext context;
@@ -197,34 +223,17 @@ int runBenchmark(const Options& options) {
   report.track = options.trackPath;
   report.width = options.width;
   report.height = options.height;
-  initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
+  startShow(music.source(), music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
   glFinish();
   report.startupMs = millisecondsBetween(startupBegan, Clock::now());
 
-  auto frame = std::make_unique<ShowFrame>();
+  OfflineRun run;
+  run.start(benchmarkFps, 0);
   std::vector<double> milliseconds;
   milliseconds.reserve(static_cast<std::size_t>(options.benchmarkFrames));
-  for (const SceneFrames& scene : benchmarkScenes(benchmarkFps)) {
-    const std::uint64_t available = scene.endFrame - scene.firstFrame;
-    const std::uint64_t warmup = std::min<std::uint64_t>(warmupFrames, available);
-    const std::uint64_t timed = std::min<std::uint64_t>(static_cast<std::uint64_t>(options.benchmarkFrames), available);
-    for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + warmup; ++n)
-      frame->draw(virtualPosition(n, benchmarkFps));
-    glFinish();
-    milliseconds.clear();
-    for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + timed; ++n) {
-      const Clock::time_point start = Clock::now();
-      frame->draw(virtualPosition(n, benchmarkFps));
-      glFinish();
-      milliseconds.push_back(millisecondsBetween(start, Clock::now()));
-    }
-    SceneResult result;
-    result.frames = scene;
-    result.timedFrames = static_cast<int>(timed);
-    result.times = summariseFrameTimes(milliseconds);
-    report.scenes.push_back(result);
-  }
-  frame.reset();
+  for (const SceneFrames& scene : benchmarkScenes(benchmarkFps))
+    report.scenes.push_back(timeScene(run, scene, options.benchmarkFrames, steadyMilliseconds, milliseconds));
+  run.finish();
 
   const std::string text = options.json ? benchmarkJson(report) : benchmarkTable(report);
   std::fputs(text.c_str(), stdout);

@@ -9,6 +9,8 @@
 #include "app/options.h"
 #include "show/scenes.h"
 
+constexpr int benchmarkFps = 60;  // the virtual clock the scenes are timed on
+
 // The frames of one scene on the benchmark's 60-frames-per-second virtual clock.
 struct SceneFrames {
   int scene = 0;
@@ -50,6 +52,15 @@ std::string jsonString(const std::string& text);
 
 std::string benchmarkTable(const BenchmarkReport& report);
 std::string benchmarkJson(const BenchmarkReport& report);
+
+struct OfflineRun;
+// Times one scene on `run`: a short warm-up on the scene's own first frames (llvmpipe
+// compiles its shaders for the state the scene uses then), then `frames` frames from
+// its start (the whole scene where it has fewer), each finished with glFinish so that
+// the time is the whole frame's. `now` gives milliseconds; `milliseconds` holds the
+// times, reserved by the caller, so that nothing is allocated per frame.
+SceneResult timeScene(OfflineRun& run, const SceneFrames& scene, int frames, double (*now)(),
+                      std::vector<double>& milliseconds);
 
 // --benchmark: returns the exit code (1 when no headless context can be made).
 int runBenchmark(const Options& options);

@@ -20,18 +20,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/display.h"
 #include "app/encoder.h"
 #include "app/output_file.h"
 #include "app/preflight.h"
-#include "app/run.h"
+#include "app/start_up.h"
 #include "app/track.h"
 #include "audio/playback.h"
-#include "audio/spectrum.h"
-#include "effects/disk_swarm.h"
 #include "platform/headless.h"
-#include "show/frame.h"
-#include "show/show_state.h"
+#include "show/offline_run.h"
 
 //----------------------------------------------------------------------------------
 // Spans and formats
@@ -55,8 +51,6 @@ CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps) {
 namespace {
 constexpr int queueDepth = 2;  // RGBA frames between the GL thread and the encoder: one drawn while one is encoded
 constexpr double progressInterval = 0.5;  // seconds between progress lines
-constexpr std::uint64_t fnvOffset = 14695981039346656037ull;
-constexpr std::uint64_t fnvPrime = 1099511628211ull;
 
 using Clock = std::chrono::steady_clock;
 
@@ -74,8 +68,7 @@ std::string sizeText(const Options& options) {
 struct CaptureRenderer {
   ShowMusic music;  // outlives the context and the frame: it is what they play
   HeadlessContext context;
-  std::unique_ptr<ShowFrame> frame;  // destroyed before the context goes
-  int fps = 60;
+  OfflineRun run;  // its frame goes before the context
 
   // The music (a hand-picked track decoded and analysed, and the options' times
   // resolved on it), and a context of one pixel, so that the size is checked before
@@ -90,28 +83,26 @@ struct CaptureRenderer {
     return probeRenderer(context, options.width, options.height, "capture", code, error);
   }
 
-  // The context at the real size and the show, once probe() has passed.
-  bool load(const Options& options, int& code, std::string& error) {
+  // The context at the real size and the show from its start, once probe() has
+  // passed; the first frame to draw is the span's first.
+  bool load(const Options& options, std::uint64_t firstFrame, int& code, std::string& error) {
     if (!context.open(options.width, options.height, error)) {
       code = exitEnvironment;
       return false;
     }
-    // The same options give the same frames: the show starts as in a new process,
-    // even on a second capture in one.
-    resetShowState();
-    playMusic(music.source());
-    initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
-    frame = std::make_unique<ShowFrame>();
-    fps = options.fps;
+    startShow(music.source(), music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
+    run.start(options.fps, firstFrame);
     return true;
   }
 
-  // Draws frame n and reads it back as OpenGL hands it over, bottom row first.
-  void render(std::uint64_t n, std::uint8_t* rgba) {
-    frame->draw(virtualPosition(n, fps));
+  // Draws the next frame and reads it back as OpenGL hands it over, bottom row first.
+  void render(std::uint8_t* rgba) {
+    run.step();
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, context.width, context.height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   }
+
+  ~CaptureRenderer() { run.finish(); }
 };
 
 //----------------------------------------------------------------------------------
@@ -178,23 +169,8 @@ void printProgress(FILE* to, const std::string& target, std::uint64_t done, std:
 }  // namespace
 
 //----------------------------------------------------------------------------------
-// Determinism check and the capture itself
+// The capture
 //----------------------------------------------------------------------------------
-bool hashCaptureFrames(Options options, std::uint64_t& hash, std::string& error) {
-  CaptureRenderer renderer;
-  int code = 0;
-  MusicRefusal refusal = MusicRefusal::none;
-  if (!renderer.probe(options, code, error, refusal) || !renderer.load(options, code, error)) return false;
-  const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
-  hash = fnvOffset;
-  for (std::uint64_t i = 0; i < span.frameCount; ++i) {
-    renderer.render(span.firstFrame + i, pixels.data());
-    for (std::uint8_t byte : pixels) hash = (hash ^ byte) * fnvPrime;
-  }
-  return true;
-}
-
 int runCapture(Options options) {
   const Clock::time_point began = Clock::now();
   const std::string& target = options.capturePath;
@@ -238,7 +214,7 @@ int runCapture(Options options) {
   encoder.finalPictureSamples = span.lastFrameSamples;
   if (!encoder.open(*format, codecs.video, codecs.audio, file.descriptor, options, sound))
     return stop(encoder.videoRefused ? exitUsage : exitEnvironment, cannot + encoder.error);
-  if (!renderer.load(options, code, error)) return stop(code, error);
+  if (!renderer.load(options, span.firstFrame, code, error)) return stop(code, error);
 
   FrameQueue queue(static_cast<std::size_t>(options.width) * options.height * 4);
   std::atomic<std::uint64_t> encoded{0};
@@ -264,7 +240,7 @@ int runCapture(Options options) {
   for (std::uint64_t i = 0; i < span.frameCount; ++i) {
     std::uint8_t* pixels = queue.acquire();
     if (pixels == nullptr) break;
-    renderer.render(span.firstFrame + i, pixels);
+    renderer.render(pixels);
     queue.publish();
     if (showProgress) {
       const double seconds = secondsSince(renderStart);

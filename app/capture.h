@@ -22,13 +22,6 @@ struct CaptureSpan {
 
 CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps);
 
-// Renders the capture's frames exactly as --capture hands them to the encoder, and
-// hashes their pixels (64-bit FNV-1a over the RGBA bytes of every frame in order).
-// Uses options.width, height, fps, the span and the music (a hand-picked track's
-// times resolved on it). False with one line in `error` when the track or the
-// headless context fails.
-bool hashCaptureFrames(Options options, std::uint64_t& hash, std::string& error);
-
 // --capture: checks the name, the size, the encoders and their settings, the folder,
 // the renderer's limits and the memory before the show is decoded, then renders and
 // encodes into a temporary file of its own beside the target (app/output_file.h) and

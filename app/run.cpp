@@ -18,7 +18,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "app/output_file.h"
 #include "app/preflight.h"
 #include "app/track.h"
@@ -28,6 +28,7 @@ extern "C" {
 #include "platform/live.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/offline_run.h"
 #include "show/player.h"
 
 namespace {
@@ -48,7 +49,7 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   window.displayIndex = options.display;
   if (!window.open(error)) return window.displayOutOfRange ? exitUsage : exitEnvironment;
 
-  initialiseShow(music.vorbisData(), music.vorbisSize(), window.clientWidth, window.clientHeight, &window);
+  startShow(music.source(), music.vorbisData(), music.vorbisSize(), window.clientWidth, window.clientHeight, &window);
 
   // Playback starts at --from (0 for the show as it is); the clock counts from there.
   PlayClock clock;
@@ -106,14 +107,14 @@ int runScreenshot(Options options) {
   if (!checkMemory(memoryNeeded(options.width, options.height, 1, 0), "take a screenshot at " + size, error))
     return reportFailure(exitUsage, error);
   if (!context.open(options.width, options.height, error)) return reportFailure(exitEnvironment, error);
-  initialiseShow(music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
+  startShow(music.source(), music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
 
   const FrameSpan span = screenshotFrames(options.atPosition);
-  {
-    auto frame = std::make_unique<ShowFrame>();
-    for (std::uint64_t n = span.first; n <= span.last; ++n) frame->draw(virtualPosition(n, screenshotFps));
-    glFinish();
-  }
+  OfflineRun run;
+  run.start(screenshotFps, span.first);
+  run.stepUntil(span.last + 1);
+  glFinish();
+  run.finish();
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);
   context.readPixels(pixels.data());
   if (!writePng(file.descriptor, pixels.data(), options.width, options.height, error) || !file.commit(error))

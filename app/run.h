@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/options.h"
-#include "app/virtual_clock.h"
+#include "show/virtual_clock.h"
 
 int runLiveShow(const Options& options);
 int runScreenshot(Options options);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"
 #include "effects/swirl_camera.h"

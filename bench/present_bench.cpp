@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "audio/playback.h"
 #include "platform/framebuffer.h"
 #include "platform/live.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "app/run.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"
@@ -24,6 +24,7 @@
 #include "resources/embedded.h"
 #include "show/frame.h"
 #include "show/schedule.h"
+#include "show/music_source.h"
 #include "show/show_state.h"
 
 namespace {
@@ -174,8 +175,7 @@ TEST(PerFrameAllocation, EverySceneDrawsAFewHundredFramesWithoutAllocating) {
   HeadlessContext context;
   std::string error;
   ASSERT_TRUE(context.open(width, height, error)) << error;
-  resetShowState();
-  initialiseShow(embeddedTrack, embeddedTrackSize, width, height, nullptr);
+  startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, width, height, nullptr);
   auto show = std::make_unique<ShowFrame>();
   const SceneStart starts = sceneStarts();
 

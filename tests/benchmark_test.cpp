@@ -12,7 +12,6 @@
 #include "show/schedule.h"
 
 namespace {
-constexpr int benchmarkFps = 60;
 
 int sceneOfFrame(std::uint64_t n) { return sceneForBeat(beatClockAt(virtualPosition(n, benchmarkFps)).beat); }
 }  // namespace

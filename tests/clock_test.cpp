@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/benchmark.h"
-#include "app/virtual_clock.h"
+#include "show/virtual_clock.h"
 #include "audio/beat_grid.h"
 #include "audio/playback.h"
 #include "show/seek.h"

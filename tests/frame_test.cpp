@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "app/run.h"
 #include "audio/playback.h"
 #include "audio/spectrum.h"

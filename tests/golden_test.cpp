@@ -18,7 +18,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/display.h"
+#include "app/start_up.h"
 #include "app/options.h"
 #include "app/run.h"
 #include "audio/playback.h"
@@ -27,6 +27,7 @@
 #include "resources/embedded.h"
 #include "show/frame.h"
 #include "tests/probe.h"
+#include "show/music_source.h"
 #include "show/show_state.h"
 
 namespace {
@@ -94,8 +95,7 @@ class GoldenFrames : public ::testing::Test {
     std::string error;
     context = new HeadlessContext;  // kept: closing contexts after Mesa's exit handlers misbehaves
     ASSERT_TRUE(context->open(goldenWidth, goldenHeight, error)) << error;
-    resetShowState();
-    initialiseShow(embeddedTrack, static_cast<int>(embeddedTrackSize), goldenWidth, goldenHeight, nullptr);
+    startShow(embeddedMusic(), embeddedTrack, static_cast<int>(embeddedTrackSize), goldenWidth, goldenHeight, nullptr);
   }
 
   // The moment as a fresh process would draw it: the layouts, the swirl and the picture

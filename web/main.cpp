@@ -18,21 +18,21 @@
 #include <vector>
 
 #include "app/benchmark.h"
-#include "app/display.h"
+#include "app/start_up.h"
 #include "app/options.h"
-#include "app/virtual_clock.h"
+#include "show/virtual_clock.h"
 #include "audio/playback.h"
 #include "platform/live.h"
 #include "platform/web.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/music_source.h"
+#include "show/offline_run.h"
 #include "show/player.h"
 #include "tools/web/playback_digest.h"
 
 namespace {
 
-constexpr int benchmarkFps = 60;
-constexpr int benchmarkWarmupFrames = 30;
 constexpr int defaultBenchmarkFrames = 180;
 
 struct BrowserShow {
@@ -98,7 +98,8 @@ void runLive() {
   std::string error;
   show.window.fullScreen = true;
   if (!show.window.open(error)) return fail(error);
-  initialiseShow(embeddedTrack, embeddedTrackSize, show.window.clientWidth, show.window.clientHeight, &show.window);
+  startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, show.window.clientWidth, show.window.clientHeight,
+            &show.window);
   show.player.start(show.window);
   setPagePrompt("click to play");
   emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, startOnClick);
@@ -130,14 +131,14 @@ void runMoment(const std::string& at) {
   show.window.requestWidth = width;
   show.window.requestHeight = height;
   if (!show.window.open(error)) return fail(error);
-  initialiseShow(embeddedTrack, embeddedTrackSize, width, height, nullptr);
+  startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, width, height, nullptr);
 
   const FrameSpan span = screenshotFrames(position);
-  {
-    auto frame = std::make_unique<ShowFrame>();
-    for (std::uint64_t n = span.first; n <= span.last; ++n) frame->draw(virtualPosition(n, screenshotFps));
-    glFinish();
-  }
+  OfflineRun run;
+  run.start(screenshotFps, span.first);
+  run.stepUntil(span.last + 1);
+  glFinish();
+  run.finish();
   show.window.present();
   show.window.swap();
   show.lastPosition = position;
@@ -152,7 +153,7 @@ struct BrowserBenchmark {
   BenchmarkReport report;
   std::vector<SceneFrames> scenes;
   std::vector<double> milliseconds;
-  std::unique_ptr<ShowFrame> frame;
+  OfflineRun run;
   int frames = defaultBenchmarkFrames;
   std::size_t next = 0;
 };
@@ -162,32 +163,14 @@ BrowserBenchmark benchmark;
 void benchmarkScene(void*) {
   BrowserBenchmark& b = benchmark;
   if (b.next == b.scenes.size()) {
-    b.frame.reset();
+    b.run.finish();
     const std::string json = benchmarkJson(b.report);
     std::fputs(json.c_str(), stdout);
     setPageReport(json.c_str());
     setPageTitle("pulse165 ready");
     return;
   }
-  const SceneFrames& scene = b.scenes[b.next++];
-  const std::uint64_t available = scene.endFrame - scene.firstFrame;
-  const std::uint64_t warmup = std::min<std::uint64_t>(benchmarkWarmupFrames, available);
-  const std::uint64_t timed = std::min<std::uint64_t>(static_cast<std::uint64_t>(b.frames), available);
-  for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + warmup; ++n)
-    b.frame->draw(virtualPosition(n, benchmarkFps));
-  glFinish();
-  b.milliseconds.clear();
-  for (std::uint64_t n = scene.firstFrame; n < scene.firstFrame + timed; ++n) {
-    const double start = pageMilliseconds();
-    b.frame->draw(virtualPosition(n, benchmarkFps));
-    glFinish();
-    b.milliseconds.push_back(pageMilliseconds() - start);
-  }
-  SceneResult result;
-  result.frames = scene;
-  result.timedFrames = static_cast<int>(timed);
-  result.times = summariseFrameTimes(b.milliseconds);
-  b.report.scenes.push_back(result);
+  b.report.scenes.push_back(timeScene(b.run, b.scenes[b.next++], b.frames, pageMilliseconds, b.milliseconds));
   show.window.present();
   show.window.swap();
   emscripten_set_timeout(benchmarkScene, 0, nullptr);
@@ -211,12 +194,12 @@ void runBenchmarkPage() {
   report.width = width;
   report.height = height;
   const double began = pageMilliseconds();
-  initialiseShow(embeddedTrack, embeddedTrackSize, width, height, nullptr);
+  startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, width, height, nullptr);
   glFinish();
   report.startupMs = pageMilliseconds() - began;
   benchmark.scenes = benchmarkScenes(benchmarkFps);
   benchmark.milliseconds.reserve(static_cast<std::size_t>(benchmark.frames));
-  benchmark.frame = std::make_unique<ShowFrame>();
+  benchmark.run.start(benchmarkFps, 0);
   emscripten_set_timeout(benchmarkScene, 0, nullptr);
 }
 

@@ -1,5 +1,5 @@
 // The virtual clock of headless rendering.
-#include "app/virtual_clock.h"
+#include "show/virtual_clock.h"
 
 #include "audio/playback.h"
 

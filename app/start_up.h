@@ -1,4 +1,4 @@
-// Display set-up: the one-time initialisation of the show (decoding, the
+// Start-up: the one-time initialisation of the show (decoding, the
 // PlaybackBuffer, glyph lists, the letterboxed 2:1 viewport, the first clears).
 #pragma once
 
@@ -8,6 +8,7 @@
 #include "platform/viewport.h"
 
 struct LiveWindow;
+struct MusicSource;
 
 // What decoding found, for the messages of a hand-picked track.
 struct TrackLoad {
@@ -24,3 +25,10 @@ struct TrackLoad {
 // twice (live window only), free the decoded samples. Needs a current GL context.
 TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
                          LiveWindow* window);
+
+// A show from its very start, as a new process begins it: the show's state reset
+// (show/show_state.h), `music` playing, then the one-time initialisation above, which
+// decodes the embedded track where `track` is given. Every run calls it once, with its
+// context current.
+void startShow(const MusicSource& music, const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
+               LiveWindow* window);

@@ -1,5 +1,5 @@
-// Display set-up and the one-time initialisation of the show.
-#include "app/display.h"
+// Start-up: the display set-up and the one-time initialisation of the show.
+#include "app/start_up.h"
 
 #include <GL/gl.h>
 #include <malloc.h>
@@ -11,6 +11,8 @@
 #include "audio/playback.h"
 #include "platform/glyphs.h"
 #include "platform/live.h"
+#include "show/music_source.h"
+#include "show/show_state.h"
 
 namespace {
 void keepFrameMemory() {
@@ -56,4 +58,11 @@ TrackLoad initialiseShow(const unsigned char* track, int trackSize, int clientWi
     }
   }
   return load;
+}
+
+void startShow(const MusicSource& music, const unsigned char* track, int trackSize, int clientWidth, int clientHeight,
+               LiveWindow* window) {
+  resetShowState();
+  playMusic(music);
+  initialiseShow(track, trackSize, clientWidth, clientHeight, window);
 }
