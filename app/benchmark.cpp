@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/start_up.h"
+#include "app/text.h"
 #include "app/run.h"
 #include "app/track.h"
 #include "audio/playback.h"
@@ -38,65 +39,8 @@ double steadyMilliseconds() {
 double framesPerSecond(double ms) { return ms > 0 ? 1000.0 / ms : 0; }
 double realtimeFactor(double ms) { return ms > 0 ? frameBudgetMs / ms : 0; }
 
-// The bytes of the UTF-8 sequence at `at` (whose lead byte is 0x80 or above), and
-// whether it is well-formed. An ill-formed one (a stray continuation byte, a lead byte
-// that begins nothing: C0, C1, F5 to FF; a sequence cut short, an overlong form, a
-// surrogate, a code point above U+10FFFF) ends before the first byte that cannot
-// continue it: it becomes one U+FFFD, and the character after it is kept.
-std::size_t utf8Sequence(const std::string& text, std::size_t at, bool& wellFormed) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(text[i])); };
-  const unsigned lead = byte(at);
-  std::size_t length = 0;
-  unsigned low = 0x80, high = 0xbf;  // the second byte's range
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    if (lead == 0xe0) low = 0xa0;   // below U+0800: overlong
-    if (lead == 0xed) high = 0x9f;  // U+D800 to U+DFFF: surrogates
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    if (lead == 0xf0) low = 0x90;   // below U+10000: overlong
-    if (lead == 0xf4) high = 0x8f;  // above U+10FFFF
-  }
-  std::size_t i = 1;
-  for (; i < length && at + i < text.size(); ++i) {
-    const unsigned next = byte(at + i);
-    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xbf)) break;
-  }
-  wellFormed = length > 0 && i == length;
-  return i;
-}
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (std::size_t at = 0; at < text.size();) {
-    const char c = text[at];
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80) {
-      // A file name need not be UTF-8, but JSON must be: each ill-formed sequence
-      // becomes one U+FFFD.
-      bool wellFormed = false;
-      const std::size_t length = utf8Sequence(text, at, wellFormed);
-      out += wellFormed ? text.substr(at, length) : "\xef\xbf\xbd";
-      at += length;
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
-      out += escaped;
-    } else {
-      out += c;
-    }
-    ++at;
-  }
-  return out + "\"";
-}
 
 std::vector<SceneFrames> benchmarkScenes(int fps) {
   // Each scene at its first stretch on the show's clock (the music's beats); the
@@ -166,22 +110,24 @@ std::string benchmarkTable(const BenchmarkReport& report) {
 }
 
 std::string benchmarkJson(const BenchmarkReport& report) {
-  std::string out = "{\"renderer\": " + jsonString(report.renderer);
-  if (!report.track.empty()) out += ", \"track\": " + jsonString(report.track);
-  char text[512];
-  std::snprintf(text, sizeof text, ", \"width\": %d, \"height\": %d, \"startup_ms\": %.3f, \"scenes\": [", report.width,
-                report.height, report.startupMs);
-  out += text;
-  for (std::size_t i = 0; i < report.scenes.size(); ++i) {
-    const SceneResult& r = report.scenes[i];
-    std::snprintf(text, sizeof text,
-                  "%s\n  {\"scene\": %d, \"first_beat\": %d, \"last_beat\": %d, \"frames\": %d, "
-                  "\"median_ms\": %.3f, \"p95_ms\": %.3f, \"fps\": %.2f, \"realtime_factor\": %.3f}",
-                  i == 0 ? "" : ",", r.frames.scene, r.frames.firstBeat, r.frames.lastBeat, r.timedFrames,
-                  r.times.median, r.times.p95, framesPerSecond(r.times.median), realtimeFactor(r.times.median));
-    out += text;
+  JsonWriter json;
+  json.field("renderer", report.renderer);
+  if (!report.track.empty()) json.field("track", report.track);
+  json.field("width", report.width).field("height", report.height).number("startup_ms", report.startupMs);
+  json.beginList("scenes");
+  for (const SceneResult& r : report.scenes) {
+    json.beginItem()
+        .field("scene", r.frames.scene)
+        .field("first_beat", r.frames.firstBeat)
+        .field("last_beat", r.frames.lastBeat)
+        .field("frames", r.timedFrames)
+        .number("median_ms", r.times.median)
+        .number("p95_ms", r.times.p95)
+        .number("fps", framesPerSecond(r.times.median), "%.2f")
+        .number("realtime_factor", realtimeFactor(r.times.median))
+        .endItem();
   }
-  return out + "\n]}\n";
+  return json.endList().finish();
 }
 
 SceneResult timeScene(OfflineRun& run, const SceneFrames& scene, int frames, double (*now)(),

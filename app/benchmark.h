@@ -46,9 +46,6 @@ struct BenchmarkReport {
   std::vector<SceneResult> scenes;
 };
 
-// A JSON string with its quotes: quotes, backslashes and control characters escaped,
-// and each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
-std::string jsonString(const std::string& text);
 
 std::string benchmarkTable(const BenchmarkReport& report);
 std::string benchmarkJson(const BenchmarkReport& report);

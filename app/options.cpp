@@ -164,16 +164,6 @@ bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32
   return true;
 }
 
-std::string clockText(double seconds, int decimals) {
-  // Rounded first, so that 59.96 s reads 1:00.0, never 0:60.0.
-  const double scale = std::pow(10.0, decimals);
-  const double rounded = std::round(std::fabs(seconds) * scale) / scale;
-  const int minutes = static_cast<int>(rounded / 60.0);
-  char text[48];
-  std::snprintf(text, sizeof text, "%s%d:%0*.*f", seconds < 0 && rounded > 0 ? "-" : "", minutes,
-                decimals > 0 ? decimals + 3 : 2, decimals, rounded - 60.0 * minutes);
-  return text;
-}
 
 namespace {
 // The grammar alone, for a time that waits for its track.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/text.h"
 #include "audio/beat_grid.h"
 
 struct ShowClock;
@@ -79,8 +80,6 @@ bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32
 // Both in one: text to play position, with one line in `error`.
 bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error);
 
-// A time as minutes:seconds with `decimals` places ("3:07.5"); a negative one keeps its sign.
-std::string clockText(double seconds, int decimals = 1);
 
 // With a hand-picked track, once its clock is known: --at, --from and --to as play
 // positions on it (seconds of the track up to its end, beats counted from its first

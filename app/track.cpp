@@ -6,13 +6,12 @@ extern "C" {
 }
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "app/benchmark.h"
 #include "app/options.h"
+#include "app/text.h"
 #include "resources/embedded.h"
 #include "show/show_clock.h"
 
@@ -21,21 +20,6 @@ extern "C" {
 static_assert(mediaGuardFrames == guardFrameCount);
 
 namespace {
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, pattern);
-  std::vsnprintf(text, sizeof text, pattern, arguments);
-  va_end(arguments);
-  return text;
-}
-
-// A JSON number, or null for what JSON cannot hold (the loudness of silence).
-std::string jsonNumber(double value, const char* pattern = "%.3f") {
-  return std::isfinite(value) ? format(pattern, value) : "null";
-}
-
 std::string tempoText(const BeatGrid& grid) {
   return format("%.2f bpm, %s", grid.bpm, tempoSourceName(grid.source));
 }
@@ -143,21 +127,33 @@ std::string trackInfoJson(const ShowMusic& music) {
   const MediaTrack& media = music.media;
   const BeatGrid& grid = music.grid;
   const Loudness& loudness = music.loudness;
-  std::string out = "{\"file\": " + jsonString(music.path);
-  out += format(", \"duration_s\": %.3f, \"cut\": %s, \"source_rate\": %d, \"source_channels\": %d", media.seconds(),
-                media.cut ? "true" : "false", media.sourceRate, media.sourceChannels);
-  out += ", \"format\": " + jsonString(media.formatName) + ", \"codec\": " + jsonString(media.codecName);
-  out += format(", \"tempo_bpm\": %.3f, \"tempo_source\": \"%s\", \"first_beat_s\": %.4f, \"beats\": %lld", grid.bpm,
-                tempoSourceName(grid.source), grid.firstBeatSeconds, static_cast<long long>(grid.beats));
-  out += ", \"note\": " + jsonString(grid.note);
-  out += ", \"loudness_lufs\": " + jsonNumber(loudness.lufs) + ", \"peak_dbfs\": " + jsonNumber(loudness.peakDb) +
-         ", \"gain_db\": " + jsonNumber(loudness.gainDb) +
-         format(", \"peak_limited\": %s, \"scenes\": [", loudness.peakLimited ? "true" : "false");
+  JsonWriter json;
+  json.field("file", music.path)
+      .number("duration_s", media.seconds())
+      .field("cut", media.cut)
+      .field("source_rate", media.sourceRate)
+      .field("source_channels", media.sourceChannels)
+      .field("format", media.formatName)
+      .field("codec", media.codecName)
+      .number("tempo_bpm", grid.bpm)
+      .field("tempo_source", tempoSourceName(grid.source))
+      .number("first_beat_s", grid.firstBeatSeconds, "%.4f")
+      .field("beats", static_cast<long long>(grid.beats))
+      .field("note", grid.note)
+      .number("loudness_lufs", loudness.lufs)  // null for silence
+      .number("peak_dbfs", loudness.peakDb)
+      .number("gain_db", loudness.gainDb)
+      .field("peak_limited", loudness.peakLimited)
+      .beginList("scenes");
   const std::vector<SceneSpan> spans = sceneSpans(music.schedule);
   const std::vector<SceneTimes> times = sceneTimes(music.schedule, grid, media.seconds());
   for (std::size_t i = 0; i < spans.size() && i < times.size(); ++i)
-    out += format("%s\n  {\"scene\": %d, \"start_s\": %.3f, \"end_s\": %.3f, \"first_beat\": %d, \"last_beat\": %d}",
-                  i == 0 ? "" : ",", times[i].scene, times[i].startSeconds, times[i].endSeconds, spans[i].trackStart,
-                  spans[i].trackEnd - 1);
-  return out + "\n]}\n";
+    json.beginItem()
+        .field("scene", times[i].scene)
+        .number("start_s", times[i].startSeconds)
+        .number("end_s", times[i].endSeconds)
+        .field("first_beat", spans[i].trackStart)
+        .field("last_beat", spans[i].trackEnd - 1)
+        .endItem();
+  return json.endList().finish();
 }
