@@ -106,7 +106,7 @@ std::string trackInfoText(const ShowMusic& music) {
                        : !grid.note.empty()                ? "the first sample: no pulse to place it by"
                                                            : "on the bar start with the strongest low onsets";
   out += "first beat: " + clockText(grid.firstBeatSeconds, 2) + " (the show's beat 0; " + placed + ")\n";
-  out += format("beats:      %lld, each %.3f s\n", static_cast<long long>(grid.beats), grid.beatSamples / mediaRate);
+  out += format("beats:      %lld, each %.3f s\n", static_cast<long long>(grid.beats), grid.beatSamples / sampleRate);
   if (std::isfinite(loudness.lufs))
     out += format("loudness:   %.1f LUFS, peak %.1f dBFS; gain ", loudness.lufs, loudness.peakDb) + gainText(loudness) +
            format(" towards the show's %.2f LUFS", embeddedLoudnessLufs) +

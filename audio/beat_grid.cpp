@@ -10,7 +10,6 @@
 #include <vector>
 
 namespace {
-constexpr int rate = 44100;
 constexpr int window = 1024;
 constexpr int hop = 512;
 constexpr const char* onsetMethod = "energy";
@@ -31,13 +30,13 @@ struct Analysis {
 
 Analysis analyse(const float* stereo, std::int64_t frames) {
   Analysis a;
-  aubio_tempo_t* tempo = new_aubio_tempo("default", window, hop, rate);
-  aubio_onset_t* onset = new_aubio_onset(onsetMethod, window, hop, rate);
+  aubio_tempo_t* tempo = new_aubio_tempo("default", window, hop, sampleRate);
+  aubio_onset_t* onset = new_aubio_onset(onsetMethod, window, hop, sampleRate);
   fvec_t* in = new_fvec(hop);
   fvec_t* out = new_fvec(1);
   if (!tempo || !onset || !in || !out) frames = 0;  // nothing found: the fallback
   // Second-order Butterworth low-pass for the low band (bilinear transform).
-  const double k = std::tan(M_PI * lowBandHz / rate);
+  const double k = std::tan(M_PI * lowBandHz / sampleRate);
   const double norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
   const double b0 = k * k * norm, b1 = 2.0 * b0, b2 = b0;
   const double a1 = 2.0 * (k * k - 1.0) * norm, a2 = (1.0 - std::sqrt(2.0) * k + k * k) * norm;
@@ -201,7 +200,7 @@ GridFit fitGrid(const std::vector<double>& onsets, double around, std::int64_t f
   // eighth notes (or a grid through every other beat) counts them all.
   double squares = 0.0;
   fit.onGrid = countNear(onsets, fit.offset, fit.period / 2, fit.period / 32, &squares);
-  fit.errorMs = fit.onGrid > 0 ? 1000.0 * std::sqrt(squares / fit.onGrid) / rate : 0.0;
+  fit.errorMs = fit.onGrid > 0 ? 1000.0 * std::sqrt(squares / fit.onGrid) / sampleRate : 0.0;
   return fit;
 }
 
@@ -272,9 +271,9 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
     // Nothing left to find.
     grid.source = TempoSource::given;
     grid.bpm = request.bpm;
-    grid.firstBeatSamples = request.firstBeatSeconds * rate;
+    grid.firstBeatSamples = request.firstBeatSeconds * sampleRate;
     grid.firstBeatSeconds = request.firstBeatSeconds;
-    grid.beatSamples = 60.0 * rate / grid.bpm;
+    grid.beatSamples = 60.0 * sampleRate / grid.bpm;
     grid.beats = beatsBegun(frames, grid.firstBeatSamples, grid.beatSamples);
     return grid;
   }
@@ -291,11 +290,11 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
   double around = trackerPeriod;
   if (givenTempo && trackerPeriod > 0) {
     // The octave of the given tempo nearest to the tracker's.
-    const double given = 60.0 * rate / request.bpm;
+    const double given = 60.0 * sampleRate / request.bpm;
     around = given * std::exp2(std::round(std::log2(trackerPeriod / given)));
   }
   const GridFit fit =
-      fitGrid(a.onsets, around, frames, givenTempo, givenFirst ? request.firstBeatSeconds * rate : -1.0);
+      fitGrid(a.onsets, around, frames, givenTempo, givenFirst ? request.firstBeatSeconds * sampleRate : -1.0);
   grid.onGrid = a.onsets.empty() ? 0.0 : static_cast<double>(fit.onGrid) / static_cast<double>(a.onsets.size());
   grid.gridErrorMs = fit.errorMs;
   const bool pulse =
@@ -315,29 +314,29 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
     grid.bpm = request.bpm;
   } else if (pulse) {
     grid.source = TempoSource::detected;
-    grid.bpm = foldTempo(60.0 * rate / fit.period);
+    grid.bpm = foldTempo(60.0 * sampleRate / fit.period);
   } else {
     grid.source = TempoSource::fallback;
     grid.bpm = fallbackBpm;
   }
-  const double period = 60.0 * rate / grid.bpm;
+  const double period = 60.0 * sampleRate / grid.bpm;
 
   double first;  // samples
   if (givenFirst) {
-    first = request.firstBeatSeconds * rate;
+    first = request.firstBeatSeconds * sampleRate;
   } else if (!pulse) {
     first = 0.0;  // from the first sample
   } else {
     first = strongestBarPhase(a, fit.offset, fit.period, period);
     // The earliest bar start of that phase from the beginning of the track.
     const double bar = 4 * period;
-    first -= std::floor((first + startTolerance * rate) / bar) * bar;
+    first -= std::floor((first + startTolerance * sampleRate) / bar) * bar;
     // One that falls just before the first sample is the music's start, which the
     // fit misses by its error of a few milliseconds: the show's beat 0 stays in the track.
     first = std::max(first, 0.0);
   }
   grid.firstBeatSamples = first;
-  grid.firstBeatSeconds = first / rate;
+  grid.firstBeatSeconds = first / sampleRate;
   grid.beatSamples = period;
   grid.beats = beatsBegun(frames, first, period);
   return grid;

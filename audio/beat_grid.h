@@ -8,6 +8,7 @@
 #include <string>
 
 #include "audio/beat_map.h"
+#include "audio/sample_rate.h"
 
 enum class TempoSource { detected, given, fallback };
 
@@ -28,7 +29,7 @@ struct BeatGrid {
   TempoSource source = TempoSource::fallback;
   double firstBeatSeconds = 0.0;
   double firstBeatSamples = 0.0;  // at 44,100 Hz
-  double beatSamples = 44100.0 * 60.0 / fallbackBpm;
+  double beatSamples = sampleRate * 60.0 / fallbackBpm;
   std::int64_t beats = 0;  // beats that begin between the first beat and the end (the last may be cut short)
   // How the detection went.
   int trackedBeats = 0;      // beats the tracker reported
@@ -39,7 +40,7 @@ struct BeatGrid {
 
   // Where its beats fall, and the second at which a beat begins.
   BeatMap map() const { return {firstBeatSamples, beatSamples}; }
-  double secondsAt(double beat) const { return map().positionAt(beat) / 44100.0; }
+  double secondsAt(double beat) const { return map().positionAt(beat) / sampleRate; }
 };
 
 // Interleaved stereo floats at 44,100 Hz.

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include "audio/sample_rate.h"
+
 float Loudness::gain() const {
   return static_cast<float>(std::pow(10.0, gainDb / 20.0));
 }
@@ -14,7 +16,7 @@ float Loudness::gain() const {
 Loudness measureLoudness(const float* stereo, std::int64_t frames, double targetLufs) {
   Loudness result;
   result.lufs = result.peakDb = -std::numeric_limits<double>::infinity();
-  ebur128_state* state = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
+  ebur128_state* state = ebur128_init(2, sampleRate, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
   if (!state) return result;
   constexpr std::int64_t chunk = 1 << 16;
   bool fed = true;

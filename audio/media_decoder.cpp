@@ -307,9 +307,9 @@ MediaResult MediaDecoding::open() {
 
   // The whole track in one block: reserved from the container's duration where it
   // gives one (a little over, so that a close estimate never grows it), else a minute.
-  std::int64_t expected = mediaRate * 60;
+  std::int64_t expected = sampleRate * 60;
   if (format->duration > 0)
-    expected = av_rescale(format->duration, mediaRate, AV_TIME_BASE) + format->duration / AV_TIME_BASE * 20 + 4096;
+    expected = av_rescale(format->duration, sampleRate, AV_TIME_BASE) + format->duration / AV_TIME_BASE * 20 + 4096;
   if (!reserve(std::clamp<std::int64_t>(expected, 4096, limits.maxFrames)))
     return refuse(MediaRefusal::outOfMemory, "out of memory");
   packet = av_packet_alloc();
@@ -336,7 +336,7 @@ bool MediaDecoding::setUpResampler() {
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;  // not const: swr_alloc_set_opts2 takes it so
   ++track.resamplerSetups;
   if (inLayout.order != AV_CHANNEL_ORDER_UNSPEC) {
-    if (swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, mediaRate, &inLayout,
+    if (swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, sampleRate, &inLayout,
                             static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr) < 0)
       return false;
     if (inLayout.nb_channels == 1) {
@@ -351,7 +351,7 @@ bool MediaDecoding::setUpResampler() {
   // resampler refuses (ambisonics in an Opus file): mixed here, and only resampled there.
   if (inLayout.nb_channels < 1) return false;
   mixing = true;
-  return swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, mediaRate, &stereo, AV_SAMPLE_FMT_FLT, inRate, 0,
+  return swr_alloc_set_opts2(&resampler, &stereo, AV_SAMPLE_FMT_FLT, sampleRate, &stereo, AV_SAMPLE_FMT_FLT, inRate, 0,
                              nullptr) >= 0 &&
          swr_init(resampler) >= 0;
 }
@@ -500,7 +500,7 @@ MediaResult MediaDecoding::run() {
   if (track.frames == 0) return refuse(MediaRefusal::nothingDecodable, "holds no audio that can be decoded");
   if (track.frames < limits.minFrames)
     return refuse(MediaRefusal::tooShort, "is " + seconds(track.seconds()) + " long; the show needs at least " +
-                                              seconds(static_cast<double>(limits.minFrames) / mediaRate));
+                                              seconds(static_cast<double>(limits.minFrames) / sampleRate));
 
   // The block shrinks to the track and its zero guard: realloc gives back the rest.
   void* fitted =

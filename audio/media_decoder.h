@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <string>
 
-constexpr int mediaRate = 44100;
+#include "audio/sample_rate.h"
+
 // The highest source rate taken: the resampler's set-up grows with the rate (a
 // damaged header can claim hundreds of megahertz), and no audio file needs more.
 constexpr int mediaMaxSourceRate = 768000;
@@ -29,8 +30,8 @@ enum class MediaRefusal {
 };
 
 struct MediaLimits {
-  std::int64_t maxFrames = 15 * 60 * mediaRate;  // a longer track is cut here, and says so
-  std::int64_t minFrames = 30 * mediaRate;       // a shorter one is refused
+  std::int64_t maxFrames = 15 * 60 * sampleRate;  // a longer track is cut here, and says so
+  std::int64_t minFrames = 30 * sampleRate;       // a shorter one is refused
   double deadlineSeconds = 60.0;                 // processor time for opening and decoding together
 };
 
@@ -54,7 +55,7 @@ struct MediaTrack {
   MediaTrack(const MediaTrack&) = delete;
   MediaTrack& operator=(const MediaTrack&) = delete;
 
-  double seconds() const { return static_cast<double>(frames) / mediaRate; }
+  double seconds() const { return static_cast<double>(frames) / sampleRate; }
   void release();
 };
 

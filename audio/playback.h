@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/sample_rate.h"
+
 constexpr std::uint32_t playbackFrameCount = 7893900;  // 179 s at 44,100 Hz
 constexpr std::uint32_t guardFrameCount = 512;         // silent frames after the end
-constexpr int sampleRate = 44100;
 constexpr float sampleScale = 0.000030517578125f;  // 1 / 32768
 
 constexpr float beatsPerSample = 6.2358275e-05f;    // 165 beats per minute at 44,100 Hz

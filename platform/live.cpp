@@ -13,12 +13,12 @@
 #include <cstring>
 #include <string>
 
+#include "audio/sample_rate.h"
 #include "platform/render_queue.h"
 #include "platform/viewport.h"
 
 namespace {
 
-constexpr int audioRate = 44100;
 constexpr int audioChannels = 2;
 constexpr int audioBufferFrames = 1024;  // about 23 ms per callback
 constexpr std::uint64_t nanosecondsPerSecond = 1'000'000'000;
@@ -369,7 +369,7 @@ bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std:
 
   SDL_AudioSpec wanted;
   std::memset(&wanted, 0, sizeof wanted);
-  wanted.freq = audioRate;
+  wanted.freq = sampleRate;
   wanted.format = AUDIO_F32SYS;
   wanted.channels = audioChannels;
   wanted.samples = audioBufferFrames;
@@ -500,7 +500,7 @@ std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t ha
   constexpr std::uint64_t longestGapNs = 60 * nanosecondsPerSecond;
   std::uint64_t elapsedNs = nowNs > callbackTimeNs ? nowNs - callbackTimeNs : 0;
   if (elapsedNs > longestGapNs) elapsedNs = longestGapNs;
-  const auto elapsedFrames = static_cast<std::int64_t>(elapsedNs * audioRate / nanosecondsPerSecond);
+  const auto elapsedFrames = static_cast<std::int64_t>(elapsedNs * sampleRate / nanosecondsPerSecond);
 
   // The device plays what the latest callback handed over only after the buffering
   // ahead of it has drained, and cannot have played more than was handed over.

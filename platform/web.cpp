@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "audio/sample_rate.h"
 #include "platform/live.h"
 #include "platform/viewport.h"
 #include "web/gl/gl_subset.h"
@@ -488,7 +489,7 @@ void LiveAudio::start() {
 
 std::uint32_t LiveAudio::position() {
   if (device == 0) return lastReported;
-  const double played = pageAudioSeconds() * 44100.0;
+  const double played = pageAudioSeconds() * sampleRate;
   std::uint32_t cursor = played <= 0.0 ? 0 : (played >= frameCount ? frameCount : static_cast<std::uint32_t>(played));
   if (cursor < lastReported) cursor = lastReported;  // never backwards, and held at a seek's frame until heard
   lastReported = cursor;

@@ -135,11 +135,6 @@ int TrackSchedule::showBeat(int trackBeat) const {
   return trackBeat + s->offset();
 }
 
-double TrackSchedule::showBeatTime(double trackBeatTime) const {
-  const double whole = std::floor(trackBeatTime);
-  return trackBeatTime + (showBeat(static_cast<int>(whole)) - whole);
-}
-
 std::vector<SceneSpan> sceneSpans(const TrackSchedule& schedule) {
   std::vector<SceneSpan> spans;
   for (const ScheduleSegment& s : schedule.segments)

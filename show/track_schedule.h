@@ -27,9 +27,6 @@ struct TrackSchedule {
   // The show beat of a track beat; before the first segment and after the last, that
   // segment's offset carries on.
   int showBeat(int trackBeat) const;
-  // The same for a continuous beat position (the beat phase is unchanged: every
-  // offset is a whole number of beats).
-  double showBeatTime(double trackBeatTime) const;
 };
 
 // The schedule for a track whose beats 0 .. trackBeats - 1 begin within it.

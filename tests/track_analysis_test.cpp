@@ -186,8 +186,8 @@ TEST_F(TrackFiles, MonoIsHeardAtFullLevelOnBothSides) {
   MediaTrack track;
   ASSERT_TRUE(decodeMediaFile(make(tone, "mono.flac", "-c:a flac", 1), track).ok());
   EXPECT_EQ(track.sourceChannels, 1);
-  EXPECT_NEAR(peakOf(track, 0, mediaRate), 0.5, 0.005);
-  EXPECT_NEAR(peakOf(track, 1, mediaRate), 0.5, 0.005);
+  EXPECT_NEAR(peakOf(track, 0, sampleRate), 0.5, 0.005);
+  EXPECT_NEAR(peakOf(track, 1, sampleRate), 0.5, 0.005);
 }
 
 TEST_F(TrackFiles, ChannelsInNoKnownOrderAreMixedEvenLeftOddRight) {
@@ -278,8 +278,8 @@ TEST_F(TrackFiles, AChainedOggPlaysAllItsStreams) {
   ASSERT_TRUE(result.ok()) << result.message;
   EXPECT_NEAR(track.seconds(), 35.0, 0.1);
   EXPECT_EQ(track.resamplerSetups, 2);
-  EXPECT_GT(peakOf(track, 0, 25 * mediaRate), 0.2);  // the second stream is heard, on both sides
-  EXPECT_GT(peakOf(track, 1, 25 * mediaRate), 0.2);
+  EXPECT_GT(peakOf(track, 0, 25 * sampleRate), 0.2);  // the second stream is heard, on both sides
+  EXPECT_GT(peakOf(track, 1, 25 * sampleRate), 0.2);
 }
 
 TEST_F(TrackFiles, ANameWithAColonIsAFileName) {
@@ -311,7 +311,7 @@ TEST_F(TrackFiles, ALongTrackIsCutAtTheLimitAndASlowOneStopsAtTheDeadline) {
   const fs::path path = make(synth::kicks(120, 0, 34), "long.flac", "-c:a flac");
   MediaTrack track;
   MediaLimits limits;
-  limits.maxFrames = 32 * mediaRate;
+  limits.maxFrames = 32 * sampleRate;
   const MediaResult cut = decodeMediaFile(path, track, limits);
   ASSERT_TRUE(cut.ok()) << cut.message;
   EXPECT_TRUE(track.cut);
@@ -333,7 +333,7 @@ TEST_F(TrackFiles, ATenMinuteTrackCostsItsFloatsAndLittleMore) {
   ASSERT_TRUE(decodeMediaFile(path, track).ok());
   const long peakKiB = statusField("VmHWM:") - before;
   const long floatsKiB = static_cast<long>(track.frames * 2 * sizeof(float) / 1024);
-  EXPECT_EQ(track.frames, 600 * mediaRate);
+  EXPECT_EQ(track.frames, 600 * sampleRate);
   EXPECT_LT(peakKiB, floatsKiB + 24 * 1024) << "peak " << peakKiB << " KiB for " << floatsKiB << " KiB of floats";
 }
 

@@ -25,7 +25,7 @@ inline void require(bool condition, const char* what) {
 // Short limits, so that every input is decoded to its end quickly: at most 20 s out.
 inline MediaLimits limits() {
   MediaLimits l;
-  l.maxFrames = 20 * mediaRate;
+  l.maxFrames = 20 * sampleRate;
   l.minFrames = 1;
   l.deadlineSeconds = 5.0;
   return l;
