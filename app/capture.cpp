@@ -185,6 +185,7 @@ int runCapture(Options options) {
                                         ": 4:2:0 video needs an even width and height, e.g. 1280x720");
   CaptureCodecs codecs;
   std::string error;
+  keepLibraryLines();
   if (!findEncoders(*format, codecs, error)) return reportFailure(exitEnvironment, cannot + error);
   if (!checkVideoQuality(codecs.video, options, error)) return reportFailure(exitUsage, cannot + error);
   if (options.trackPath.empty() && captureSpan(options.fromPosition, options.toPosition, options.fps).frameCount == 0)

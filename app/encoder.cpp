@@ -15,71 +15,19 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <mutex>
 #include <utility>
 
 #include "audio/playback.h"
 
 namespace {
-// H.264 with AAC for the widely played .mp4; the same picture with lossless FLAC in
-// Matroska; VP9 and Opus (which runs at 48 kHz) for the web.
-constexpr std::int64_t aacBitRate = 192000;
-constexpr std::int64_t opusBitRate = 160000;
-constexpr int opusRate = 48000;
-
-const CaptureFormat captureFormats[] = {
-    {".mp4", "mp4", "libx264", AV_CODEC_ID_H264, "aac", AV_SAMPLE_FMT_FLTP, sampleRate, aacBitRate},
-    {".mkv", "matroska", "libx264", AV_CODEC_ID_H264, "flac", AV_SAMPLE_FMT_S16, sampleRate, 0},
-    {".webm", "webm", "libvpx-vp9", AV_CODEC_ID_VP9, "libopus", AV_SAMPLE_FMT_FLT, opusRate, opusBitRate},
-};
-
-// x264's presets, and VP9 settings of a like speed: libvpx's real-time mode at speed
-// 8 to 5 for the four fastest, its good-quality mode at speed 4 to 0 for the next
-// five, and its best-quality mode for "placebo".
-const EncoderPreset encoderPresets[] = {
-    {"ultrafast", "realtime", 8}, {"superfast", "realtime", 7}, {"veryfast", "realtime", 6}, {"faster", "realtime", 5},
-    {"fast", "good", 4},          {"medium", "good", 3},        {"slow", "good", 2},         {"slower", "good", 1},
-    {"veryslow", "good", 0},      {"placebo", "best", 0},
-};
-
-// The encoders that take --crf and --preset. The defaults: x264's constant rate
-// factor 18 (hardly distinguishable from the rendered frames) at "ultrafast": on two
-// cores the renderer takes about one, and only the fastest preset encodes the busy
-// scenes at 1280x720 in less time than they take to render (about 4 to 8 ms a frame,
-// against 7 to 17 for "superfast" and 9 to 28 for "veryfast"). VP9 in its real-time
-// mode at the fastest speed, constant quality 30.
-struct TunedEncoder {
-  const char* name;
-  int maxCrf;
-  int defaultCrf;
-};
-constexpr TunedEncoder tunedEncoders[] = {{"libx264", 51, 18}, {"libvpx-vp9", 63, 30}};
-constexpr const char* defaultPreset = "ultrafast";
-
 constexpr std::uint32_t soundChunk = 1024;    // sample frames handed to the resampler at once
 constexpr int fallbackAudioFrameSize = 1024;  // for encoders that take any frame size
-constexpr int ioBufferBytes = 1 << 16;
-
-const TunedEncoder* tuningOf(const AVCodec* codec) {
-  for (const TunedEncoder& tuned : tunedEncoders)
-    if (std::strcmp(codec->name, tuned.name) == 0) return &tuned;
-  return nullptr;
-}
-
-const EncoderPreset& presetOf(const Options& options) {
-  const EncoderPreset* preset = encoderPreset(options.preset.empty() ? defaultPreset : options.preset);
-  return preset != nullptr ? *preset : encoderPresets[0];
-}
 
 // FFmpeg's and the encoders' own error lines are kept, not printed: the last one
 // explains a refusal better than an error code does ("Picture size ... is invalid").
@@ -106,176 +54,11 @@ std::string ffmpegMessage(int code) {
   av_strerror(code, text, sizeof text);
   return text;
 }
-
-//----------------------------------------------------------------------------------
-// The file, through callbacks: the container's writes and seeks, and the reads that
-// the MP4 muxer makes to move its index to the front
-//----------------------------------------------------------------------------------
-struct FileReader {
-  int descriptor;
-  std::int64_t position;
-};
-
-int writeBytes(void* opaque, std::uint8_t* bytes, int count) {
-  auto* encoder = static_cast<CaptureEncoder*>(opaque);
-  int left = count;
-  while (left > 0) {
-    const ssize_t done = pwrite(encoder->descriptor, bytes, static_cast<std::size_t>(left), encoder->writePosition);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      if (encoder->writeErrno == 0) encoder->writeErrno = done < 0 ? errno : EIO;
-      return AVERROR(encoder->writeErrno);
-    }
-    bytes += done;
-    left -= static_cast<int>(done);
-    encoder->writePosition += done;
-  }
-  return count;
-}
-
-// The new position, or the file's size for AVSEEK_SIZE.
-std::int64_t seekIn(int descriptor, std::int64_t& position, std::int64_t offset, int whence) {
-  struct stat info {};
-  if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return fstat(descriptor, &info) == 0 ? info.st_size : AVERROR(errno);
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-      break;
-    case SEEK_CUR:
-      offset += position;
-      break;
-    case SEEK_END:
-      if (fstat(descriptor, &info) != 0) return AVERROR(errno);
-      offset += info.st_size;
-      break;
-    default:
-      return AVERROR(EINVAL);
-  }
-  if (offset < 0) return AVERROR(EINVAL);
-  position = offset;
-  return position;
-}
-
-std::int64_t seekWriter(void* opaque, std::int64_t offset, int whence) {
-  auto* encoder = static_cast<CaptureEncoder*>(opaque);
-  return seekIn(encoder->descriptor, encoder->writePosition, offset, whence);
-}
-
-int readBytes(void* opaque, std::uint8_t* bytes, int count) {
-  auto* reader = static_cast<FileReader*>(opaque);
-  for (;;) {
-    const ssize_t done = pread(reader->descriptor, bytes, static_cast<std::size_t>(count), reader->position);
-    if (done < 0 && errno == EINTR) continue;
-    if (done < 0) return AVERROR(errno);
-    if (done == 0) return AVERROR_EOF;
-    reader->position += done;
-    return static_cast<int>(done);
-  }
-}
-
-std::int64_t seekReader(void* opaque, std::int64_t offset, int whence) {
-  auto* reader = static_cast<FileReader*>(opaque);
-  return seekIn(reader->descriptor, reader->position, offset, whence);
-}
-
-// Whatever name the muxer asks for, it gets the capture's own file, for reading.
-int openAgain(AVFormatContext* output, AVIOContext** io, const char*, int flags, AVDictionary**) {
-  auto* encoder = static_cast<CaptureEncoder*>(output->opaque);
-  if (flags & AVIO_FLAG_WRITE) return AVERROR(EPERM);
-  auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferBytes));
-  auto* reader = static_cast<FileReader*>(av_mallocz(sizeof(FileReader)));
-  if (buffer != nullptr && reader != nullptr) {
-    *reader = FileReader{encoder->descriptor, 0};
-    *io = avio_alloc_context(buffer, ioBufferBytes, 0, reader, readBytes, nullptr, seekReader);
-  }
-  if (buffer == nullptr || reader == nullptr || *io == nullptr) {
-    av_free(buffer);
-    av_free(reader);
-    return AVERROR(ENOMEM);
-  }
-  return 0;
-}
-
-int closeAgain(AVFormatContext*, AVIOContext* io) {
-  av_free(io->opaque);
-  av_freep(&io->buffer);
-  avio_context_free(&io);
-  return 0;
-}
 }  // namespace
 
-//----------------------------------------------------------------------------------
-// Formats, presets and qualities
-//----------------------------------------------------------------------------------
-const CaptureFormat* captureFormatFor(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
-  const std::string extension = path.substr(dot);
-  for (const CaptureFormat& format : captureFormats)
-    if (strcasecmp(extension.c_str(), format.extension) == 0) return &format;
-  return nullptr;
-}
-
-const EncoderPreset* encoderPreset(const std::string& name) {
-  for (const EncoderPreset& preset : encoderPresets)
-    if (name == preset.name) return &preset;
-  return nullptr;
-}
-
-bool findEncoders(const CaptureFormat& format, CaptureCodecs& codecs, std::string& error) {
-  // Failures are reported here, in one line each, with the library's reason.
+void keepLibraryLines() {
   av_log_set_level(AV_LOG_ERROR);
   av_log_set_callback(keepErrorLine);
-  codecs.video = avcodec_find_encoder_by_name(format.videoEncoder);
-  if (codecs.video == nullptr) codecs.video = avcodec_find_encoder(static_cast<AVCodecID>(format.videoCodec));
-  codecs.audio = avcodec_find_encoder_by_name(format.audioEncoder);
-  const char* missing = codecs.video == nullptr   ? avcodec_get_name(static_cast<AVCodecID>(format.videoCodec))
-                        : codecs.audio == nullptr ? format.audioEncoder
-                                                  : nullptr;
-  if (missing != nullptr) {
-    error = std::string("FFmpeg offers no ") + missing + " encoder";
-    return false;
-  }
-  if (std::strcmp(codecs.video->name, format.videoEncoder) != 0)
-    std::fprintf(stderr, "pulse165: %s is missing; encoding with %s instead\n", format.videoEncoder,
-                 codecs.video->name);
-  return true;
-}
-
-bool checkVideoQuality(const AVCodec* codec, const Options& options, std::string& error) {
-  const TunedEncoder* tuned = tuningOf(codec);
-  if (tuned == nullptr && (options.crf >= 0 || !options.preset.empty())) {
-    error = std::string("the encoder ") + codec->name + " takes neither --crf nor --preset";
-    return false;
-  }
-  if (tuned != nullptr && options.crf > tuned->maxCrf) {
-    error = "--crf=" + std::to_string(options.crf) + " is beyond " + codec->name + "'s scale of 0 to " +
-            std::to_string(tuned->maxCrf);
-    return false;
-  }
-  return true;
-}
-
-double encoderBytesPerPixel(const AVCodec* codec, const Options& options) {
-  // From the peak memory of captures: ultrafast and VP9 at 1920x1080 and 3840x2160,
-  // less the renderer's buffers and the ring of frames; veryfast, medium, veryslow and
-  // placebo as what each added to ultrafast at 640x360 (their look-ahead and reference
-  // frames); the presets between those in proportion. VP9 took the same at every speed.
-  static constexpr double x264[] = {26, 80, 130, 190, 220, 250, 330, 420, 480, 680};
-  static_assert(std::size(x264) == std::size(encoderPresets));
-  if (std::strcmp(codec->name, "libx264") == 0) return x264[&presetOf(options) - encoderPresets];
-  if (std::strcmp(codec->name, "libvpx-vp9") == 0) return 120;
-  return x264[0];
-}
-
-std::string videoQualityText(const AVCodec* codec, const Options& options) {
-  const TunedEncoder* tuned = tuningOf(codec);
-  if (tuned == nullptr) return codec->name;
-  const EncoderPreset& preset = presetOf(options);
-  std::string text = std::string(codec->name) + " " + preset.name;
-  if (std::strcmp(codec->name, "libvpx-vp9") == 0)
-    text += std::string(" (") + preset.vp9Deadline + ", speed " + std::to_string(preset.vp9Speed) + ")";
-  return text + " crf " + std::to_string(options.crf >= 0 ? options.crf : tuned->defaultCrf);
 }
 
 //----------------------------------------------------------------------------------
@@ -305,7 +88,7 @@ std::string CaptureEncoder::lastLibraryLine() {
 
 // A failed write says what the system said ("No space left on device").
 bool CaptureEncoder::writeFailed(const std::string& what, int code) {
-  return failed(what, writeErrno != 0 ? AVERROR(writeErrno) : code);
+  return failed(what, file.writeErrno != 0 ? AVERROR(file.writeErrno) : code);
 }
 
 bool CaptureEncoder::openVideo(const AVCodec* codec, const Options& options) {
@@ -426,12 +209,11 @@ bool CaptureEncoder::openAudio(const AVCodec* codec, const CaptureFormat& format
   return true;
 }
 
-bool CaptureEncoder::open(const CaptureFormat& format, const AVCodec* videoCodec, const AVCodec* audioCodec, int file,
+bool CaptureEncoder::open(const CaptureFormat& format, const AVCodec* videoCodec, const AVCodec* audioCodec, int descriptor,
                           const Options& options, const float* sound) {
   width = options.width;
   height = options.height;
-  descriptor = file;
-  writePosition = 0;
+  this->file = DescriptorFile{descriptor, 0, 0};
   soundSource = sound;
   libraryStderr = open_memstream(&libraryText, &libraryTextSize);
   if (libraryStderr != nullptr) {
@@ -445,17 +227,13 @@ bool CaptureEncoder::open(const CaptureFormat& format, const AVCodec* videoCodec
   packet = av_packet_alloc();
   if (packet == nullptr) return failed("cannot allocate a packet");
 
-  auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferBytes));
-  if (buffer != nullptr) io = avio_alloc_context(buffer, ioBufferBytes, 1, this, nullptr, writeBytes, seekWriter);
-  if (io == nullptr) {
-    av_free(buffer);
-    return failed("cannot allocate the file's buffer");
-  }
+  io = openDescriptorWriter(file);
+  if (io == nullptr) return failed("cannot allocate the file's buffer");
   output->pb = io;
   output->flags |= AVFMT_FLAG_CUSTOM_IO;
-  output->opaque = this;
-  output->io_open = openAgain;
-  output->io_close2 = closeAgain;
+  output->opaque = &file;
+  output->io_open = openDescriptorAgain;
+  output->io_close2 = closeDescriptorAgain;
   AVDictionary* settings = nullptr;
   if (std::strcmp(format.muxer, "mp4") == 0) av_dict_set(&settings, "movflags", "+faststart", 0);
   const int written = avformat_write_header(output, &settings);
@@ -478,7 +256,7 @@ bool CaptureEncoder::send(AVCodecContext* codec, AVStream* stream, const AVFrame
     packet->stream_index = stream->index;
     result = av_interleaved_write_frame(output, packet);
     // Some muxers learn of a failed write only at the end: stop at the first.
-    if (result < 0 || writeErrno != 0) return writeFailed("cannot write the video file", result);
+    if (result < 0 || file.writeErrno != 0) return writeFailed("cannot write the video file", result);
   }
 }
 

@@ -1,12 +1,14 @@
 // FFmpeg's side of a capture: the container, the video and audio encoders, the
 // colour conversion and the resampling, writing into a file that the caller has
-// opened. No name is ever handed to FFmpeg, so no name is read as a protocol.
+// opened (app/descriptor_file.h); which encoders and settings, app/encoder_catalogue.h.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "app/descriptor_file.h"
+#include "app/encoder_catalogue.h"
 #include "app/options.h"
 
 struct AVAudioFifo;
@@ -20,56 +22,16 @@ struct AVStream;
 struct SwrContext;
 struct SwsContext;
 
-// The codecs that a file name's extension (.mp4, .mkv, .webm, in any case) implies.
-struct CaptureFormat {
-  const char* extension;
-  const char* muxer;         // libavformat's name of the container
-  const char* videoEncoder;  // preferred encoder
-  int videoCodec;            // AVCodecID of any other encoder of the same kind
-  const char* audioEncoder;
-  int sampleFormat;           // AVSampleFormat handed to the audio encoder
-  int audioRate;              // its sample rate; the show's 44,100 Hz is resampled to it
-  std::int64_t audioBitRate;  // 0 for a lossless codec
-};
-
-// Null for an extension that names none of the three.
-const CaptureFormat* captureFormatFor(const std::string& path);
-
-// x264's presets by name, fastest first, and the VP9 settings each stands for.
-struct EncoderPreset {
-  const char* name;
-  const char* vp9Deadline;  // libvpx's "realtime", "good" or "best"
-  int vp9Speed;             // its cpu-used
-};
-// Null for a name that is not one of x264's ten.
-const EncoderPreset* encoderPreset(const std::string& name);
-
-// The format's encoders: its video encoder or, failing that, another one for the
-// same codec (with a note on stderr), and its audio encoder. False with one line in
-// `error` when FFmpeg offers none.
-struct CaptureCodecs {
-  const AVCodec* video = nullptr;
-  const AVCodec* audio = nullptr;
-};
-bool findEncoders(const CaptureFormat& format, CaptureCodecs& codecs, std::string& error);
-
-// Whether options.crf and options.preset suit `codec` (x264: crf 0 to 51, VP9: 0 to
-// 63; another encoder takes neither). One line in `error` otherwise.
-bool checkVideoQuality(const AVCodec* codec, const Options& options, std::string& error);
-
-// What the video encoder holds per pixel of the picture at these settings: its
-// reference and look-ahead frames, as measured on this show's captures.
-double encoderBytesPerPixel(const AVCodec* codec, const Options& options);
-
-// The encoder and the quality it runs at, for the summary line:
-// "libx264 ultrafast crf 18", "libvpx-vp9 ultrafast (realtime, speed 8) crf 30".
-std::string videoQualityText(const AVCodec* codec, const Options& options);
+// FFmpeg's and the encoders' own error lines are kept from here on, not printed: the
+// last one explains a refusal better than an error code does. Call before any encoder
+// is looked for.
+void keepLibraryLines();
 
 // One capture's encoders and container, all set up by open() before the first frame.
 // The encoding thread alone calls the rest, in order.
 struct CaptureEncoder {
   AVFormatContext* output = nullptr;
-  AVIOContext* io = nullptr;  // writes to `descriptor` with pwrite and seeks by itself
+  AVIOContext* io = nullptr;  // writes to `file` (app/descriptor_file.h)
   AVCodecContext* video = nullptr;
   AVCodecContext* audio = nullptr;
   AVStream* videoStream = nullptr;
@@ -86,9 +48,7 @@ struct CaptureEncoder {
   bool smallLastFrame = false;
   int width = 0;
   int height = 0;
-  int descriptor = -1;                 // the file, open for reading and writing
-  std::int64_t writePosition = 0;      // where the container's next bytes go
-  int writeErrno = 0;                  // the first failed write's errno
+  DescriptorFile file;
   bool videoRefused = false;           // the video encoder refused the settings or the size
   const float* soundSource = nullptr;  // the span's first sample frame in the PlaybackBuffer
   std::uint32_t soundFed = 0;          // sample frames handed to the resampler so far

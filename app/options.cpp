@@ -3,37 +3,16 @@
 
 #include <getopt.h>
 
-#include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
 
 #include "app/encoder.h"
 #include "audio/playback.h"
-#include "platform/keys.h"
-#include "show/show_clock.h"
 
 namespace {
 constexpr int maxSide = 16384;
-constexpr double showSeconds = 179.0;
 
-bool allDigits(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// DIGITS or DIGITS.DIGITS, read as a decimal number (a huge one as infinity).
-bool readDecimal(std::string_view text, double& value) {
-  const std::size_t point = text.find('.');
-  const bool wellFormed = point == std::string_view::npos
-                              ? allDigits(text)
-                              : allDigits(text.substr(0, point)) && allDigits(text.substr(point + 1));
-  if (!wellFormed) return false;
-  const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (problem == std::errc::result_out_of_range) value = HUGE_VAL;
-  return end == text.data() + text.size() || problem == std::errc::result_out_of_range;
-}
 
 enum OptionId {
   optWindow = 1000,
@@ -126,101 +105,6 @@ bool parseSize(const std::string& text, int& width, int& height, std::string& er
   return true;
 }
 
-bool readShowTime(const std::string& text, ShowTime& time) {
-  const std::string_view whole = text;
-  if (!whole.empty() && whole.back() == 'b') {
-    time.beats = true;
-    return readDecimal(whole.substr(0, whole.size() - 1), time.value);
-  }
-  time.beats = false;
-  const std::size_t colon = whole.find(':');
-  if (colon == std::string_view::npos) return readDecimal(whole, time.value);
-  // Minutes, then seconds below 60 written with two digits: "1:05", "12:59.5".
-  const std::string_view minutes = whole.substr(0, colon), seconds = whole.substr(colon + 1);
-  double m = 0, s = 0;
-  if (!allDigits(minutes) || seconds.size() < 2 || (seconds.size() > 2 && seconds[2] != '.') ||
-      !readDecimal(minutes, m) || !readDecimal(seconds, s) || s >= 60.0)
-    return false;
-  time.value = m * 60.0 + s;
-  return true;
-}
-
-bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32_t& position, std::string& error) {
-  if (time.beats) {
-    if (time.value * 60.0 / 165.0 > showSeconds) {
-      error = "time '" + text + "' is outside the show (0 to 179 s, beats 0 to 492.25)";
-      return false;
-    }
-    // The first frame of beat 288, not the end of beat 287.
-    position = firstPositionOfBeat(time.value);
-    return true;
-  }
-  if (time.value > showSeconds) {
-    error = "time '" + text + "' is outside the show (0 to 179 s)";
-    return false;
-  }
-  position = static_cast<std::uint32_t>(std::ceil(time.value * sampleRate - 1e-6));
-  if (position > playbackFrameCount) position = playbackFrameCount;
-  return true;
-}
-
-
-namespace {
-// The grammar alone, for a time that waits for its track.
-bool checkShowTime(const std::string& text, ShowTime& time, std::string& error) {
-  if (readShowTime(text, time)) return true;
-  error = "time '" + text + "' is not seconds (83.5), minutes:seconds (1:23.5) or beats (288b)";
-  return false;
-}
-
-bool trackTimePosition(const std::string& text, const ShowClock& clock, std::uint32_t& position, std::string& error) {
-  ShowTime time;
-  if (!checkShowTime(text, time, error)) return false;
-  const double seconds = static_cast<double>(clock.frames) / sampleRate;
-  if (time.beats) {
-    if (time.value > clock.endBeat()) {
-      char range[96];
-      // Rounded down: the last beat named must be one that is taken.
-      std::snprintf(range, sizeof range, "beats 0 to %.2f from its first beat",
-                    std::floor(clock.endBeat() * 100) / 100);
-      error = "time '" + text + "' is outside the track (" + range + ")";
-      return false;
-    }
-    position = clock.positionOfBeat(time.value);
-    return true;
-  }
-  if (time.value > seconds) {
-    error = "time '" + text + "' is outside the track (0 to " + clockText(seconds) + ")";
-    return false;
-  }
-  const double at = std::ceil(time.value * sampleRate - 1e-6);
-  position = at < clock.frames ? static_cast<std::uint32_t>(at) : clock.frames;
-  return true;
-}
-}  // namespace
-
-bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error) {
-  ShowTime time;
-  return checkShowTime(text, time, error) && showTimePosition(time, text, position, error);
-}
-
-bool resolveTrackTimes(Options& options, const ShowClock& clock, std::string& error) {
-  if (!options.atText.empty() && !trackTimePosition(options.atText, clock, options.atPosition, error)) return false;
-  if (!options.fromText.empty() && !trackTimePosition(options.fromText, clock, options.fromPosition, error))
-    return false;
-  options.toPosition = clock.frames;
-  if (!options.toText.empty() && !trackTimePosition(options.toText, clock, options.toPosition, error)) return false;
-  if (options.mode == RunMode::capture && options.fromPosition >= options.toPosition) {
-    error = "the capture's span is empty: --from must come before --to";
-    return false;
-  }
-  if (options.mode == RunMode::live && options.fromPosition >= clock.frames) {
-    error = "--from must lie before the end of the track (" +
-            clockText(static_cast<double>(clock.frames) / sampleRate) + ")";
-    return false;
-  }
-  return true;
-}
 
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   static const option longOptions[] = {
@@ -431,100 +315,4 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if (mode == RunMode::live && options.fromPosition >= playbackFrameCount)
     return refuse("--from must lie before the end of the show (179 s)");
   return true;
-}
-
-const char* helpText() {
-  static const std::string text = [] {
-    std::string t =
-        "Usage: pulse165 [OPTION]...\n"
-        "A real-time audiovisual show: three minutes of music at 165 beats per minute and\n"
-        "nine generated scenes drawn in step with it. With no options it plays full screen\n"
-        "with sound and ends by itself after 179 seconds, or on Escape.\n"
-        "\n"
-        "Options:\n"
-        "  --window[=WxH]        play in an ordinary window (default 1280x720, at most the\n"
-        "                        screen's size)\n"
-        "                          e.g. pulse165 --window=1600x800\n"
-        "  --display=N           the screen the live show plays on, counted from 0 (default\n"
-        "                        0): full screen there, or a window in its middle\n"
-        "                          e.g. pulse165 --display=1\n"
-        "  --loop                start the live show again when it ends (for kiosks)\n"
-        "  --from-desktop        as the desktop's menu starts it: a failure to start also\n"
-        "                        comes in a message box, as nobody reads stderr there\n"
-        "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
-        "  --at=TIME             the moment for --screenshot: decimal seconds (83.5),\n"
-        "                        minutes and seconds (1:23.5) or a beat (288b, 288.5b)\n"
-        "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
-        "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
-        "                        (default 1920x1080); a capture needs an even width and height\n"
-        "  --capture=FILE        render the show headless to a video, as fast as the\n"
-        "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
-        "                        or .webm (VP9 + Opus)\n"
-        "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
-        "  --fps=N               frames per second of the capture (default 60)\n"
-        "  --crf=N               the capture's constant quality, lower is better and larger:\n"
-        "                        H.264 0 to 51 (default 18), VP9 0 to 63 (default 30)\n"
-        "  --preset=NAME         how hard the encoder works, x264's names from fastest to\n"
-        "                        smallest file: ultrafast (default), superfast, veryfast,\n"
-        "                        faster, fast, medium, slow, slower, veryslow, placebo; for\n"
-        "                        VP9 the first four are real-time mode at speed 8 to 5, the\n"
-        "                        next five good-quality mode at speed 4 to 0, placebo best\n"
-        "                          e.g. pulse165 --capture=show.mp4 --preset=medium --crf=23\n"
-        "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
-        "                          e.g. pulse165 --from=288b\n"
-        "  --to=TIME             where the capture ends (default the end: 179 s, or the track's)\n"
-        "                          e.g. pulse165 --capture=claim.mkv --from=192b --to=288b\n"
-        "  --benchmark           render every scene headless and print frame times\n"
-        "                          e.g. pulse165 --benchmark --size=1280x720\n"
-        "  --frames=N            frames per scene for --benchmark (default 180)\n"
-        "  --json                print the benchmark's figures, or --track-info's, as JSON\n"
-        "  --mute                play live without sound, on the computer's clock\n"
-        "  --track=FILE          play the show to your own music instead of its soundtrack:\n"
-        "                        any audio file FFmpeg reads (MP3, FLAC, Ogg Vorbis, Opus,\n"
-        "                        WAV, AAC/M4A...), 30 s to 15 min (longer is cut there).\n"
-        "                        The show finds the tempo and the first beat and moves on\n"
-        "                        the track's beats, brings its loudness to the soundtrack's\n"
-        "                        (-16.2 LUFS, peaks kept below full scale), and fits its\n"
-        "                        schedule to the track: the opening opens, the finale ends\n"
-        "                        with the music, the middle scenes fill what lies between,\n"
-        "                        repeated or shortened. Live and with --screenshot,\n"
-        "                        --capture and --benchmark; TIME then counts the track's\n"
-        "                        seconds, and its beats from its first beat (--at=64b)\n"
-        "                          e.g. pulse165 --window --track=mysong.mp3\n"
-        "  --bpm=N               the track's tempo in beats per minute, 40 to 300, where\n"
-        "                        the detected one is wrong (the first beat is still found)\n"
-        "  --first-beat=TIME     where the track's first beat (a bar's start) lies, in\n"
-        "                        seconds (0.37) or minutes:seconds (0:01.25)\n"
-        "  --track-info          print what the show will do with the --track: length,\n"
-        "                        format, tempo and where it came from (detected, given or\n"
-        "                        fallback to 165 for music without a pulse), first beat,\n"
-        "                        beats, loudness and gain, each scene's stretches; no picture\n"
-        "                          e.g. pulse165 --track=mysong.mp3 --track-info --json\n"
-        "  -h, --help            show this help and exit\n"
-        "  -V, --version         show the version, library versions and GL renderer\n"
-        "\n"
-        "Keys, while the live show plays:\n";
-    constexpr std::size_t column = 24;
-    for (const KeyHelp& key : keyHelp()) {
-      std::string line = std::string("  ") + key.keys;
-      line += line.size() + 2 <= column ? std::string(column - line.size(), ' ') : "\n" + std::string(column, ' ');
-      t += line + key.what + "\n";
-    }
-    t += "\n"
-         "Files: a screenshot or capture is written to FILE.part-XXXXXX beside FILE (six\n"
-         "random letters; FILE shortened if the name would be too long) and renamed to FILE\n"
-         "when complete, so a failed or stopped run leaves nothing, and of two runs writing\n"
-         "the same FILE the last to finish wins whole. Only SIGKILL or a crash leaves such a\n"
-         "file behind; it is safe to delete and never blocks a later run.\n"
-         "\n"
-         "Exit status: 0 after the show, 1 when the machine cannot run it (no display,\n"
-         "no audio device, no OpenGL, no encoder, a write that fails), 2 for a malformed\n"
-         "command line (an unknown option, a bad value, an unknown file type, an odd capture\n"
-         "size, a size beyond the renderer, the encoder or the free memory, an unwritable\n"
-         "folder, an unusable --track, a --display that does not exist), 128 + N when a\n"
-         "screenshot or capture is stopped by signal N (130 for Ctrl-C, 143 for SIGTERM,\n"
-         "129 for SIGHUP).\n";
-    return t;
-  }();
-  return text.c_str();
 }

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "app/show_time.h"
 #include "app/text.h"
 #include "audio/beat_grid.h"
 
-struct ShowClock;
 
 enum class RunMode { live, screenshot, capture, benchmark, trackInfo, help, version };
 
@@ -63,29 +63,6 @@ int reportMisuse(const std::string& line);
 // Fills `options`; false with one line in `error` for unknown options and malformed
 // or out-of-range values.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error);
-
-// A TIME as written: decimal seconds ("83.5"), minutes and two-digit seconds
-// ("1:23.5") or a beat ("288b", "288.5b"); digits and at most one point in each
-// number, nothing else (no sign, exponent, spaces, "inf" or hexadecimal).
-struct ShowTime {
-  bool beats = false;
-  double value = 0;  // seconds, or beats
-};
-bool readShowTime(const std::string& text, ShowTime& time);
-
-// A ShowTime to the first play position at or after that moment; false outside
-// 0 .. 179 s, with `text` quoted in `error`.
-bool showTimePosition(const ShowTime& time, const std::string& text, std::uint32_t& position, std::string& error);
-
-// Both in one: text to play position, with one line in `error`.
-bool parseShowTime(const std::string& text, std::uint32_t& position, std::string& error);
-
-
-// With a hand-picked track, once its clock is known: --at, --from and --to as play
-// positions on it (seconds of the track up to its end, beats counted from its first
-// beat), --to at its end where not given, and the checks that need its length. False
-// with one line in `error`.
-bool resolveTrackTimes(Options& options, const ShowClock& clock, std::string& error);
 
 // A whole number within [low, high].
 bool parseCount(const std::string& text, int low, int high, int& value);

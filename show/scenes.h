@@ -28,15 +28,15 @@ struct Scene {
 };
 
 inline constexpr Scene scenes[] = {
-    {0, nullptr, -1, sceneOpening},                  // 1: the disk rings under the opening lines
-    {64, "quorlbanze", 64, sceneTriangleShell},      // 2: the triangle shell
-    {128, "mirtlespire", 128, sceneRibbonStar},      // 3: the ribbon star
-    {192, nullptr, 192, sceneClaim},                 // 4: the claim, its stars and the pillar lattice
-    {288, "greetings", 288, sceneGreetings},         // 5: the greetings roll under three views of a star
-    {352, "quorlbanze", 352, sceneColumn},           // 6: the scrolling column in the disk rings
-    {416, nullptr, 416, sceneCrossFade},             // 7: the column gives way to the star ring
-    {420, "mirtlespire", 416, sceneStarRing},        // 8: the star ring
-    {486, nullptr, 416, sceneFade},                  // 9: the star ring fades out
+    {0, nullptr, -1, sceneOpening},              // 1: the disk rings under the opening lines
+    {64, "quorlbanze", 64, sceneTriangleShell},  // 2: the triangle shell
+    {128, "mirtlespire", 128, sceneRibbonStar},  // 3: the ribbon star
+    {192, nullptr, 192, sceneClaim},             // 4: the claim, its stars and the pillar lattice
+    {288, "greetings", 288, sceneGreetings},     // 5: the greetings roll under three views of a star
+    {352, "quorlbanze", 352, sceneColumn},       // 6: the scrolling column in the disk rings
+    {416, nullptr, 416, sceneCrossFade},         // 7: the column gives way to the star ring
+    {420, "mirtlespire", 416, sceneStarRing},    // 8: the star ring
+    {486, nullptr, 416, sceneFade},              // 9: the star ring fades out
 };
 constexpr int sceneCount = static_cast<int>(std::size(scenes));
 constexpr int showBeats = 493;  // beats 0 to 492 begin within the show; the fade ends on 492
@@ -47,7 +47,9 @@ constexpr int sceneForBeat(int beat) {
   while (scene < sceneCount && beat >= scenes[scene].firstBeat) ++scene;
   return scene;
 }
-constexpr int firstBeatOfScene(int scene) { return scenes[scene - 1].firstBeat; }
+constexpr int firstBeatOfScene(int scene) {
+  return scenes[scene - 1].firstBeat;
+}
 
 // The show's three parts: the opening (scene 1), the middle (scenes 2 to 6) and the
 // finale (scenes 7 to 9).

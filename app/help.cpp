@@ -1,0 +1,101 @@
+// The text of --help: the options with examples, the keys, the files and the exit codes.
+#include <string>
+
+#include "app/options.h"
+#include "platform/keys.h"
+
+const char* helpText() {
+  static const std::string text = [] {
+    std::string t =
+        "Usage: pulse165 [OPTION]...\n"
+        "A real-time audiovisual show: three minutes of music at 165 beats per minute and\n"
+        "nine generated scenes drawn in step with it. With no options it plays full screen\n"
+        "with sound and ends by itself after 179 seconds, or on Escape.\n"
+        "\n"
+        "Options:\n"
+        "  --window[=WxH]        play in an ordinary window (default 1280x720, at most the\n"
+        "                        screen's size)\n"
+        "                          e.g. pulse165 --window=1600x800\n"
+        "  --display=N           the screen the live show plays on, counted from 0 (default\n"
+        "                        0): full screen there, or a window in its middle\n"
+        "                          e.g. pulse165 --display=1\n"
+        "  --loop                start the live show again when it ends (for kiosks)\n"
+        "  --from-desktop        as the desktop's menu starts it: a failure to start also\n"
+        "                        comes in a message box, as nobody reads stderr there\n"
+        "  --screenshot=FILE.png render one moment headless (no display needed) to a PNG\n"
+        "  --at=TIME             the moment for --screenshot: decimal seconds (83.5),\n"
+        "                        minutes and seconds (1:23.5) or a beat (288b, 288.5b)\n"
+        "                          e.g. pulse165 --screenshot=greetings.png --at=300b\n"
+        "  --size=WxH            picture size for --screenshot, --capture and --benchmark\n"
+        "                        (default 1920x1080); a capture needs an even width and height\n"
+        "  --capture=FILE        render the show headless to a video, as fast as the\n"
+        "                        machine allows: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC)\n"
+        "                        or .webm (VP9 + Opus)\n"
+        "                          e.g. pulse165 --capture=show.mp4 --size=1280x720\n"
+        "  --fps=N               frames per second of the capture (default 60)\n"
+        "  --crf=N               the capture's constant quality, lower is better and larger:\n"
+        "                        H.264 0 to 51 (default 18), VP9 0 to 63 (default 30)\n"
+        "  --preset=NAME         how hard the encoder works, x264's names from fastest to\n"
+        "                        smallest file: ultrafast (default), superfast, veryfast,\n"
+        "                        faster, fast, medium, slow, slower, veryslow, placebo; for\n"
+        "                        VP9 the first four are real-time mode at speed 8 to 5, the\n"
+        "                        next five good-quality mode at speed 4 to 0, placebo best\n"
+        "                          e.g. pulse165 --capture=show.mp4 --preset=medium --crf=23\n"
+        "  --from=TIME           where the capture, or the live show, starts (default 0)\n"
+        "                          e.g. pulse165 --from=288b\n"
+        "  --to=TIME             where the capture ends (default the end: 179 s, or the track's)\n"
+        "                          e.g. pulse165 --capture=claim.mkv --from=192b --to=288b\n"
+        "  --benchmark           render every scene headless and print frame times\n"
+        "                          e.g. pulse165 --benchmark --size=1280x720\n"
+        "  --frames=N            frames per scene for --benchmark (default 180)\n"
+        "  --json                print the benchmark's figures, or --track-info's, as JSON\n"
+        "  --mute                play live without sound, on the computer's clock\n"
+        "  --track=FILE          play the show to your own music instead of its soundtrack:\n"
+        "                        any audio file FFmpeg reads (MP3, FLAC, Ogg Vorbis, Opus,\n"
+        "                        WAV, AAC/M4A...), 30 s to 15 min (longer is cut there).\n"
+        "                        The show finds the tempo and the first beat and moves on\n"
+        "                        the track's beats, brings its loudness to the soundtrack's\n"
+        "                        (-16.2 LUFS, peaks kept below full scale), and fits its\n"
+        "                        schedule to the track: the opening opens, the finale ends\n"
+        "                        with the music, the middle scenes fill what lies between,\n"
+        "                        repeated or shortened. Live and with --screenshot,\n"
+        "                        --capture and --benchmark; TIME then counts the track's\n"
+        "                        seconds, and its beats from its first beat (--at=64b)\n"
+        "                          e.g. pulse165 --window --track=mysong.mp3\n"
+        "  --bpm=N               the track's tempo in beats per minute, 40 to 300, where\n"
+        "                        the detected one is wrong (the first beat is still found)\n"
+        "  --first-beat=TIME     where the track's first beat (a bar's start) lies, in\n"
+        "                        seconds (0.37) or minutes:seconds (0:01.25)\n"
+        "  --track-info          print what the show will do with the --track: length,\n"
+        "                        format, tempo and where it came from (detected, given or\n"
+        "                        fallback to 165 for music without a pulse), first beat,\n"
+        "                        beats, loudness and gain, each scene's stretches; no picture\n"
+        "                          e.g. pulse165 --track=mysong.mp3 --track-info --json\n"
+        "  -h, --help            show this help and exit\n"
+        "  -V, --version         show the version, library versions and GL renderer\n"
+        "\n"
+        "Keys, while the live show plays:\n";
+    constexpr std::size_t column = 24;
+    for (const KeyHelp& key : keyHelp()) {
+      std::string line = std::string("  ") + key.keys;
+      line += line.size() + 2 <= column ? std::string(column - line.size(), ' ') : "\n" + std::string(column, ' ');
+      t += line + key.what + "\n";
+    }
+    t += "\n"
+         "Files: a screenshot or capture is written to FILE.part-XXXXXX beside FILE (six\n"
+         "random letters; FILE shortened if the name would be too long) and renamed to FILE\n"
+         "when complete, so a failed or stopped run leaves nothing, and of two runs writing\n"
+         "the same FILE the last to finish wins whole. Only SIGKILL or a crash leaves such a\n"
+         "file behind; it is safe to delete and never blocks a later run.\n"
+         "\n"
+         "Exit status: 0 after the show, 1 when the machine cannot run it (no display,\n"
+         "no audio device, no OpenGL, no encoder, a write that fails), 2 for a malformed\n"
+         "command line (an unknown option, a bad value, an unknown file type, an odd capture\n"
+         "size, a size beyond the renderer, the encoder or the free memory, an unwritable\n"
+         "folder, an unusable --track, a --display that does not exist), 128 + N when a\n"
+         "screenshot or capture is stopped by signal N (130 for Ctrl-C, 143 for SIGTERM,\n"
+         "129 for SIGHUP).\n";
+    return t;
+  }();
+  return text.c_str();
+}
