@@ -138,9 +138,12 @@ else
   show=$!
   window=$(DISPLAY=$display timeout 20 xdotool search --sync --onlyvisible --name '^pulse165$' 2>/dev/null | head -n 1)
   if [ -n "$window" ]; then
-    DISPLAY=$display xdotool windowfocus --sync "$window" 2>/dev/null
-    DISPLAY=$display xdotool key Escape
-    for _ in $(seq 100); do kill -0 $show 2>/dev/null || break; sleep 0.1; done
+    # Escape until the show ends: a key that comes while the window is still being set
+    # up (mapped, not yet focused) goes elsewhere.
+    for _ in $(seq 40); do
+      DISPLAY=$display xdotool windowfocus "$window" key Escape 2>/dev/null
+      for _ in $(seq 5); do kill -0 $show 2>/dev/null || break 2; sleep 0.1; done
+    done
   fi
   if kill -0 $show 2>/dev/null; then
     kill $show
