@@ -28,6 +28,7 @@ extern "C" {
 #include "platform/live.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/live_loop.h"
 #include "show/offline_run.h"
 #include "show/player.h"
 

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+// The overlay's text sizes in pixels, within which it follows the window (the browser
+// build carries the glyphs of each size from the build).
+constexpr int smallestOverlayText = 12;
+constexpr int largestOverlayText = 32;
+
 struct TextAtlas {
   static constexpr int firstCode = 32;
   static constexpr int lastCode = 126;

@@ -7,41 +7,12 @@
 
 #include "platform/keys.h"
 #include "platform/text_atlas.h"
-
-// The start times and drawing times of the latest frames, for the frame rate.
-struct FrameTimes {
-  static constexpr int capacity = 512;
-  std::uint64_t startNs[capacity] = {};
-  std::uint64_t drawNs[capacity] = {};
-  int count = 0;
-  int next = 0;
-
-  void clear() {
-    count = 0;
-    next = 0;
-  }
-  // A frame that started at `start` and was drawn and presented by `done`.
-  void add(std::uint64_t start, std::uint64_t done);
-
-  struct Summary {
-    double frameMs;  // median time from one frame's start to the next's
-    double drawMs;   // median time to draw and present a frame
-    bool complete;   // the frames seen span the whole of the time asked for, or fill the ring
-  };
-  // Over the frames that started within `spanNs` of the latest one. No allocation:
-  // the medians are taken in `scratch`.
-  Summary summary(std::uint64_t spanNs);
-  double scratch[capacity] = {};
-};
+#include "show/frame_times.h"
+#include "show/overlay.h"
 
 // The frame rate below which the viewer is told: 20 ms a frame, the median over two seconds.
 constexpr double slowFrameMs = 20.0;
 constexpr std::uint64_t slowSpanNs = 2'000'000'000;
-
-// The overlay's text size in pixels: a fortieth of the window's height, within these
-// bounds (the browser build carries the glyphs of each size from the build).
-constexpr int smallestOverlayText = 12;
-constexpr int largestOverlayText = 32;
 
 struct LiveWindow;
 struct PlayClock;
@@ -82,19 +53,3 @@ struct LivePlayer {
   // Moves the clock to `position`; the beat marker counts from that scene's start.
   void seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position);
 };
-
-// The overlay's lines for a play position, into fixed buffers (no allocation); room
-// for the more lines that they become in a narrow window.
-struct OverlayLines {
-  static constexpr int lineCount = 12;
-  static constexpr int lineLength = 160;
-  char lines[lineCount][lineLength] = {};
-  int count = 0;
-};
-void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
-                   bool paused, bool muted, double slowFps);
-
-// The lines of `in` broken into lines no wider than `width` pixels of `text`: at their
-// "   " separators, at single spaces within a part that is wider on its own, and
-// within a word that is. What does not fit into out's lines is left out.
-void breakOverlayLines(const OverlayLines& in, int width, const TextAtlas& text, OverlayLines& out);

@@ -16,6 +16,7 @@
 #include "platform/keys.h"
 #include "platform/text_atlas.h"
 #include "show/frame.h"
+#include "show/live_loop.h"
 #include "show/schedule.h"
 #include "show/seek.h"
 

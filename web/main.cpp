@@ -26,6 +26,7 @@
 #include "platform/web.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/live_loop.h"
 #include "show/music_source.h"
 #include "show/offline_run.h"
 #include "show/player.h"

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/text_atlas.h"
-#include "show/player.h"
 #include "tools/web/text_tape.h"
 
 int main(int argc, char** argv) {

@@ -1,0 +1,98 @@
+// The live loop: the play clock on the audio device or the computer's, and one turn
+// per displayed frame, paced to the sound, with the viewer's input acted on.
+#include "show/live_loop.h"
+
+#include <GL/gl.h>
+#include <time.h>
+
+#include "audio/playback.h"
+#include "platform/live.h"
+#include "show/frame.h"
+#include "show/player.h"
+
+namespace {
+constexpr std::uint32_t frameMilliseconds = 16;  // a frame that took 16 ms sleeps 0
+constexpr std::uint32_t sleepThreshold = 17;     // from 17 ms on, no sleep at all
+
+void sleepMilliseconds(std::uint32_t ms) {
+  timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  nanosleep(&request, nullptr);
+}
+}  // namespace
+
+std::uint32_t PlayClock::read() {
+  if (paused) return pausedAt;
+  if (audio) return audio->position();
+  const std::uint64_t elapsed = monotonicNanoseconds() - startNs;
+  const std::uint64_t frames = startFrame + elapsed * sampleRate / 1000000000ull;
+  return frames < playing.frames ? static_cast<std::uint32_t>(frames) : playing.frames;
+}
+
+void PlayClock::seek(std::uint32_t position) {
+  if (position > playing.frames) position = playing.frames;
+  if (paused) {
+    pausedAt = position;  // taken up on resume
+  } else if (audio) {
+    audio->seek(position);
+  } else {
+    startFrame = position;
+    startNs = monotonicNanoseconds();
+  }
+}
+
+void PlayClock::pause() {
+  if (paused) return;
+  pausedAt = read();
+  paused = true;
+  if (audio) audio->pause();
+}
+
+void PlayClock::resume() {
+  if (!paused) return;
+  paused = false;
+  seek(pausedAt);
+  if (audio) audio->resume();
+}
+
+void PlayClock::setMuted(bool silent) {
+  if (audio) audio->setMuted(silent);
+}
+
+bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer& player, bool pace) {
+  if (player.paused) return player.holdStill(window, clock, frame) != LivePlayer::Step::end;
+  const std::uint64_t startNs = monotonicNanoseconds();
+  const std::uint32_t position = clock.read();
+  frame.draw(position);
+  glFinish();
+  // The picture onto the window, then what is drawn on the window alone.
+  window.present();
+  if (player.overlayOn) player.drawOverlay(window, position);
+  window.swap();
+
+  // Pace to about one frame per 16 ms of played sound; the subtraction and the
+  // product wrap like the device's 32-bit counter.
+  const std::uint32_t after = clock.read();
+  player.frameDone(startNs, monotonicNanoseconds());
+  if (pace) {
+    const std::uint32_t elapsed = ((after - position) * 1000u) / static_cast<std::uint32_t>(sampleRate);
+    if (elapsed < sleepThreshold) sleepMilliseconds(frameMilliseconds - elapsed);
+  }
+
+  WindowEvents events;
+  window.takeEvents(events);
+  const LivePlayer::Step step = player.act(events, window, clock, frame);
+  if (step == LivePlayer::Step::end) return false;
+  if (step == LivePlayer::Step::moved) return true;  // the end is judged on the new position
+  if (after >= playing.frames) {
+    if (!player.loop) return false;
+    player.seek(clock, frame, 0);
+  }
+  return true;
+}
+
+int runFrameLoop(LiveWindow& window, PlayClock& clock, LivePlayer& player) {
+  ShowFrame frame;
+  while (liveTurn(frame, window, clock, player, true)) {
+  }
+  return 0;
+}

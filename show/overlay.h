@@ -1,0 +1,30 @@
+// The information overlay (key i): time, beat and phase, scene, frame rate and renderer
+// in the window's corner, on the window only, never in the picture.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text_atlas.h"
+#include "show/frame_times.h"
+
+struct LiveWindow;
+
+// The overlay's lines for a play position, into fixed buffers (no allocation); room
+// for the more lines that they become in a narrow window.
+struct OverlayLines {
+  static constexpr int lineCount = 12;
+  static constexpr int lineLength = 160;
+  char lines[lineCount][lineLength] = {};
+  int count = 0;
+};
+void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
+                   bool paused, bool muted, double slowFps);
+
+// The lines of `in` broken into lines no wider than `width` pixels of `text`: at their
+// "   " separators, at single spaces within a part that is wider on its own, and
+// within a word that is. What does not fit into out's lines is left out.
+void breakOverlayLines(const OverlayLines& in, int width, const TextAtlas& text, OverlayLines& out);
+
+// The lines broken to the window's width and as many as its height takes, on a dark
+// panel in its top left corner, drawn onto the window's back buffer after the picture.
+void drawOverlayLines(const LiveWindow& window, const TextAtlas& text, const OverlayLines& formatted);
