@@ -23,6 +23,7 @@
 #include "audio/playback.h"
 #include "platform/framebuffer.h"
 #include "platform/live.h"
+#include "platform/sdl.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
 
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
         const Clock::time_point drawn = Clock::now();
         if (way == 1) window.present();
         if (way == 0)
-          SDL_GL_SwapWindow(static_cast<SDL_Window*>(window.window));
+          SDL_GL_SwapWindow(sdlWindow(window));
         else
           window.swap();
         const Clock::time_point done = Clock::now();

@@ -48,4 +48,10 @@ struct OffscreenPicture {
   // window), scaled where the sizes differ, and leaves `target` bound. The viewport
   // and the other state that the show relies on are left as they were.
   void copyTo(unsigned target, int x, int y, int w, int h) const;
+
+  // A new picture of W x H in place of this one (platform/picture.cpp, on every back end's
+  // create, copyTo and destroy), carrying the old one's letterbox
+  // scaled into its own, so that the trail goes on; bound. False with the reason in
+  // `why`, and the old picture kept, where no new one can be made.
+  bool resizeCarrying(int width, int height, std::string& why);
 };

@@ -1,8 +1,9 @@
-// The live platform on SDL2: the show window with its OpenGL context, the audio
-// output that plays the PlaybackBuffer once, and the window's input.
+// The live platform, as every back end offers it to the show: the show window with its
+// OpenGL context and input, and the audio output that plays the track once. On the
+// desktop SDL2's (platform/sdl_window.cpp, platform/sdl_audio.cpp), in the browser the
+// page's; each keeps its own state behind an opaque pointer.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -73,17 +74,17 @@ struct LiveWindow {
   const char* renderer() const;
 
   void close();
+  LiveWindow() = default;
+  LiveWindow(const LiveWindow&) = delete;
+  LiveWindow& operator=(const LiveWindow&) = delete;
   ~LiveWindow() { close(); }
 
-  void* window = nullptr;
-  void* glContext = nullptr;
   // The show's picture; framebuffer 0 where the context has no framebuffer objects,
   // and the show then draws straight into the back buffer.
   OffscreenPicture picture;
-  int windowedX = 0;
-  int windowedY = 0;
-  int windowedWidth = 0;  // 0 until the window has been one
-  int windowedHeight = 0;
+  // The back end's own state (its window and context), opaque here; null while closed.
+  struct Native;
+  Native* native = nullptr;
 };
 
 // Plays `frameCount` interleaved stereo float frames at 44,100 Hz once, from the first
@@ -93,6 +94,8 @@ struct LiveAudio {
   bool open(const float* frames, std::uint32_t frameCount, std::string& error);
   void start();
   std::uint32_t position();
+  // The frames the device holds ahead of what is heard (0 where it does not say).
+  std::uint32_t latency() const;
   // Moves the play position to `frame`: what the device still holds plays out, the
   // position stays at `frame` meanwhile, then rises with the sound from there.
   void seek(std::uint32_t frame);
@@ -103,33 +106,15 @@ struct LiveAudio {
   // Silence instead of the track; the device and the position run on.
   void setMuted(bool silent);
   void close();
+  LiveAudio() = default;
+  LiveAudio(const LiveAudio&) = delete;
+  LiveAudio& operator=(const LiveAudio&) = delete;
   ~LiveAudio() { close(); }
 
-  // The two halves of the cursor, apart from the device so that tests can drive them:
-  // what the audio callback does with each buffer it is asked for (copy, then silence
-  // after `frameCount`; publish the count), and the cursor as seen at time `nowNs`.
-  void fill(float* out, std::uint32_t outFrames, std::uint64_t nowNs);
-  std::uint32_t positionAt(std::uint64_t nowNs);
-  // What seek() does with the device locked: the next buffer starts at `frame`.
-  void moveCursor(std::uint32_t frame);
-
-  unsigned device = 0;
-  const float* frames = nullptr;
-  std::uint32_t frameCount = 0;
-  // Published by the audio callback through a sequence lock of atomics.
-  std::atomic<std::uint32_t> sequence{0};
-  std::atomic<std::uint32_t> handedBefore{0};    // frames handed over before the latest callback
-  std::atomic<std::uint32_t> handedOver{0};      // frames handed to the device so far, silence included
-  std::atomic<std::uint64_t> callbackTimeNs{0};  // monotonic time of the latest callback
-  std::atomic<std::uint32_t> latencyFrames{0};   // the device's buffering
-  std::atomic<bool> muted{false};
-  std::uint32_t lastReported = 0;  // never report less than this (until a seek)
+  // The back end's own state (its device and play cursor), opaque here; null while closed.
+  struct Device;
+  Device* device = nullptr;
 };
 
-// Pure arithmetic of the play cursor, kept apart so that it can be tested without
-// a device: frames handed over before the latest callback, plus the time since it,
-// minus the device's buffering; never ahead of what was handed over, never backwards.
-std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t handedAfter, std::uint64_t callbackTimeNs,
-                                    std::uint64_t nowNs, std::uint32_t latencyFrames, std::uint32_t lastReported);
-
+// Nanoseconds on a clock that only goes forward.
 std::uint64_t monotonicNanoseconds();

@@ -101,16 +101,16 @@ EM_JS(char*, readWebglRenderer, (), {
 
 // The sound: one AudioContext, one buffer, a gain for muting, and a buffer source for
 // each stretch of playing (a seek starts a new one).
-EM_JS(int, openPageAudio, (const float* frames, int frameCount), {
+EM_JS(int, openPageAudio, (const float* frames, int frameCount, int rate), {
   const Context = window.AudioContext || window.webkitAudioContext;
   if (!Context) return 0;
   let context;
   try {
-    context = new Context({sampleRate: 44100, latencyHint: 'playback'});
+    context = new Context({sampleRate: rate, latencyHint: 'playback'});
   } catch (e) {
     context = new Context();
   }
-  const buffer = context.createBuffer(2, Math.max(frameCount, 1), 44100);
+  const buffer = context.createBuffer(2, Math.max(frameCount, 1), rate);
   const left = buffer.getChannelData(0);
   const right = buffer.getChannelData(1);
   const samples = HEAPF32.subarray(frames >> 2, (frames >> 2) + 2 * frameCount);
@@ -120,7 +120,7 @@ EM_JS(int, openPageAudio, (const float* frames, int frameCount), {
   }
   const gain = context.createGain();
   gain.connect(context.destination);
-  Module.pulse165Audio = {context: context, buffer: buffer, gain: gain, source: null, start: 0};
+  Module.pulse165Audio = {context: context, buffer: buffer, gain: gain, source: null, start: 0, rate: rate};
   return 1;
 });
 
@@ -134,7 +134,7 @@ EM_JS(void, playPageAudioFrom, (double frame), {
     a.source.disconnect();
   }
   const now = a.context.currentTime;
-  const offset = frame / 44100;
+  const offset = frame / a.rate;
   a.source = a.context.createBufferSource();
   a.source.buffer = a.buffer;
   a.source.connect(a.gain);
@@ -375,8 +375,6 @@ bool LiveWindow::open(std::string& error) {
   clientHeight = height;
   drawWidth = width;
   drawHeight = height;
-  window = &canvas;
-  glContext = reinterpret_cast<void*>(static_cast<std::intptr_t>(canvas.context));
   return true;
 }
 
@@ -423,25 +421,15 @@ bool LiveWindow::followSize() {
 
 bool LiveWindow::fitPicture() {
   if (drawWidth == clientWidth && drawHeight == clientHeight) return false;
-  // The old picture, scaled so that its letterbox covers the new one: the trail goes
-  // on from there.
-  OffscreenPicture old = picture;
-  picture = OffscreenPicture{};
   std::string why;
-  if (!picture.create(clientWidth, clientHeight, why)) {
+  if (!picture.resizeCarrying(clientWidth, clientHeight, why)) {
     std::fprintf(stderr, "pulse165: %s; the picture keeps its size\n", why.c_str());
-    picture = old;
-    picture.bind();
     // The canvas too, which the page then stretches over itself.
     emscripten_set_canvas_element_size(canvasSelector, drawWidth, drawHeight);
     clientWidth = drawWidth;
     clientHeight = drawHeight;
     return false;
   }
-  const CarriedRows rows = carriedLetterbox(old.width, old.height, clientWidth, clientHeight);
-  old.copyTo(picture.framebuffer, 0, rows.bottom, clientWidth, rows.top - rows.bottom);
-  old.destroy();
-  picture.bind();
   drawWidth = clientWidth;
   drawHeight = clientHeight;
   return true;
@@ -462,61 +450,68 @@ void LiveWindow::close() {
   picture.destroy();
   emscripten_webgl_destroy_context(canvas.context);
   canvas = Canvas{};
-  window = nullptr;
-  glContext = nullptr;
 }
 
 //----------------------------------------------------------------------------------
 // LiveAudio on Web Audio
 //----------------------------------------------------------------------------------
+// The back end's own: the track's length and the position last reported; the page
+// holds the sound.
+struct LiveAudio::Device {
+  std::uint32_t frameCount = 0;
+  std::uint32_t lastReported = 0;  // never report less than this (until a seek)
+};
+
 bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std::string& error) {
   close();
-  frames = playFrames;
-  frameCount = playFrameCount;
-  lastReported = 0;
-  muted.store(false);
-  if (openPageAudio(playFrames, static_cast<int>(playFrameCount)) == 0) {
+  if (openPageAudio(playFrames, static_cast<int>(playFrameCount), sampleRate) == 0) {
     error = "pulse165: this browser offers no Web Audio";
     return false;
   }
-  device = 1;
+  device = new Device{playFrameCount, 0};
   return true;
 }
 
 void LiveAudio::start() {
-  if (device != 0) playPageAudioFrom(0);
+  if (device != nullptr) playPageAudioFrom(0);
 }
 
 std::uint32_t LiveAudio::position() {
-  if (device == 0) return lastReported;
+  if (device == nullptr) return 0;
   const double played = pageAudioSeconds() * sampleRate;
-  std::uint32_t cursor = played <= 0.0 ? 0 : (played >= frameCount ? frameCount : static_cast<std::uint32_t>(played));
-  if (cursor < lastReported) cursor = lastReported;  // never backwards, and held at a seek's frame until heard
-  lastReported = cursor;
+  const std::uint32_t end = device->frameCount;
+  std::uint32_t cursor = played <= 0.0 ? 0 : (played >= end ? end : static_cast<std::uint32_t>(played));
+  if (cursor < device->lastReported) cursor = device->lastReported;  // never backwards, and held at a seek's frame
+  device->lastReported = cursor;
   return cursor;
 }
 
+std::uint32_t LiveAudio::latency() const {
+  return 0;  // the page's clock is the context's output, already heard
+}
+
 void LiveAudio::seek(std::uint32_t frame) {
-  if (frame > frameCount) frame = frameCount;
-  lastReported = frame;
-  if (device != 0) playPageAudioFrom(frame);
+  if (device == nullptr) return;
+  if (frame > device->frameCount) frame = device->frameCount;
+  device->lastReported = frame;
+  playPageAudioFrom(frame);
 }
 
 void LiveAudio::pause() {
-  if (device != 0) holdPageAudio(1);
+  if (device != nullptr) holdPageAudio(1);
 }
 
 void LiveAudio::resume() {
-  if (device != 0) holdPageAudio(0);
+  if (device != nullptr) holdPageAudio(0);
 }
 
 void LiveAudio::setMuted(bool silent) {
-  muted.store(silent, std::memory_order_relaxed);
-  if (device != 0) mutePageAudio(silent ? 1 : 0);
+  if (device != nullptr) mutePageAudio(silent ? 1 : 0);
 }
 
 void LiveAudio::close() {
-  if (device == 0) return;
+  if (device == nullptr) return;
   closePageAudio();
-  device = 0;
+  delete device;
+  device = nullptr;
 }

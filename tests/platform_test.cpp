@@ -23,6 +23,8 @@
 #include "platform/headless.h"
 #include "platform/image.h"
 #include "platform/live.h"
+#include "platform/play_cursor.h"
+#include "platform/sdl.h"
 #include "tests/probe.h"
 
 namespace {
@@ -402,11 +404,11 @@ TEST(PlayCursor, ClockReadBeforeTheCallbackStampCountsAsNoTime) {
 
 namespace {
 
-// A LiveAudio driven by hand: callbacks of 1024 frames exactly on time, a reader
+// A play cursor driven by hand: callbacks of 1024 frames exactly on time, a reader
 // every 1/60 s, as the frame loop would be.
 struct SimulatedPlayback {
   std::vector<float> track;
-  LiveAudio audio;
+  PlayCursor audio;
   std::vector<float> out = std::vector<float>(2 * 1024);
   std::uint64_t nextCallbackNs = 0;
   std::uint64_t startNs = 1'000 * msNs;
@@ -503,11 +505,11 @@ TEST(PlayCursor, ASeekHoldsThePositionUntilTheDevicePlaysTheNewPlaceThenRisesFro
 
 TEST(PlayCursor, MutedCallbacksHandOverSilenceAndTheCursorRunsOn) {
   SimulatedPlayback playback(4096);
-  playback.audio.setMuted(true);
+  playback.audio.muted.store(true);
   playback.audio.fill(playback.out.data(), 1024, 0);
   for (float sample : playback.out) ASSERT_EQ(sample, 0.0f);
   EXPECT_EQ(playback.audio.handedOver.load(), 1024u);
-  playback.audio.setMuted(false);
+  playback.audio.muted.store(false);
   playback.audio.fill(playback.out.data(), 1024, 0);
   EXPECT_EQ(std::memcmp(playback.out.data(), playback.track.data() + 2 * 1024, 2 * 1024 * sizeof(float)), 0);
 }
@@ -518,7 +520,7 @@ TEST(PlayCursor, ReaderOnAnotherThreadSeesItRiseToTheEndUnderRunningCallbacks) {
   constexpr std::uint32_t frames = 1 << 20;
   constexpr std::uint32_t perCallback = 64;
   std::vector<float> track(2 * static_cast<std::size_t>(frames), 0.25f);
-  LiveAudio audio;
+  PlayCursor audio;
   audio.frames = track.data();
   audio.frameCount = frames;
   audio.latencyFrames.store(0);
@@ -640,7 +642,7 @@ TEST_F(OffscreenWindow, CloseRequestsEndIt) {
   std::memset(&event, 0, sizeof event);
   event.type = SDL_WINDOWEVENT;
   event.window.event = SDL_WINDOWEVENT_CLOSE;
-  event.window.windowID = SDL_GetWindowID(static_cast<SDL_Window*>(window.window));
+  event.window.windowID = SDL_GetWindowID(sdlWindow(window));
   SDL_PushEvent(&event);
   EXPECT_TRUE(take().closeRequested);
 
@@ -684,7 +686,7 @@ TEST(LiveAudio, DummyDevicePlaysTheTrackToExactlyItsLastFrame) {
   LiveAudio audio;
   std::string error;
   ASSERT_TRUE(audio.open(track.data(), frames, error)) << error;
-  EXPECT_GT(audio.latencyFrames.load(), 0u);
+  EXPECT_GT(audio.latency(), 0u);
   EXPECT_EQ(audio.position(), 0u);
   audio.start();
   std::uint32_t previous = 0;
