@@ -23,14 +23,14 @@
 #include "show/virtual_clock.h"
 #include "audio/playback.h"
 #include "platform/live.h"
-#include "platform/web.h"
+#include "platform/web/page.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
 #include "show/live_loop.h"
 #include "show/music_source.h"
 #include "show/offline_run.h"
 #include "show/player.h"
-#include "tools/web/playback_digest.h"
+#include "tests/playback_digest.h"
 
 namespace {
 

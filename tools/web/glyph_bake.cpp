@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/glyphs.h"
-#include "tools/web/glyph_tape.h"
+#include "platform/web/glyph_tape.h"
 
 namespace {
 

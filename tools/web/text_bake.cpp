@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/text_atlas.h"
-#include "tools/web/text_tape.h"
+#include "platform/web/text_tape.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/text_atlas.h"
-#include "tools/web/text_tape.h"
+#include "platform/web/text_tape.h"
 
 extern "C" {
 extern const std::uint32_t textTape[];  // web/embed.S

@@ -1,6 +1,6 @@
 // The fixed-function front of the browser's GL subset: GL 1.1 state, matrices and
 // primitives on the CPU, handed to the WebGL 2 batch as clip-space triangles and lines.
-#include "web/gl/gl_subset.h"
+#include "platform/web/gl/gl_subset.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "web/gl/draw_batch.h"
+#include "platform/web/gl/draw_batch.h"
 
 struct GLUquadric {
   int unused;  // the show draws its quadric shapes from client arrays (effects/quadric_shapes.h)

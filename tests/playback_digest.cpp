@@ -1,7 +1,7 @@
 // playback_digest: decodes the embedded soundtrack into the PlaybackBuffer as the show
 // does at start-up and prints its fingerprints (tools/web/playback_digest.h), for the
 // browser test to compare with the page's own.
-#include "tools/web/playback_digest.h"
+#include "tests/playback_digest.h"
 
 #include <cstdio>
 

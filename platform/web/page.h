@@ -1,6 +1,7 @@
-// The browser platform: platform/web.cpp implements the live window and audio of
-// platform/live.h on the page's canvas, WebGL 2 and Web Audio, and adds what only the
-// page has: its address's query, its title and prompt.
+// The browser platform, in this folder: platform/web/canvas.cpp and audio.cpp implement
+// the live window and audio of platform/live.h on the page's canvas, WebGL 2 (through
+// the GL subset in gl/) and Web Audio; page.cpp adds what only the page has: its
+// address's query, its title and prompt. The glyphs come from the build's tapes.
 //
 // LiveWindow: the canvas "#canvas" with a WebGL 2 context and the offscreen picture
 // that the show draws into; present() copies the picture onto the canvas, which then
@@ -8,7 +9,7 @@
 // x device pixel ratio, followed when the page changes size); otherwise the drawing
 // buffer and the canvas are requestWidth x requestHeight. The keys come from the one
 // table of platform/keys.h; toggleFullScreen() uses the page's full-screen API.
-// LiveAudio: an AudioContext at 44,100 Hz playing the frames through a gain (mute);
+// LiveAudio: an AudioContext at the show's 44,100 Hz playing the frames through a gain (mute);
 // position() is the number of frames played, read from the AudioContext's clock. A
 // seek starts a new buffer source at the frame and moves the clock's start with it;
 // pause() and resume() suspend and resume the context. open() must run inside a user

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/glyphs.h"
-#include "tools/web/glyph_tape.h"
+#include "platform/web/glyph_tape.h"
 
 extern "C" {
 extern const std::uint32_t glyphTape[];  // web/embed.S

@@ -2,7 +2,7 @@
 // through, one vertex array, one dynamic buffer written front to back and orphaned
 // when full; and for the few textured triangles, a second shader, vertex array and
 // buffer.
-#include "web/gl/draw_batch.h"
+#include "platform/web/gl/draw_batch.h"
 
 #include <webgl/webgl1.h>
 #include <webgl/webgl2.h>
