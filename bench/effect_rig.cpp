@@ -62,11 +62,6 @@ bool parseEffect(const char* text, EffectName& effect) {
   return false;
 }
 
-EffectRig::EffectRig() {
-  blueStar.setColor(0.125f, 0.25f, 0.5f);
-  amberStar.setColor(0.25f, 0.125f, 0.0625f);
-}
-
 void beginFrame(std::uint32_t position) {
   beginShowFrame(position);
 }

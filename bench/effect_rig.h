@@ -5,11 +5,7 @@
 
 #include <cstdint>
 
-#include "effects/band_star.h"
-#include "effects/disk_swarm.h"
-#include "effects/orbit_ring.h"
-#include "effects/pillar_grid.h"
-#include "effects/ring_stack.h"
+#include "show/frame.h"
 
 enum class EffectName { star, orbit, stack, disks, pillars, scope };
 
@@ -19,17 +15,9 @@ constexpr EffectName allEffects[] = {EffectName::star,  EffectName::orbit,   Eff
 const char* effectLabel(EffectName effect);
 bool parseEffect(const char* text, EffectName& effect);
 
-struct EffectRig {
-  // In the frame loop's order, which fixes the random layouts.
-  BandStar blueStar;
-  BandStar amberStar;
-  DiskSwarm diskSwarm;
-  OrbitRing orbitRing;
-  PillarGrid pillarGrid;
-  RingStack ringStack;
-
-  EffectRig();
-};
+// The effects as the frame loop holds them: the show's own frame, constructed in its
+// order, which fixes the random layouts.
+using EffectRig = ShowFrame;
 
 // The frame loop's first steps for a play position: store it, analyse the spectrum,
 // reset both matrices, fade the previous image and switch to additive blending.

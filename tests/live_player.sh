@@ -128,19 +128,6 @@ top_line_rows() {
   done
   return 1
 }
-# ended_within SECONDS: the show has ended, or ends within that time; its exit code in `code`.
-ended_within() {
-  for _ in $(seq $(($1 * 10))); do
-    kill -0 "$show" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$show" 2>/dev/null && return 1
-  wait "$show"
-  code=$?
-  show=
-  # A crash explains itself in the test's log.
-  [ "$code" -lt 128 ] || crash_report "$binary" "$work/stderr" || true
-}
 
 "$binary" --mute --window=320x160 >"$work/stdout" 2>"$work/stderr" &
 show=$!
@@ -249,7 +236,7 @@ done
 
 # --- q ends it ---------------------------------------------------------------------------
 key q
-if ended_within 10; then
+if ended_within 10 "$work/stderr"; then
   [ "$code" -eq 0 ] || fail "q: exit code $code, expected 0"
 else
   fail "q did not end the show"
@@ -270,7 +257,7 @@ sleep 3
 kill -0 $show 2>/dev/null || fail "--loop: the show ended at its end"
 xdotool windowfocus --sync "$window" 2>/dev/null
 key Escape
-if ended_within 10; then
+if ended_within 10 "$work/stderr"; then
   [ "$code" -eq 0 ] || fail "--loop: exit code $code after Escape"
 else
   fail "--loop: Escape did not end it"
@@ -292,7 +279,7 @@ else
   xdotool windowfocus --sync "$box" 2>/dev/null
   xdotool key Return
 fi
-if ended_within 10; then
+if ended_within 10 "$work/stderr"; then
   [ "$code" -eq 2 ] || fail "--display=5: exit code $code, expected 2"
 else
   fail "--display=5: still running"

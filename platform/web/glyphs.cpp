@@ -1,13 +1,14 @@
 // The caption glyphs in the browser: no FreeType and no tessellator here. The build
 // ran the desktop's glyph builder over the same embedded face and recorded its calls
 // (tools/web/glyph_bake); they are replayed into the same display lists 10..136.
+#include "platform/glyphs.h"
+
 #include <GL/gl.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "platform/glyphs.h"
 #include "platform/web/glyph_tape.h"
 
 extern "C" {
