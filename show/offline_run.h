@@ -6,9 +6,11 @@
 // moment draws a lead-in up to it, as the screenshot's three seconds do.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
+#include "audio/playback.h"
 #include "show/frame.h"
 #include "show/virtual_clock.h"
 
@@ -21,8 +23,9 @@ struct OfflineRun {
   // at frame `first`. The show's start-up must have run on the current context.
   void start(int framesPerSecond, std::uint64_t first);
 
-  // The play position that frame n shows.
-  std::uint32_t position(std::uint64_t n) const { return virtualPosition(n, fps); }
+  // The play position that frame n shows: a frame past the music's end shows its end
+  // (the spectrum's window reads no further than the guard after it).
+  std::uint32_t position(std::uint64_t n) const { return std::min(virtualPosition(n, fps), playing.frames); }
 
   // Draws frame `next` and moves on to the one after; returns the position drawn.
   std::uint32_t step();

@@ -10,6 +10,7 @@
 #include "audio/beat_grid.h"
 #include "audio/playback.h"
 #include "show/seek.h"
+#include "show/offline_run.h"
 #include "show/show_clock.h"
 #include "show/show_state.h"
 
@@ -120,4 +121,15 @@ TEST(ShowClock, SeeksAndBenchmarkScenesFollowTheTracksBeatsAndStretches) {
   EXPECT_EQ(scenes[1].firstBeat, 73);
   EXPECT_EQ(scenes[1].firstFrame, firstFrameAtOrAfter(atBeat(73), 60));
   EXPECT_EQ(scenes[3].endFrame, firstFrameAtOrAfter(atBeat(150), 60));
+}
+
+TEST(OfflineRun, AFrameAfterTheMusicsEndShowsItsEnd) {
+  // A track of 1000 frames: frame 2 at 60 fps lies at 1470, past its end and its guard.
+  const std::vector<float> track(2 * (1000 + guardFrameCount), 0.0f);
+  playMusic(MusicSource{PlaybackView{track.data(), 1000}, embeddedClock()});
+  OfflineRun run;
+  run.fps = 60;
+  EXPECT_EQ(run.position(1), 735u);
+  EXPECT_EQ(run.position(2), 1000u);
+  resetShowState();
 }
