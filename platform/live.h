@@ -61,6 +61,9 @@ struct LiveWindow {
   // Takes the drawable's current size as the client size; the picture keeps its own
   // until fitPicture(). True when the size changed.
   bool followSize();
+  // What every back end's followSize() ends with: a size of at least one pixel that
+  // differs from the client size becomes it. True when it did.
+  bool takeClientSize(int width, int height);
   // Brings the picture to the client size: a new picture of that size, black, with the
   // old picture's letterbox scaled into its own. True when the size the show draws at
   // changed, and the show's viewport has to follow it.

@@ -1,9 +1,18 @@
-// What the offscreen picture does the same on every back end (platform/framebuffer.cpp
-// on the desktop's GL, the page's on WebGL): following a resize with the trail carried.
+// What the live window and its offscreen picture do the same on every back end
+// (platform/sdl_window.cpp and framebuffer.cpp on the desktop, platform/web on the page):
+// taking a new size, and following it with the trail carried.
 #include <string>
 
 #include "platform/framebuffer.h"
+#include "platform/live.h"
 #include "platform/viewport.h"
+
+bool LiveWindow::takeClientSize(int width, int height) {
+  if (width <= 0 || height <= 0 || (width == clientWidth && height == clientHeight)) return false;
+  clientWidth = width;
+  clientHeight = height;
+  return true;
+}
 
 bool OffscreenPicture::resizeCarrying(int newWidth, int newHeight, std::string& why) {
   OffscreenPicture carried;

@@ -219,10 +219,7 @@ bool LiveWindow::followSize() {
   int width = 0;
   int height = 0;
   SDL_GL_GetDrawableSize(native->window, &width, &height);
-  if (width <= 0 || height <= 0 || (width == clientWidth && height == clientHeight)) return false;
-  clientWidth = width;
-  clientHeight = height;
-  return true;
+  return takeClientSize(width, height);
 }
 
 bool LiveWindow::fitPicture() {

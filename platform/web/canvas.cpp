@@ -254,10 +254,8 @@ bool LiveWindow::followSize() {
   int width = 0;
   int height = 0;
   sizeCanvasFromPage(1, &width, &height);
-  if (width == clientWidth && height == clientHeight) return false;
+  if (!takeClientSize(width, height)) return false;
   emscripten_set_canvas_element_size(canvasSelector, width, height);
-  clientWidth = width;
-  clientHeight = height;
   return true;
 }
 
