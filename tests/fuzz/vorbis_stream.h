@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/compose/vorbis_io.h"
+
 namespace teststream {
 
 inline void appendPage(std::vector<unsigned char>& out, const ogg_page& page) {
@@ -22,49 +24,11 @@ inline void appendPage(std::vector<unsigned char>& out, const ogg_page& page) {
 // channel count, rate or quality.
 inline std::vector<unsigned char> encode(int channels, long rate, long frames, float quality = 0.1f, int serial = 165,
                                          int pageBytes = 1024) {
-  std::vector<unsigned char> out;
-  vorbis_info info;
-  vorbis_info_init(&info);
-  if (vorbis_encode_init_vbr(&info, channels, rate, quality) != 0) {
-    vorbis_info_clear(&info);
-    return out;
-  }
-  vorbis_comment comment;
-  vorbis_comment_init(&comment);
-  vorbis_dsp_state dsp;
-  vorbis_analysis_init(&dsp, &info);
-  vorbis_block block;
-  vorbis_block_init(&dsp, &block);
-  ogg_stream_state stream;
-  ogg_stream_init(&stream, serial);
-
-  ogg_packet identification, commentPacket, setup;
-  vorbis_analysis_headerout(&dsp, &comment, &identification, &commentPacket, &setup);
-  ogg_stream_packetin(&stream, &identification);
-  ogg_stream_packetin(&stream, &commentPacket);
-  ogg_stream_packetin(&stream, &setup);
-  ogg_page page;
-  while (ogg_stream_flush(&stream, &page) != 0) appendPage(out, page);
-
-  auto drain = [&]() {
-    while (vorbis_analysis_blockout(&dsp, &block) == 1) {
-      vorbis_analysis(&block, nullptr);
-      vorbis_bitrate_addblock(&block);
-      ogg_packet packet;
-      while (vorbis_bitrate_flushpacket(&dsp, &packet) == 1) {
-        ogg_stream_packetin(&stream, &packet);
-        while (ogg_stream_pageout_fill(&stream, &page, pageBytes) != 0) appendPage(out, page);
-      }
-    }
-  };
-
   std::uint32_t noise = 12345;
-  constexpr long step = 1024;
-  for (long done = 0; done < frames; done += step) {
-    const int n = static_cast<int>(frames - done < step ? frames - done : step);
-    float** buffer = vorbis_analysis_buffer(&dsp, n);
-    for (int i = 0; i < n; ++i) {
-      const double t = static_cast<double>(done + i) / static_cast<double>(rate);
+  const compose::VorbisSettings settings{channels, rate, quality, serial, pageBytes, 1024};
+  return compose::encodeVorbis(settings, frames, [&](float** buffer, long first, int count) {
+    for (int i = 0; i < count; ++i) {
+      const double t = static_cast<double>(first + i) / static_cast<double>(rate);
       const double tone = 0.5 * std::sin(2.0 * M_PI * (220.0 + 400.0 * t) * t);
       for (int c = 0; c < channels; ++c) {
         noise = noise * 1664525u + 1013904223u;
@@ -72,19 +36,7 @@ inline std::vector<unsigned char> encode(int channels, long rate, long frames, f
         buffer[c][i] = static_cast<float>(tone * (1.0 - 0.3 * c) + hiss);
       }
     }
-    vorbis_analysis_wrote(&dsp, n);
-    drain();
-  }
-  vorbis_analysis_wrote(&dsp, 0);
-  drain();
-  while (ogg_stream_flush(&stream, &page) != 0) appendPage(out, page);
-
-  ogg_stream_clear(&stream);
-  vorbis_block_clear(&block);
-  vorbis_dsp_clear(&dsp);
-  vorbis_comment_clear(&comment);
-  vorbis_info_clear(&info);
-  return out;
+  });
 }
 
 // Byte offsets where each page of an Ogg stream ends, in order.

@@ -1,17 +1,15 @@
 // Ogg Vorbis encoding and decoding, and WAV writing, for the soundtrack (see vorbis_io.h).
 #include "tools/compose/vorbis_io.h"
 
+#include <vorbis/vorbisenc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <vorbis/vorbisenc.h>
 
 namespace compose {
 
 namespace {
-
-constexpr int encodeChunkFrames = 4096;
-constexpr std::uint32_t serialNumber = 165;  // fixed, so the stream is the same on every run
 
 void appendPage(std::vector<unsigned char>& out, const ogg_page& page) {
   out.insert(out.end(), page.header, page.header + page.header_len);
@@ -20,11 +18,12 @@ void appendPage(std::vector<unsigned char>& out, const ogg_page& page) {
 
 }  // namespace
 
-std::vector<unsigned char> encodeVorbis(const std::vector<float>& stereo, float quality) {
+std::vector<unsigned char> encodeVorbis(const VorbisSettings& settings, long frames,
+                                        const std::function<void(float** channels, long first, int count)>& fill) {
   vorbis_info info;
   vorbis_info_init(&info);
   std::vector<unsigned char> out;
-  if (vorbis_encode_init_vbr(&info, 2, 44100, quality) != 0) {
+  if (vorbis_encode_init_vbr(&info, settings.channels, settings.rate, settings.quality) != 0) {
     vorbis_info_clear(&info);
     return out;
   }
@@ -35,7 +34,7 @@ std::vector<unsigned char> encodeVorbis(const std::vector<float>& stereo, float 
   vorbis_block block;
   vorbis_block_init(&dsp, &block);
   ogg_stream_state stream;
-  ogg_stream_init(&stream, static_cast<int>(serialNumber));
+  ogg_stream_init(&stream, settings.serial);
 
   ogg_packet identification, commentPacket, codebooks;
   vorbis_analysis_headerout(&dsp, &comment, &identification, &commentPacket, &codebooks);
@@ -53,22 +52,17 @@ std::vector<unsigned char> encodeVorbis(const std::vector<float>& stereo, float 
       ogg_packet packet;
       while (vorbis_bitrate_flushpacket(&dsp, &packet) == 1) {
         ogg_stream_packetin(&stream, &packet);
-        while (ogg_stream_pageout(&stream, &page) != 0) appendPage(out, page);
+        while (ogg_stream_pageout_fill(&stream, &page, settings.pageBytes) != 0) appendPage(out, page);
       }
     }
   };
 
-  const std::size_t frames = stereo.size() / 2;
-  for (std::size_t done = 0; done < frames;) {
-    const int n = static_cast<int>(std::min<std::size_t>(encodeChunkFrames, frames - done));
-    float** buffer = vorbis_analysis_buffer(&dsp, n);
-    for (int i = 0; i < n; ++i) {
-      buffer[0][i] = stereo[2 * (done + static_cast<std::size_t>(i))];
-      buffer[1][i] = stereo[2 * (done + static_cast<std::size_t>(i)) + 1];
-    }
+  for (long done = 0; done < frames;) {
+    const int n = static_cast<int>(std::min<long>(settings.chunkFrames, frames - done));
+    fill(vorbis_analysis_buffer(&dsp, n), done, n);
     vorbis_analysis_wrote(&dsp, n);
     drain();
-    done += static_cast<std::size_t>(n);
+    done += n;
   }
   vorbis_analysis_wrote(&dsp, 0);  // end of stream: the last page carries the exact length
   drain();
@@ -80,6 +74,17 @@ std::vector<unsigned char> encodeVorbis(const std::vector<float>& stereo, float 
   vorbis_comment_clear(&comment);
   vorbis_info_clear(&info);
   return out;
+}
+
+std::vector<unsigned char> encodeVorbis(const std::vector<float>& stereo, float quality) {
+  VorbisSettings settings;
+  settings.quality = quality;
+  return encodeVorbis(settings, static_cast<long>(stereo.size() / 2), [&stereo](float** buffer, long first, int count) {
+    for (int i = 0; i < count; ++i) {
+      buffer[0][i] = stereo[2 * static_cast<std::size_t>(first + i)];
+      buffer[1][i] = stereo[2 * static_cast<std::size_t>(first + i) + 1];
+    }
+  });
 }
 
 bool decodeVorbis(const unsigned char* data, std::size_t size, DecodedTrack& track, std::string& error) {

@@ -4,13 +4,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace compose {
 
-// Encodes interleaved stereo floats at 44,100 Hz as one logical Vorbis stream, variable
-// bit rate at `quality` (0.4: about 128 kbit/s), with an empty comment header.
+// One logical Ogg Vorbis stream, variable bit rate at `quality` (0.4: about 128 kbit/s),
+// with an empty comment header; its headers on pages of their own, its audio on pages of
+// about `pageBytes`, the last page with the end-of-stream flag.
+struct VorbisSettings {
+  int channels = 2;
+  long rate = 44100;
+  float quality = 0.4f;
+  int serial = 165;  // fixed, so the stream is the same on every run
+  int pageBytes = 4096;
+  int chunkFrames = 4096;  // frames handed to the encoder at once (the blocks it makes follow them)
+};
+// `frames` sample frames, which `fill` writes, a chunk at a time, into the encoder's
+// buffers: one array per channel, frames [first, first + count). Empty when
+// libvorbisenc refuses the channel count, rate or quality.
+std::vector<unsigned char> encodeVorbis(const VorbisSettings& settings, long frames,
+                                        const std::function<void(float** channels, long first, int count)>& fill);
+// The soundtrack's: interleaved stereo floats at 44,100 Hz.
 std::vector<unsigned char> encodeVorbis(const std::vector<float>& stereo, float quality);
 
 struct DecodedTrack {
