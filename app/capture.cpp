@@ -48,6 +48,16 @@ CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps) {
   return span;
 }
 
+CaptureSpan captureSegment(std::uint32_t from, std::uint32_t to, int fps, int k, int n) {
+  const CaptureSpan whole = captureSpan(from, to, fps);
+  if (n <= 1 || whole.frameCount == 0) return whole;
+  const std::uint64_t first = whole.firstFrame + whole.frameCount * static_cast<std::uint64_t>(k - 1) / n;
+  const std::uint64_t after = whole.firstFrame + whole.frameCount * static_cast<std::uint64_t>(k) / n;
+  // Each piece from its first frame's sample to the next piece's: the sound joins
+  // sample for sample, and the last piece ends where the whole does.
+  return captureSpan(virtualPosition(first, fps), k == n ? to : virtualPosition(after, fps), fps);
+}
+
 namespace {
 constexpr int queueDepth = 2;  // RGBA frames between the GL thread and the encoder: one drawn while one is encoded
 constexpr double progressInterval = 0.5;  // seconds between progress lines
@@ -91,7 +101,8 @@ struct CaptureRenderer {
       return false;
     }
     startShow(music.source(), music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
-    run.start(options.fps, firstFrame);
+    // A capture from a moment draws the frames the whole run would draw there.
+    run.startAt(options.fps, firstFrame);
     return true;
   }
 
@@ -188,7 +199,9 @@ int runCapture(Options options) {
   keepLibraryLines();
   if (!findEncoders(*format, codecs, error)) return reportFailure(exitEnvironment, cannot + error);
   if (!checkVideoQuality(codecs.video, options, error)) return reportFailure(exitUsage, cannot + error);
-  if (options.trackPath.empty() && captureSpan(options.fromPosition, options.toPosition, options.fps).frameCount == 0)
+  if (options.trackPath.empty() &&
+      captureSegment(options.fromPosition, options.toPosition, options.fps, options.segment, options.segments)
+              .frameCount == 0)
     return reportFailure(exitUsage, "the capture's span holds no frame at this frame rate");
 
   OutputFile file;
@@ -199,7 +212,8 @@ int runCapture(Options options) {
   if (!renderer.probe(options, code, error, refusal))
     return refusal != MusicRefusal::none ? reportRefusal(refusal, error) : reportFailure(code, error);
   // A hand-picked track's span is known now that its times are.
-  const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, options.fps);
+  const CaptureSpan span =
+      captureSegment(options.fromPosition, options.toPosition, options.fps, options.segment, options.segments);
   if (span.frameCount == 0) return reportFailure(exitUsage, "the capture's span holds no frame at this frame rate");
   const std::uint64_t needed =
       memoryNeeded(options.width, options.height, queueDepth, encoderBytesPerPixel(codecs.video, options));

@@ -22,6 +22,11 @@ struct CaptureSpan {
 
 CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps);
 
+// The K-th of N pieces of that capture, cut on frame boundaries (as evenly as whole
+// frames allow): each piece's sound starts on the sample where the previous one's
+// ends, so that the pieces joined end to end are the whole capture.
+CaptureSpan captureSegment(std::uint32_t from, std::uint32_t to, int fps, int k, int n);
+
 // --capture: checks the name, the size, the encoders and their settings, the folder,
 // the renderer's limits and the memory before the show is decoded, then renders and
 // encodes into a temporary file of its own beside the target (app/output_file.h) and

@@ -13,7 +13,6 @@
 namespace {
 constexpr int maxSide = 16384;
 
-
 enum OptionId {
   optWindow = 1000,
   optScreenshot,
@@ -30,6 +29,7 @@ enum OptionId {
   optTrack,
   optCrf,
   optPreset,
+  optSegment,
   optDisplay,
   optLoop,
   optBpm,
@@ -44,6 +44,7 @@ constexpr int maxFps = 240;
 constexpr int maxCrf = 63;  // VP9's scale; x264's ends at 51, checked with the codec
 constexpr int maxBenchmarkFrames = 100000;
 constexpr int maxDisplay = 63;
+constexpr int maxSegments = 1000;
 constexpr double lowestGivenBpm = 40.0;
 constexpr double highestGivenBpm = 300.0;
 
@@ -105,7 +106,6 @@ bool parseSize(const std::string& text, int& width, int& height, std::string& er
   return true;
 }
 
-
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   static const option longOptions[] = {
       {"window", optional_argument, nullptr, optWindow},
@@ -123,6 +123,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"track", required_argument, nullptr, optTrack},
       {"crf", required_argument, nullptr, optCrf},
       {"preset", required_argument, nullptr, optPreset},
+      {"segment", required_argument, nullptr, optSegment},
       {"display", required_argument, nullptr, optDisplay},
       {"loop", no_argument, nullptr, optLoop},
       {"bpm", required_argument, nullptr, optBpm},
@@ -239,6 +240,17 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         qualityGiven = true;
         break;
+      case optSegment: {
+        const std::size_t slash = value.find('/');
+        if (slash == std::string::npos || !parseCount(value.substr(0, slash), 1, maxSegments, options.segment) ||
+            !parseCount(value.substr(slash + 1), 1, maxSegments, options.segments) ||
+            options.segment > options.segments) {
+          error = "--segment '" + value + "' is not K/N with 1 <= K <= N <= 1000, e.g. --segment=2/4";
+          return false;
+        }
+        qualityGiven = true;
+        break;
+      }
       case optPreset:
         if (encoderPreset(value) == nullptr) {
           error = "--preset '" + value +
@@ -291,7 +303,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if (sizeGiven && mode != RunMode::screenshot && mode != RunMode::capture && mode != RunMode::benchmark)
     return refuse("--size belongs to --screenshot, --capture and --benchmark");
   if ((fpsGiven || toGiven || qualityGiven) && mode != RunMode::capture)
-    return refuse("--fps, --to, --crf and --preset belong to --capture");
+    return refuse("--fps, --to, --crf, --preset and --segment belong to --capture");
   if (fromGiven && mode != RunMode::capture && mode != RunMode::live)
     return refuse("--from belongs to the live show and --capture");
   if (framesGiven && mode != RunMode::benchmark) return refuse("--frames belongs to --benchmark");

@@ -29,6 +29,10 @@ struct Options {
   std::uint32_t toPosition = 7893900;
   int crf = -1;        // the video encoder's constant quality; -1 for its default
   std::string preset;  // x264's preset name; empty for the default, "ultrafast"
+  // --segment=K/N: only the K-th of N pieces of the span, which joined end to end make
+  // the whole capture; 1/1 for all of it.
+  int segment = 1;
+  int segments = 1;
   // Benchmark.
   int benchmarkFrames = 180;
   bool json = false;  // --benchmark and --track-info

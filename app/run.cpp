@@ -110,10 +110,9 @@ int runScreenshot(Options options) {
   if (!context.open(options.width, options.height, error)) return reportFailure(exitEnvironment, error);
   startShow(music.source(), music.vorbisData(), music.vorbisSize(), options.width, options.height, nullptr);
 
-  const FrameSpan span = screenshotFrames(options.atPosition);
   OfflineRun run;
-  run.start(screenshotFps, span.first);
-  run.stepUntil(span.last + 1);
+  run.startAt(screenshotFps, firstFrameAtOrAfter(options.atPosition, screenshotFps));
+  run.step();
   glFinish();
   run.finish();
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(options.width) * options.height * 4);

@@ -28,8 +28,8 @@ constexpr float ringSpacing = 5.0f;
 constexpr float shrinkStep = 0.06666667f;  // 1 / 15: ring 15 shrinks to nothing
 constexpr float diskRadius = 5.0f;         // an octagon, as eight GLU slices make it
 
-constexpr int ribbons = 8;
-constexpr int ribbonPairs = 10;
+constexpr int ribbons = diskRibbons;
+constexpr int ribbonPairs = diskRibbonPairs;
 constexpr int ribbonBand = 3;
 constexpr float ribbonBrightness = 50.0f;
 constexpr float ribbonRed = 0.125f;
@@ -45,7 +45,7 @@ constexpr float outerCurl = 22.0f;
 
 }  // namespace
 
-DiskSwarm::DiskSwarm() : quadric(gluNewQuadric()), bands{}, level(1.0f) {}
+DiskSwarm::DiskSwarm() : quadric(gluNewQuadric()), bands{}, level(1.0f), ribbonSwirl{} {}
 
 DiskSwarm::~DiskSwarm() {
   gluDeleteQuadric(quadric);
@@ -54,6 +54,13 @@ DiskSwarm::~DiskSwarm() {
 void DiskSwarm::update(float newLevel) {
   smoothSwirlBands(bands);
   level = newLevel;
+  // The swirl turns a little at every pair of every ribbon, in the order they are drawn.
+  for (int s = 0; s < ribbons; ++s) {
+    for (int j = 0; j < ribbonPairs; ++j) {
+      swirlAngle = swirlAngle + swirlPerPair * bands[ribbonBand];
+      ribbonSwirl[s][j] = swirlAngle;
+    }
+  }
 }
 
 void DiskSwarm::draw() {
@@ -104,8 +111,7 @@ void DiskSwarm::draw() {
     for (int j = 0; j < ribbonPairs; ++j) {
       const float d = ribbonBrightness * static_cast<float>(j) * bands[ribbonBand] * level;
       glColor3f(ribbonRed * d, ribbonGreen * d, ribbonBlue * d);
-      swirlAngle = swirlAngle + swirlPerPair * bands[ribbonBand];
-      const float phi = swirlAngle + pairStep * static_cast<float>(j) + base;
+      const float phi = ribbonSwirl[s][j] + pairStep * static_cast<float>(j) + base;
       const float wobbleX = wobbleRadius * std::cos(phi / 4.0f);
       const float wobbleZ = wobbleRadius * std::sin(phi / 4.0f);
       const float loopX = loopRadius * std::sin(phi);

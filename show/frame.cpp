@@ -89,6 +89,12 @@ void beginShowFrame(std::uint32_t position) {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE);
 }
 
+void ShowFrame::advance(std::uint32_t position) {
+  playbackPosition = position;
+  analyseSpectrum(playing.at(position));
+  updateScene(*this, showClock.at(position));
+}
+
 void ShowFrame::draw(std::uint32_t position) {
   beginShowFrame(position);
   const BeatClock clock = showClock.at(position);

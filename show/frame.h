@@ -29,6 +29,11 @@ struct ShowFrame {
   // Draws one whole frame for the play position: analysis, trail fade, beat marker,
   // signal scope, scene, frame lines. Presenting it is the caller's matter.
   void draw(std::uint32_t position);
+
+  // What drawing that frame carries into the next, without drawing it: the position,
+  // the spectrum, the scene's updates. A frame replayed leaves every effect, the swirl
+  // and the beat marker's base as drawing it would have, at a fraction of its cost.
+  void advance(std::uint32_t position);
 };
 
 // The start that every frame shares: store the play position, analyse the sound

@@ -16,3 +16,12 @@ std::uint32_t OfflineRun::step() {
 void OfflineRun::stepUntil(std::uint64_t end) {
   while (next < end) step();
 }
+
+void OfflineRun::replayUntil(std::uint64_t end) {
+  for (; next < end; ++next) frame->advance(position(next));
+}
+
+void OfflineRun::catchUp(std::uint64_t n, std::uint64_t leadIn) {
+  replayUntil(n > leadIn ? n - leadIn : 0);
+  stepUntil(n);
+}

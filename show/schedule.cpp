@@ -48,15 +48,19 @@ void camera7(float t) {
 }  // namespace
 
 // Scene 1: the disk rings under the opening lines.
+void updateOpening(ShowFrame& f, const BeatClock&) {
+  f.diskSwarm.update(1.0f);
+}
 void sceneOpening(ShowFrame& f, const BeatClock& c) {
   drawOpeningCaption(c);
-  f.diskSwarm.update(1.0f);
   f.diskSwarm.draw();
 }
 
 // Scene 2: the triangle shell, turning 30 degrees a beat and easing out.
-void sceneTriangleShell(ShowFrame& f, const BeatClock& c) {
+void updateTriangleShell(ShowFrame& f, const BeatClock&) {
   f.orbitRing.update();
+}
+void sceneTriangleShell(ShowFrame& f, const BeatClock& c) {
   beginCamera();
   lookFrom(0, 30.0f + 5.0f * std::cos(eighthTurn * c.beatTime), 20, -100, -200, 100, 0, 0, -1);
   beginModel();
@@ -66,8 +70,10 @@ void sceneTriangleShell(ShowFrame& f, const BeatClock& c) {
 }
 
 // Scene 3: the ribbon star, kicked 36 degrees on every beat.
-void sceneRibbonStar(ShowFrame& f, const BeatClock& c) {
+void updateRibbonStar(ShowFrame& f, const BeatClock&) {
   f.blueStar.update(0.6f);
+}
+void sceneRibbonStar(ShowFrame& f, const BeatClock& c) {
   beginCamera();
   const float a = halfTurn * c.beatTime;
   lookFrom(20.0f * std::sin(a), 20.0f * std::cos(a), 400.0f + 150.0f * std::cos(3.1415f * c.beatTime), 0, 0, 0, 0, 1,
@@ -78,10 +84,13 @@ void sceneRibbonStar(ShowFrame& f, const BeatClock& c) {
 }
 
 // Scene 4: the claim over the disk rings, two amber stars and the pillar lattice.
-void sceneClaim(ShowFrame& f, const BeatClock& c) {
-  drawClaimCaption(c);
+void updateClaim(ShowFrame& f, const BeatClock&) {
   f.amberStar.update(0.3f);
   f.diskSwarm.update(1.0f);
+  f.pillarGrid.update(0.5f);
+}
+void sceneClaim(ShowFrame& f, const BeatClock& c) {
+  drawClaimCaption(c);
   f.diskSwarm.draw();
   for (float turn : {-90.0f, 90.0f}) {
     glPushMatrix();
@@ -91,15 +100,17 @@ void sceneClaim(ShowFrame& f, const BeatClock& c) {
     f.amberStar.draw();
     glPopMatrix();
   }
-  f.pillarGrid.update(0.5f);
   f.pillarGrid.draw();
 }
 
 // Scene 5: the greetings, with three views of one camera placed across the screen.
+void updateGreetings(ShowFrame& f, const BeatClock&) {
+  f.blueStar.update(0.5f);
+  f.amberStar.update(0.5f);
+}
 void sceneGreetings(ShowFrame& f, const BeatClock& c) {
   drawGreetingsRoll(c.beatTime);
   beginModel();
-  f.blueStar.update(0.5f);
 
   const float t = c.beatTime;
   const float eyeX = 50.0f * std::sin(0.5f * t);
@@ -117,7 +128,6 @@ void sceneGreetings(ShowFrame& f, const BeatClock& c) {
   lookFrom(eyeX, eyeY, eyeZ, 0, 0, 0, 0, 1, 0);
   f.blueStar.draw();
 
-  f.amberStar.update(0.5f);
   glLoadIdentity();
   glTranslatef(-0.6f, 0, 0);
   lookFrom(eyeX, eyeY, eyeZ, 0, 0, 0, 0, 1, 0);
@@ -128,17 +138,18 @@ void sceneGreetings(ShowFrame& f, const BeatClock& c) {
 }
 
 // Scene 6: the scrolling column inside the disk rings.
-void sceneColumn(ShowFrame& f, const BeatClock& c) {
+void updateColumn(ShowFrame& f, const BeatClock&) {
   f.diskSwarm.update(1.0f);
-  f.diskSwarm.draw();
   f.ringStack.update(1.0f);
+}
+void sceneColumn(ShowFrame& f, const BeatClock& c) {
+  f.diskSwarm.draw();
   f.ringStack.draw(c.beatTime - static_cast<float>(firstBeatOfScene(6)));
 }
 
 namespace {
 // Scenes 7 to 9: ten blue stars standing on a circle.
-void starRing(ShowFrame& f, float level, float t) {
-  f.blueStar.update(level);
+void starRing(ShowFrame& f, float t) {
   beginCamera();
   camera7(t);
   beginModel();
@@ -162,29 +173,44 @@ float starRingLevel(int scene, float beatTime) {
 }
 
 // Scene 7: a cross-fade over four beats from the disks and the column to the star ring.
+void updateCrossFade(ShowFrame& f, const BeatClock& c) {
+  const float fade = 1.0f - 0.25f * (c.beatTime - static_cast<float>(middleEnd));
+  f.diskSwarm.update(fade);
+  f.ringStack.update(fade);
+  f.blueStar.update(starRingLevel(7, c.beatTime));
+}
 void sceneCrossFade(ShowFrame& f, const BeatClock& c) {
   const float u = c.beatTime - static_cast<float>(middleEnd);
-  const float fade = 1.0f - 0.25f * u;
-  f.diskSwarm.update(fade);
   f.diskSwarm.draw();
-  f.ringStack.update(fade);
   f.ringStack.draw(u);
-  starRing(f, starRingLevel(7, c.beatTime), c.beatTime);
+  starRing(f, c.beatTime);
 }
 
 // Scene 8: the star ring.
+void updateStarRing(ShowFrame& f, const BeatClock& c) {
+  f.blueStar.update(starRingLevel(8, c.beatTime));
+}
 void sceneStarRing(ShowFrame& f, const BeatClock& c) {
-  starRing(f, starRingLevel(8, c.beatTime), c.beatTime);
+  starRing(f, c.beatTime);
 }
 
 // Scene 9: the star ring fading out.
+void updateFade(ShowFrame& f, const BeatClock& c) {
+  f.blueStar.update(starRingLevel(9, c.beatTime));
+}
 void sceneFade(ShowFrame& f, const BeatClock& c) {
-  starRing(f, starRingLevel(9, c.beatTime), c.beatTime);
+  starRing(f, c.beatTime);
+}
+
+void updateScene(ShowFrame& f, const BeatClock& c) {
+  const Scene& scene = scenes[sceneForBeat(c.beat) - 1];
+  if (scene.markerFrom >= 0) f.baseBeat = scene.markerFrom;
+  scene.update(f, c);
 }
 
 void dispatchScene(ShowFrame& f, const BeatClock& c) {
+  updateScene(f, c);
   const Scene& scene = scenes[sceneForBeat(c.beat) - 1];
-  if (scene.markerFrom >= 0) f.baseBeat = scene.markerFrom;
   if (scene.title != nullptr) drawTitleCaption(scene.title, c.beatPhase);
   scene.draw(f, c);
 }

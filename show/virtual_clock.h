@@ -8,11 +8,5 @@ std::uint32_t virtualPosition(std::uint64_t frame, int fps);
 // The first frame whose virtual position is at or after `position`.
 std::uint64_t firstFrameAtOrAfter(std::uint32_t position, int fps);
 
-// A screenshot of a moment renders the three seconds before it first, at 60 frames per
-// second, so that the trails and the smoothed levels stand as they would live.
+// A screenshot shows the frame at or after its moment on a clock of 60 frames per second.
 constexpr int screenshotFps = 60;
-struct FrameSpan {
-  std::uint64_t first;
-  std::uint64_t last;  // the frame at or after the moment: drawn last, included
-};
-FrameSpan screenshotFrames(std::uint32_t atPosition);

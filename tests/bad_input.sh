@@ -127,6 +127,10 @@ expect_words 2 "crf 52 for H.264" 51 "${cap[@]}" --crf=52
 for preset in fastest ULTRAFAST "" " medium" veryfast,fast; do
   expect 2 "preset '$preset'" "${cap[@]}" "--preset=$preset"
 done
+for segment in 0/2 3/2 1/0 2 a/b 1/1001 "" " 1/2" 1/2/3; do
+  expect 2 "segment '$segment'" "${cap[@]}" "--segment=$segment"
+done
+expect 2 "--segment with a screenshot" "${shot[@]}" --segment=1/2
 expect 2 "--crf with a screenshot" "${shot[@]}" --crf=20
 expect 2 "--preset with a benchmark" --benchmark --preset=fast
 

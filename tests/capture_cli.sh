@@ -42,5 +42,30 @@ grep -q '1 frames, 0:00.5 at 1 fps' "$dir/out" || fail "a capture ending between
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "file:$dir/half.mkv")
 [ "$duration" = 0.500000 ] || fail "a capture to 0.5 s at 1 fps lasts $duration s"
 
+# Starting anywhere: a capture from the middle of a scene, and two segments joined with
+# the concat demuxer, are the whole capture's frames within the fade's residue (lossless
+# video: every plane within 1 level in every frame) and its sound sample for sample.
+capture() { "$binary" --capture="$dir/$1" --size=160x80 --crf=0 "${@:2}" >/dev/null 2>"$dir/err" || fail "$1: $(cat "$dir/err")"; }
+capture whole.mkv --from=20 --to=22
+capture middle.mkv --from=21 --to=22
+capture piece1.mkv --from=20 --to=22 --segment=1/2
+capture piece2.mkv --from=20 --to=22 --segment=2/2
+printf "file '%s'\n" "$dir/piece1.mkv" "$dir/piece2.mkv" >"$dir/pieces"
+ffmpeg -nostdin -v error -f concat -safe 0 -i "$dir/pieces" -c copy "$dir/joined.mkv" || fail "the pieces do not join"
+# The largest difference of any plane in any frame of two clips: one number.
+largest_difference() {
+  ffmpeg -nostdin -i "$1" -i "$2" -lavfi "[0:v]$3setpts=N/60/TB[a];[1:v]setpts=N/60/TB[b];[a][b]blend=all_mode=difference,\
+signalstats,metadata=print" -f null - 2>&1 | grep -o 'signalstats.[YUV]MAX=[0-9]*' | cut -d= -f2 | sort -n | tail -n 1
+}
+sound() { ffmpeg -nostdin -v error -i "$1" -map 0:a -f s16le -; }
+[ "$(largest_difference "$dir/whole.mkv" "$dir/middle.mkv" 'select=gte(n\,60),')" -le 1 ] ||
+  fail "a capture from the middle differs from the whole capture by more than the residue"
+[ "$(sound "$dir/whole.mkv" | tail -c +$((44100 * 4 + 1)) | md5sum)" = "$(sound "$dir/middle.mkv" | md5sum)" ] ||
+  fail "a capture from the middle does not sound as the whole capture does there"
+[ "$(largest_difference "$dir/whole.mkv" "$dir/joined.mkv" '')" -le 1 ] ||
+  fail "two segments joined differ from the whole capture by more than the residue"
+[ "$(sound "$dir/whole.mkv" | md5sum)" = "$(sound "$dir/joined.mkv" | md5sum)" ] ||
+  fail "two segments joined do not sound as the whole capture"
+
 [ "$failures" -eq 0 ] || exit 1
 echo "capture command line: refusals and summary as expected"

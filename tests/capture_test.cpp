@@ -376,7 +376,7 @@ TEST(Capture, MkvSoundIsThePlaybackBuffersSpanSampleForSample) {
   EXPECT_GT(loud, facts.pcm.size() / 10);
 }
 
-TEST(Capture, TheFirstPictureIsTheFreshlyRenderedFrameUprightWithinTheCodecsLoss) {
+TEST(Capture, TheFirstPictureIsTheRenderedFrameUprightWithinTheCodecsLoss) {
   const std::string directory = scratchDirectory("picture");
   const std::string path = directory + "/scene.mkv";
   const Options options = captureOptions(path, 80.0, 80.25);
@@ -387,14 +387,14 @@ TEST(Capture, TheFirstPictureIsTheFreshlyRenderedFrameUprightWithinTheCodecsLoss
   ASSERT_EQ(decoded.height, testHeight);
   EXPECT_EQ(declared, AVCOL_SPC_BT709);
 
-  // The same frame drawn here from scratch, as a new process would draw it.
+  // The same frame drawn here from the show's start, as a new process would draw it.
   const CaptureSpan span = captureSpan(options.fromPosition, options.toPosition, testFps);
   HeadlessContext context;
   std::string error;
   ASSERT_TRUE(context.open(testWidth, testHeight, error)) << error;
   startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, testWidth, testHeight, nullptr);
   OfflineRun run;
-  run.start(testFps, span.firstFrame);
+  run.startAt(testFps, span.firstFrame);
   run.step();
   glFinish();
   const probe::Frame rendered = probe::grab(context);
@@ -431,7 +431,7 @@ std::uint64_t hashCaptureFrames(double from, double to) {
   EXPECT_TRUE(context.open(testWidth, testHeight, error)) << error;
   startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, testWidth, testHeight, nullptr);
   OfflineRun run;
-  run.start(testFps, span.firstFrame);
+  run.startAt(testFps, span.firstFrame);
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(testWidth) * testHeight * 4);
   std::uint64_t hash = 14695981039346656037ull;
   for (std::uint64_t i = 0; i < span.frameCount; ++i) {

@@ -28,13 +28,13 @@
 #include "show/frame.h"
 #include "tests/probe.h"
 #include "show/music_source.h"
+#include "show/offline_run.h"
 #include "show/show_state.h"
 
 namespace {
 constexpr int goldenWidth = 320;
 constexpr int goldenHeight = 160;
 constexpr int goldenFps = 60;
-constexpr std::uint64_t leadInFrames = 30;  // half a second: trails and smoothing settle
 constexpr double minimumPsnr = 45.0;
 constexpr int largeError = 24;              // levels of a channel
 constexpr double largestShareOff = 0.0025;  // of the pixels, off by more than that
@@ -98,16 +98,16 @@ class GoldenFrames : public ::testing::Test {
     startShow(embeddedMusic(), embeddedTrack, static_cast<int>(embeddedTrackSize), goldenWidth, goldenHeight, nullptr);
   }
 
-  // The moment as a fresh process would draw it: the layouts, the swirl and the picture
-  // start from the beginning, and the lead-in frames run up to the moment.
+  // The moment as --screenshot draws it in a fresh process: the show replayed from its
+  // start, the lead-in drawn, then the moment.
   static probe::Frame render(std::uint32_t at) {
     rewindShow();
     glClear(GL_COLOR_BUFFER_BIT);
-    auto frame = std::make_unique<ShowFrame>();
-    const std::uint64_t last = firstFrameAtOrAfter(at, goldenFps);
-    const std::uint64_t first = last > leadInFrames ? last - leadInFrames : 0;
-    for (std::uint64_t n = first; n <= last; ++n) frame->draw(virtualPosition(n, goldenFps));
+    OfflineRun run;
+    run.startAt(goldenFps, firstFrameAtOrAfter(at, goldenFps));
+    run.step();
     glFinish();
+    run.finish();
     return probe::grab(*context);
   }
 

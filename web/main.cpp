@@ -134,10 +134,9 @@ void runMoment(const std::string& at) {
   if (!show.window.open(error)) return fail(error);
   startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, width, height, nullptr);
 
-  const FrameSpan span = screenshotFrames(position);
   OfflineRun run;
-  run.start(screenshotFps, span.first);
-  run.stepUntil(span.last + 1);
+  run.startAt(screenshotFps, firstFrameAtOrAfter(position, screenshotFps));
+  run.step();
   glFinish();
   run.finish();
   show.window.present();
