@@ -97,14 +97,24 @@ std::string trackInfoText(const ShowMusic& music) {
   out += format("source:     %s in %s, %d Hz, %d channel%s; played at 44,100 Hz stereo\n", media.codecName.c_str(),
                 media.formatName.c_str(), media.sourceRate, media.sourceChannels, media.sourceChannels == 1 ? "" : "s");
   out += "tempo:      " + tempoText(grid);
-  if (grid.source == TempoSource::detected)
-    out += format(" (%.0f %% of the onsets on the grid, %.1f ms off it)", 100.0 * grid.onGrid, grid.gridErrorMs);
+  if (grid.source == TempoSource::detected) {
+    out += format(" (pulse %.2f times chance", grid.pulse);
+    if (grid.runnerUpBpm > 0) out += format("; next best %.2f bpm at %.2f", grid.runnerUpBpm, grid.runnerUpPulse);
+    out += ")";
+  }
   out += "\n";
+  if (!grid.stretches.empty()) {
+    out += format("tempo map:  %zu stretches of steady tempo\n", grid.stretches.size() + 1);
+    for (const TempoStretch& s : tempoMap(grid))
+      out += format("  from beat %-5.0f %s  %.2f bpm\n", s.beat, clockText(s.position / sampleRate, 2).c_str(),
+                    60.0 * sampleRate / s.beatSamples);
+  }
   if (!grid.note.empty()) out += "            " + grid.note + "\n";
   // The grid's note says why no pulse was found; then beat 0 is the first sample.
-  const char* placed = music.request.firstBeatSeconds >= 0 ? "given"
-                       : !grid.note.empty()                ? "the first sample: no pulse to place it by"
-                                                           : "on the bar start with the strongest low onsets";
+  const std::string placed = music.request.firstBeatSeconds >= 0 ? "given"
+                             : !grid.barFound
+                                 ? "the first sample: no pulse to place it by"
+                                 : format("on a bar start, %.0f %% ahead of the next best", 100.0 * grid.barMargin);
   out += "first beat: " + clockText(grid.firstBeatSeconds, 2) + " (the show's beat 0; " + placed + ")\n";
   out += format("beats:      %lld, each %.3f s\n", static_cast<long long>(grid.beats), grid.beatSamples / sampleRate);
   if (std::isfinite(loudness.lufs))
@@ -139,12 +149,22 @@ std::string trackInfoJson(const ShowMusic& music) {
       .field("tempo_source", tempoSourceName(grid.source))
       .number("first_beat_s", grid.firstBeatSeconds, "%.4f")
       .field("beats", static_cast<long long>(grid.beats))
+      .number("pulse", grid.pulse)
+      .number("runner_up_bpm", grid.runnerUpBpm)
+      .number("bar_margin", grid.barMargin)
       .field("note", grid.note)
       .number("loudness_lufs", loudness.lufs)  // null for silence
       .number("peak_dbfs", loudness.peakDb)
       .number("gain_db", loudness.gainDb)
       .field("peak_limited", loudness.peakLimited)
-      .beginList("scenes");
+      .beginList("tempo_map");
+  for (const TempoStretch& s : tempoMap(grid))
+    json.beginItem()
+        .field("beat", static_cast<long long>(s.beat))
+        .number("start_s", s.position / sampleRate, "%.4f")
+        .number("bpm", 60.0 * sampleRate / s.beatSamples)
+        .endItem();
+  json.endList().beginList("scenes");
   const std::vector<SceneSpan> spans = sceneSpans(music.schedule);
   const std::vector<SceneTimes> times = sceneTimes(music.schedule, grid, media.seconds());
   for (std::size_t i = 0; i < spans.size() && i < times.size(); ++i)

@@ -1,92 +1,39 @@
-// Tempo and beats of a hand-picked track: aubio's tracker for the tempo, aubio's onsets
-// for a least-squares grid, the bar phase from the low end.
+// Tempo, beats and bars of a hand-picked track, from what readBeatFeatures hears.
 #include "audio/beat_grid.h"
-
-#include <aubio/aubio.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <vector>
+
+#include "audio/beat_features.h"
 
 namespace {
-constexpr int window = 1024;
-constexpr int hop = 512;
-constexpr const char* onsetMethod = "energy";
-constexpr int minimumBeats = 16;         // fewer beats from the tracker, or onsets on the grid: no pulse
-constexpr double minimumOnGrid = 0.4;    // a smaller share of the onsets on the grid: no steady pulse
-constexpr double tempoSearch = 0.04;     // the grid's period is sought within 4 % of the tracker's
-constexpr double lowBandHz = 150.0;      // kicks and bass: where bars announce themselves
-constexpr double startTolerance = 0.05;  // seconds: a bar start this close before the track's start is its start
+constexpr int hop = BeatFeatures::hop;
+constexpr int minimumBeats = 16;          // a track shorter than this many beats has no pulse to find
+constexpr double minimumPulse = 1.5;      // less onset strength on a grid than this times chance: no steady pulse
+constexpr double silentFlux = 1e-3;       // a mean onset strength below this: silence
+constexpr double searchLowBpm = 96.0;     // tempos are sought within one octave, where each appears once
+constexpr double searchHighBpm = 192.0;   //   (and folded into the show's range afterwards)
+constexpr double candidateSearch = 0.04;  // a candidate's period is searched within 4 % of it
+constexpr double sameTempo = 0.03;        // candidates closer than this are one
+constexpr int phaseBins = 48;             // a beat folded onto 48 bins (about 9 ms at 140 bpm)
+constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean over this span
+constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
+constexpr double steadyErrorMs = 30.0;    // a steady grid further than this from the beats somewhere: a tempo map
 
-// One pass over the track: the tracker's beats, the onsets and the low band's onset
-// strength per hop, all in samples.
-struct Analysis {
-  std::vector<double> trackerBeats;
-  std::vector<double> onsets;
-  std::vector<float> lowFlux;
-  double confidence = 0.0;  // the tracker's confidence in its tempo, averaged over the track
-};
-
-Analysis analyse(const float* stereo, std::int64_t frames) {
-  Analysis a;
-  aubio_tempo_t* tempo = new_aubio_tempo("default", window, hop, sampleRate);
-  aubio_onset_t* onset = new_aubio_onset(onsetMethod, window, hop, sampleRate);
-  fvec_t* in = new_fvec(hop);
-  fvec_t* out = new_fvec(1);
-  if (!tempo || !onset || !in || !out) frames = 0;  // nothing found: the fallback
-  // Second-order Butterworth low-pass for the low band (bilinear transform).
-  const double k = std::tan(M_PI * lowBandHz / sampleRate);
-  const double norm = 1.0 / (1.0 + std::sqrt(2.0) * k + k * k);
-  const double b0 = k * k * norm, b1 = 2.0 * b0, b2 = b0;
-  const double a1 = 2.0 * (k * k - 1.0) * norm, a2 = (1.0 - std::sqrt(2.0) * k + k * k) * norm;
-  double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-  double lastLevel = 0.0, lastBeat = 0.0, lastOnset = 0.0, confidence = 0.0;
-  a.lowFlux.reserve(static_cast<std::size_t>(frames / hop + 1));
-  for (std::int64_t start = 0; start < frames; start += hop) {
-    double energy = 0.0;
-    for (int i = 0; i < hop; ++i) {
-      const std::int64_t f = start + i;
-      const double x = f < frames ? 0.5 * (stereo[2 * f] + stereo[2 * f + 1]) : 0.0;
-      in->data[i] = static_cast<smpl_t>(x);
-      const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-      x2 = x1;
-      x1 = x;
-      y2 = y1;
-      y1 = y;
-      energy += y * y;
-    }
-    // Low onset strength: the rise of the band's log energy from one hop to the next.
-    const double level = std::log1p(1000.0 * energy / hop);
-    a.lowFlux.push_back(static_cast<float>(std::max(0.0, level - lastLevel)));
-    lastLevel = level;
-    // A beat or an onset is a new value of the detector's "last" time. (The flag in
-    // `out` is the event's fraction of a hop, 0 for one on a hop boundary, and is
-    // cleared when the hop itself is silent, as the hop just before a kick can be.)
-    // Both are unsigned and can wrap below zero at the very start: kept only within
-    // the track.
-    aubio_tempo_do(tempo, in, out);
-    const double beat = aubio_tempo_get_last(tempo);
-    if (beat != lastBeat && beat < static_cast<double>(frames)) a.trackerBeats.push_back(beat);
-    lastBeat = beat;
-    confidence += aubio_tempo_get_confidence(tempo);
-    aubio_onset_do(onset, in, out);
-    const double when = aubio_onset_get_last(onset);
-    if (when != lastOnset && when < static_cast<double>(frames)) a.onsets.push_back(when);
-    lastOnset = when;
-  }
-  if (!a.lowFlux.empty()) a.confidence = confidence / static_cast<double>(a.lowFlux.size());
-  if (out) del_fvec(out);
-  if (in) del_fvec(in);
-  if (onset) del_aubio_onset(onset);
-  if (tempo) del_aubio_tempo(tempo);
-  return a;
+double periodOf(double bpm) {
+  return 60.0 * sampleRate / bpm;
+}
+double bpmOf(double period) {
+  return 60.0 * sampleRate / period;
 }
 
-// Beats that begin between the first beat and the end of the track.
-std::int64_t beatsBegun(std::int64_t frames, double first, double period) {
-  const double span = static_cast<double>(frames) - first;
-  return span > 0 ? static_cast<std::int64_t>(std::ceil(span / period)) : 0;
+// A period moved by octaves into the search octave.
+double intoSearchOctave(double period) {
+  if (!(period > 0) || !std::isfinite(period)) return 0.0;
+  while (bpmOf(period) < searchLowBpm) period /= 2;
+  while (bpmOf(period) >= searchHighBpm) period *= 2;
+  return period;
 }
 
 double median(std::vector<double> values) {
@@ -96,88 +43,190 @@ double median(std::vector<double> values) {
   return *middle;
 }
 
-// A steady grid offset + k x period through the onsets.
-struct GridFit {
-  double offset = 0.0;  // samples
-  double period = 0.0;  // samples
-  int onGrid = 0;       // onsets within a 32nd of a beat of its beats and half beats
-  double errorMs = 0.0;
+// The onset strength the grids are judged by: the whole spectrum's flux and the low
+// band's, each scaled to a mean of 1 and added, less their local mean (steady noise
+// counts for nothing), never below 0.
+std::vector<float> onsetStrength(const BeatFeatures& f) {
+  const std::size_t n = f.flux.size();
+  std::vector<double> sum(n, 0.0);
+  for (const std::vector<float>* band : {&f.flux, &f.lowFlux}) {
+    double total = 0.0;
+    for (float v : *band) total += v;
+    if (!(total > 0)) continue;
+    const double scale = static_cast<double>(n) / total;
+    for (std::size_t i = 0; i < n; ++i) sum[i] += scale * (*band)[i];
+  }
+  std::vector<double> running(n + 1, 0.0);
+  for (std::size_t i = 0; i < n; ++i) running[i + 1] = running[i] + sum[i];
+  const auto radius = static_cast<std::size_t>(std::lround(localMeanSeconds / 2 * sampleRate / hop));
+  std::vector<float> e(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t from = i > radius ? i - radius : 0, to = std::min(n, i + radius + 1);
+    const double mean = (running[to] - running[from]) / static_cast<double>(to - from);
+    e[i] = static_cast<float>(std::max(0.0, sum[i] - mean));
+  }
+  return e;
+}
+
+// A steady grid as the onset strength sees it: its period and the phase of its beats
+// in samples, and its pulse: the strength on its beats, eighths (straight or swung)
+// and sixteenths, weighted 1, 1/2 and 1/4, against what a grid at a random phase meets.
+struct Comb {
+  double period = 0.0;
+  double phase = 0.0;
+  double pulse = 0.0;
 };
+
+struct Folded {
+  double bins[phaseBins] = {};
+  double window(int b) const {
+    return bins[(b + phaseBins - 1) % phaseBins] + bins[b % phaseBins] + bins[(b + 1) % phaseBins];
+  }
+  double pulseAt(int b, double total) const {
+    if (!(total > 0)) return 0.0;
+    const double eighth = std::max(window(b + phaseBins / 2), window(b + 2 * phaseBins / 3));
+    const double sixteenths = window(b + phaseBins / 4) + window(b + 3 * phaseBins / 4);
+    const double chance = total * 3.0 / phaseBins;
+    return (window(b) + 0.5 * eighth + 0.25 * sixteenths) / (2.0 * chance);
+  }
+};
+
+// The onset strength folded onto the beats of a map whose tempo moves.
+Folded fold(const std::vector<float>& e, const BeatMap& map) {
+  Folded f;
+  for (std::size_t n = 0; n < e.size(); ++n) {
+    const double beat = map.beatAt(BeatFeatures::positionOf(static_cast<double>(n)));
+    f.bins[std::min(phaseBins - 1, static_cast<int>((beat - std::floor(beat)) * phaseBins))] += e[n];
+  }
+  return f;
+}
+
+// The onset strength of hops [from, to) folded onto one period.
+Folded fold(const std::vector<float>& e, double period, std::size_t from = 0, std::size_t to = SIZE_MAX) {
+  Folded f;
+  to = std::min(to, e.size());
+  const double step = hop / period * phaseBins;
+  double at = std::fmod(BeatFeatures::positionOf(static_cast<double>(from)) / period * phaseBins, phaseBins);
+  for (std::size_t n = from; n < to; ++n) {
+    f.bins[std::min(phaseBins - 1, static_cast<int>(at))] += e[n];
+    at += step;
+    while (at >= phaseBins) at -= phaseBins;
+  }
+  return f;
+}
+
+// The comb of one period at its best phase, or at a given one (samples; < 0: none).
+Comb combAt(const std::vector<float>& e, double total, double period, double givenPhase) {
+  const Folded f = fold(e, period);
+  Comb c{period, 0.0, -1.0};
+  if (givenPhase >= 0) {
+    const double p = std::fmod(givenPhase, period) / period * phaseBins;
+    const int b = std::min(phaseBins - 1, static_cast<int>(p));
+    c.pulse = f.pulseAt(b, total);
+    c.phase = givenPhase;
+    return c;
+  }
+  for (int b = 0; b < phaseBins; ++b) {
+    const double pulse = f.pulseAt(b, total);
+    if (pulse > c.pulse) {
+      c.pulse = pulse;
+      c.phase = (b + 0.5) / phaseBins * period;
+    }
+  }
+  return c;
+}
+
+// The best comb within candidateSearch of `around`: coarse steps, then fine ones small
+// enough that the grid moves by less than a 16th of a beat over the track.
+Comb searchAround(const std::vector<float>& e, double total, double around, double givenPhase) {
+  const double beatsInTrack = std::max(1.0, static_cast<double>(e.size()) * hop / around);
+  const double fine = 1.0 / (16.0 * beatsInTrack);
+  const int steps = static_cast<int>(std::min(4000.0, std::ceil(candidateSearch / fine)));
+  constexpr int coarse = 8;
+  Comb best;
+  best.pulse = -1.0;
+  int bestStep = 0;
+  for (int i = -steps; i <= steps; i += coarse) {
+    const Comb c = combAt(e, total, around * (1.0 + fine * i), givenPhase);
+    if (c.pulse > best.pulse) {
+      best = c;
+      bestStep = i;
+    }
+  }
+  for (int i = bestStep - coarse + 1; i < bestStep + coarse; ++i) {
+    if (i == bestStep || i < -steps || i > steps) continue;
+    const Comb c = combAt(e, total, around * (1.0 + fine * i), givenPhase);
+    if (c.pulse > best.pulse) best = c;
+  }
+  return best;
+}
+
+// The strongest periods of the onset strength's autocorrelation within the search
+// octave, each summed with its multiples up to four beats (a bar's worth of evidence).
+std::vector<double> autocorrelationPeriods(const std::vector<float>& e, int count) {
+  const double longest = periodOf(searchLowBpm) / hop;  // in hops
+  const auto lags = static_cast<std::size_t>(std::ceil(4 * longest)) + 2;
+  if (e.size() < 2 * lags) return {};
+  double mean = 0.0;
+  for (float v : e) mean += v;
+  mean /= static_cast<double>(e.size());
+  std::vector<double> r(lags, 0.0);
+  for (std::size_t lag = 1; lag < lags; ++lag) {
+    double s = 0.0;
+    for (std::size_t i = 0; i + lag < e.size(); ++i) s += (e[i] - mean) * (e[i + lag] - mean);
+    r[lag] = s / static_cast<double>(e.size() - lag);
+  }
+  auto at = [&](double lag) {
+    const auto i = static_cast<std::size_t>(lag);
+    const double t = lag - static_cast<double>(i);
+    return i + 1 < lags ? (1 - t) * r[i] + t * r[i + 1] : 0.0;
+  };
+  const double shortest = periodOf(searchHighBpm) / hop;
+  std::vector<std::pair<double, double>> comb;  // (lag, score)
+  for (double lag = shortest; lag <= longest; lag += 0.05)
+    comb.emplace_back(lag, at(lag) + at(2 * lag) + at(3 * lag) + at(4 * lag));
+  std::vector<std::pair<double, double>> peaks;
+  for (std::size_t i = 1; i + 1 < comb.size(); ++i)
+    if (comb[i].second > comb[i - 1].second && comb[i].second >= comb[i + 1].second)
+      peaks.emplace_back(comb[i].second, comb[i].first * hop);
+  std::sort(peaks.rbegin(), peaks.rend());
+  std::vector<double> periods;
+  for (std::size_t i = 0; i < peaks.size() && static_cast<int>(i) < count; ++i) periods.push_back(peaks[i].second);
+  return periods;
+}
+
+// The tracker's period and its relatives (x2/3 and x3/4; halves and doubles are the
+// same tempo in the search octave), and the autocorrelation's strongest periods.
+std::vector<double> tempoCandidates(const BeatFeatures& f, const std::vector<float>& e) {
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < f.trackerBeats.size(); ++i) gaps.push_back(f.trackerBeats[i] - f.trackerBeats[i - 1]);
+  std::vector<double> found;
+  if (const double tracker = median(gaps); tracker > 0)
+    for (double ratio : {1.0, 2.0 / 3.0, 3.0 / 4.0}) found.push_back(intoSearchOctave(tracker * ratio));
+  for (double period : autocorrelationPeriods(e, 4)) found.push_back(period);
+  std::vector<double> candidates;
+  for (double p : found) {
+    if (!(p > 0)) continue;
+    bool known = false;
+    for (double q : candidates) known = known || std::fabs(p / q - 1.0) < sameTempo / 2;
+    if (!known) candidates.push_back(p);
+  }
+  return candidates;
+}
 
 double residual(double t, double offset, double period) {
   return t - (offset + std::round((t - offset) / period) * period);
 }
 
-// Onsets within `tolerance` of the grid, their squared distances summed.
-int countNear(const std::vector<double>& onsets, double offset, double period, double tolerance, double* squares) {
-  int n = 0;
-  for (double t : onsets) {
-    const double r = residual(t, offset, period);
-    if (std::fabs(r) <= tolerance) {
-      ++n;
-      if (squares) *squares += r * r;
-    }
-  }
-  return n;
-}
-
-// The phase within `period` where most onsets fall, to a 32nd of the period.
-double densestPhase(const std::vector<double>& onsets, double period, int* count) {
-  constexpr int bins = 32;
-  constexpr int span = 4;  // an eighth of the period
-  int histogram[bins] = {};
-  for (double t : onsets) {
-    double phase = std::fmod(t, period) / period;
-    if (phase < 0) phase += 1.0;
-    ++histogram[std::min(bins - 1, static_cast<int>(phase * bins))];
-  }
-  int best = -1, at = 0;
-  for (int b = 0; b < bins; ++b) {
-    int sum = 0;
-    for (int j = 0; j < span; ++j) sum += histogram[(b + j) % bins];
-    if (sum > best) {
-      best = sum;
-      at = b;
-    }
-  }
-  *count = best;
-  return (at + span / 2.0) / bins * period;
-}
-
-// The grid through most onsets: the period searched within tempoSearch of `around`
-// (or fixed), the phase from the onsets (or fixed), then both refined by least
-// squares over the onsets near the grid.
-GridFit fitGrid(const std::vector<double>& onsets, double around, std::int64_t frames, bool fixedPeriod,
-                double fixedOffset) {
-  GridFit fit;
-  if (onsets.size() < 2 || around <= 0) return fit;
-  fit.period = around;
-  int best = -1;
-  if (!fixedPeriod) {
-    // Steps small enough that the grid moves by less than a 16th of a beat over the track.
-    const double beatsInTrack = std::max(1.0, static_cast<double>(frames) / around);
-    const double step = around / (16.0 * beatsInTrack);
-    const int steps = static_cast<int>(std::min(4000.0, tempoSearch * around / step));
-    for (int i = -steps; i <= steps; ++i) {
-      const double period = around * (1.0 + tempoSearch * i / std::max(1, steps));
-      int count;
-      const double offset = fixedOffset >= 0 ? fixedOffset : densestPhase(onsets, period, &count);
-      if (fixedOffset >= 0) count = countNear(onsets, offset, period, period / 16, nullptr);
-      if (count > best) {
-        best = count;
-        fit.period = period;
-        fit.offset = offset;
-      }
-    }
-  } else {
-    int count;
-    fit.offset = fixedOffset >= 0 ? fixedOffset : densestPhase(onsets, around, &count);
-  }
-  for (int round = 0; round < 3; ++round) {
+// The grid through the onsets near its beats by least squares: offset and period
+// free, or either of them fixed. Returns the onsets' root-mean-square distance in ms.
+double refineGrid(const std::vector<double>& onsets, double& offset, double& period, bool fixedOffset,
+                  bool fixedPeriod) {
+  for (int round = 0; round < 3 && !(fixedOffset && fixedPeriod); ++round) {
     double n = 0, sk = 0, skk = 0, st = 0, skt = 0;
     for (double t : onsets) {
-      const double k = std::round((t - fit.offset) / fit.period);
-      if (std::fabs(t - (fit.offset + k * fit.period)) > fit.period / 8) continue;
+      const double k = std::round((t - offset) / period);
+      if (std::fabs(t - (offset + k * period)) > period / 8) continue;
       n += 1;
       sk += k;
       skk += k * k;
@@ -185,61 +234,376 @@ GridFit fitGrid(const std::vector<double>& onsets, double around, std::int64_t f
       skt += k * t;
     }
     if (n < 2) break;
-    if (fixedOffset >= 0 && !fixedPeriod) {
-      if (skk > 0) fit.period = (skt - fit.offset * sk) / skk;
-    } else if (fixedPeriod && fixedOffset < 0) {
-      fit.offset = (st - fit.period * sk) / n;
-    } else if (!fixedPeriod) {
+    if (fixedOffset) {
+      if (skk > 0) period = (skt - offset * sk) / skk;
+    } else if (fixedPeriod) {
+      offset = (st - period * sk) / n;
+    } else {
       const double det = n * skk - sk * sk;
       if (det <= 0) break;
-      fit.period = (n * skt - sk * st) / det;
-      fit.offset = (st - fit.period * sk) / n;
+      period = (n * skt - sk * st) / det;
+      offset = (st - period * sk) / n;
     }
   }
-  // The share is taken on the grid's half beats, so that music whose onsets fall on
-  // eighth notes (or a grid through every other beat) counts them all.
   double squares = 0.0;
-  fit.onGrid = countNear(onsets, fit.offset, fit.period / 2, fit.period / 32, &squares);
-  fit.errorMs = fit.onGrid > 0 ? 1000.0 * std::sqrt(squares / fit.onGrid) / sampleRate : 0.0;
-  return fit;
+  int near = 0;
+  for (double t : onsets) {
+    const double r = residual(t, offset, period);
+    if (std::fabs(r) <= period / 8) {
+      squares += r * r;
+      ++near;
+    }
+  }
+  return near > 0 ? 1000.0 * std::sqrt(squares / near) / sampleRate : 0.0;
 }
 
-// The bar start. Candidates step by half the finer of the fitted and the final beat
-// over one bar of the final grid (the fitted grid may run through every other beat
-// of the music); those whose beats (every `period`) meet clearly fewer onsets than the
-// best are off-beats and are passed over; of the rest, the one whose bar starts
-// (every fourth beat) meet the strongest low onsets wins.
-double strongestBarPhase(const Analysis& a, double offset, double fittedPeriod, double period) {
-  const double step = std::min(period, fittedPeriod) / 2;
-  const int count = std::max(1, static_cast<int>(std::lround(4 * period / step)));
-  std::vector<int> support(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) support[i] = countNear(a.onsets, offset + i * step, period, step / 2, nullptr);
-  const int mostSupport = *std::max_element(support.begin(), support.end());
-  const auto hops = static_cast<long>(a.lowFlux.size());
-  double best = offset;
-  double bestScore = -1.0;
-  for (int i = 0; i < count; ++i) {
-    if (4 * support[i] < 3 * mostSupport) continue;
-    const double phase = offset + i * step;
-    double first = std::fmod(phase, 4 * period);
-    if (first < 0) first += 4 * period;
-    double score = 0.0;
-    int bars = 0;
-    for (double at = first; at < static_cast<double>(hops) * hop; at += 4 * period) {
-      const long centre = std::lround(at / hop);
-      float peak = 0.0f;
-      for (long h = std::max(0L, centre - 2); h <= std::min(hops - 1, centre + 2); ++h)
-        peak = std::max(peak, a.lowFlux[h]);
-      score += peak;
-      ++bars;
+// What the music shows at each half beat of a grid: the peaks of the three onset
+// strengths near it and the pitch classes sounding until the next.
+struct HalfBeats {
+  std::vector<double> all, low, high;
+  std::vector<BeatFeatures::Chroma> chroma;
+};
+
+HalfBeats halfBeats(const BeatFeatures& f, double offset, double period) {
+  HalfBeats h;
+  // Half beat 0 is on the grid's phase, a whole bar from the next.
+  const double half = period / 2;
+  double first = std::fmod(offset, 4 * period);
+  if (first < 0) first += 4 * period;
+  const auto hops = static_cast<long>(f.flux.size());
+  auto peak = [&](const std::vector<float>& band, double at) {
+    const long centre = std::lround(at / hop - 0.5);
+    float best = 0.0f;
+    for (long i = std::max(0L, centre - 2); i <= std::min(hops - 1, centre + 2); ++i) best = std::max(best, band[i]);
+    return static_cast<double>(best);
+  };
+  const auto chromaCount = static_cast<long>(f.chroma.size());
+  const double chromaSpan = static_cast<double>(hop) * BeatFeatures::chromaHops;
+  for (double at = first; at < static_cast<double>(hops) * hop; at += half) {
+    h.all.push_back(peak(f.flux, at));
+    h.low.push_back(peak(f.lowFlux, at));
+    h.high.push_back(peak(f.highFlux, at));
+    BeatFeatures::Chroma c{};
+    const long from = std::max(0L, std::lround(at / chromaSpan)),
+               to = std::min(chromaCount, std::lround((at + half) / chromaSpan));
+    for (long i = from; i < std::max(from + 1, to) && i < chromaCount; ++i)
+      for (int k = 0; k < 12; ++k) c[k] += f.chroma[i][k];
+    h.chroma.push_back(c);
+  }
+  // Each strength on the scale of its own mean, so that they can be weighed together.
+  for (std::vector<double>* v : {&h.all, &h.low, &h.high}) {
+    double mean = 0.0;
+    for (double x : *v) mean += x;
+    mean = v->empty() ? 0.0 : mean / static_cast<double>(v->size());
+    if (mean > 0)
+      for (double& x : *v) x /= mean;
+  }
+  return h;
+}
+
+// How unlike the pitch classes of the `span` half beats before half beat j are to those
+// of the `span` from it (0: the same, 1: nothing shared).
+double harmonicChange(const HalfBeats& h, long j, long span) {
+  const long n = static_cast<long>(h.chroma.size());
+  if (j - span < 0 || j + span > n) return -1.0;
+  BeatFeatures::Chroma before{}, after{};
+  for (long i = j - span; i < j; ++i)
+    for (int k = 0; k < 12; ++k) before[k] += h.chroma[i][k];
+  for (long i = j; i < j + span; ++i)
+    for (int k = 0; k < 12; ++k) after[k] += h.chroma[i][k];
+  double dot = 0, a = 0, b = 0;
+  for (int k = 0; k < 12; ++k) {
+    dot += before[k] * after[k];
+    a += before[k] * before[k];
+    b += after[k] * after[k];
+  }
+  return a > 0 && b > 0 ? 1.0 - dot / std::sqrt(a * b) : -1.0;
+}
+
+// The bar start, as a half beat 0 to 7 from the grid's phase. Each cue scores the
+// eight places a bar could start, and each cue's scores are scaled to their spread:
+// - the beat: onsets (the low band twice) on the place and every other half beat
+//   after it, against the half beats between (the grid's phase may be the off-beat);
+// - the low end: kicks and bass on the bar start;
+// - the harmony: the chords change most where a bar starts (one beat before against
+//   one beat after), and sections where phrases start (four beats against four);
+// - the accents: kick on 1 and 3, snare or clap on 2 and 4.
+struct BarChoice {
+  int halfBeat = 0;
+  double margin = 0.0;
+  int favourite[barCueCount] = {};  // the place each cue alone would choose
+};
+
+BarChoice chooseBar(const HalfBeats& h) {
+  constexpr int places = 8;
+  const long n = static_cast<long>(h.all.size());
+  double beat[places] = {}, low[places] = {}, harmony[places] = {}, phrase[places] = {}, accent[places] = {};
+  int counted[places] = {}, harmonies[places] = {}, phrases[places] = {};
+  for (long j = 0; j < n; ++j) {
+    const int p = static_cast<int>(j % places);
+    counted[p]++;
+    beat[p] += h.all[j] + 2 * h.low[j];
+    low[p] += h.low[j];
+    accent[p] += h.low[j] - h.high[j];
+    if (const double c = harmonicChange(h, j, 2); c >= 0) {
+      harmony[p] += c;
+      harmonies[p]++;
     }
-    if (bars > 0) score /= bars;
-    if (score > bestScore + 1e-9) {
-      bestScore = score;
-      best = phase;
+    if (const double c = harmonicChange(h, j, 8); c >= 0) {
+      phrase[p] += c;
+      phrases[p]++;
     }
   }
-  return best;
+  auto average = [](double* v, const int* count) {
+    for (int p = 0; p < places; ++p) v[p] = count[p] > 0 ? v[p] / count[p] : 0.0;
+  };
+  average(beat, counted);
+  average(low, counted);
+  average(accent, counted);
+  average(harmony, harmonies);
+  average(phrase, phrases);
+  // Each cue for a bar starting at place p.
+  double cue[barCueCount][places];
+  for (int p = 0; p < places; ++p) {
+    const auto at = [&](const double* v, int k) { return v[(p + k) % places]; };
+    cue[0][p] = (at(beat, 0) + at(beat, 2) + at(beat, 4) + at(beat, 6)) -
+                (at(beat, 1) + at(beat, 3) + at(beat, 5) + at(beat, 7));
+    cue[1][p] = at(low, 0);
+    cue[2][p] = at(harmony, 0);
+    cue[3][p] = at(phrase, 0);
+    cue[4][p] = (at(accent, 0) + at(accent, 4)) - (at(accent, 2) + at(accent, 6));
+  }
+  constexpr double weights[barCueCount] = {2.0, 1.0, 1.5, 0.5, 1.0};
+  double score[places] = {};
+  BarChoice choice;
+  for (int c = 0; c < barCueCount; ++c) {
+    double mean = 0, spread = 0;
+    for (double v : cue[c]) mean += v / places;
+    for (double v : cue[c]) spread += (v - mean) * (v - mean) / places;
+    spread = std::sqrt(spread);
+    int favourite = 0;
+    for (int p = 0; p < places; ++p) {
+      if (spread > 1e-9) score[p] += weights[c] * (cue[c][p] - mean) / spread;
+      if (cue[c][p] > cue[c][favourite]) favourite = p;
+    }
+    choice.favourite[c] = favourite;
+  }
+  int best = 0, second = -1;
+  for (int p = 1; p < places; ++p)
+    if (score[p] > score[best]) best = p;
+  for (int p = 0; p < places; ++p)
+    if (p != best && p % 4 != best % 4 && (second < 0 || score[p] > score[second])) second = p;
+  choice.halfBeat = best;
+  double total = 0;
+  for (double w : weights) total += w;
+  choice.margin = second >= 0 ? std::clamp((score[best] - score[second]) / (2 * total), 0.0, 1.0) : 0.0;
+  return choice;
+}
+
+// Beats that begin between the first beat and the end of the track.
+std::int64_t beatsBegun(std::int64_t frames, double first, double period) {
+  const double span = static_cast<double>(frames) - first;
+  return span > 0 ? static_cast<std::int64_t>(std::ceil(span / period)) : 0;
+}
+
+std::int64_t beatsBegun(std::int64_t frames, const BeatMap& map) {
+  const double beats = map.beatAt(static_cast<double>(frames));
+  return beats > 0 ? static_cast<std::int64_t>(std::ceil(beats)) : 0;
+}
+
+// The onset nearest to `at` within `reach`, or NAN; `next` walks forward with `at`.
+double nearestOnset(const std::vector<double>& onsets, std::size_t& next, double at, double reach) {
+  while (next < onsets.size() && onsets[next] < at - reach) ++next;
+  double found = NAN, distance = reach;
+  for (std::size_t i = next; i < onsets.size() && onsets[i] <= at + reach; ++i)
+    if (std::fabs(onsets[i] - at) <= distance) {
+      distance = std::fabs(onsets[i] - at);
+      found = onsets[i];
+    }
+  return found;
+}
+
+// The tempo and phase over a stretch of the music: every 8 beats, the best comb
+// over the 32 beats around, its period within 12 % of the steady grid's.
+struct LocalBeat {
+  double centre = 0.0;  // samples
+  double period = 0.0;
+  double offBy = 0.0;  // its beats against the steady grid's, within a quarter beat
+};
+
+std::vector<LocalBeat> localBeats(const std::vector<float>& e, double first, double period, std::int64_t frames) {
+  constexpr double span = 32, step = 8, reach = 0.12, fine = 0.001;
+  std::vector<LocalBeat> local;
+  for (double start = first; start + span * period <= static_cast<double>(frames); start += step * period) {
+    const auto from = static_cast<std::size_t>(start / hop),
+               to = static_cast<std::size_t>((start + span * period) / hop);
+    double total = 0.0;
+    for (std::size_t n = from; n < to && n < e.size(); ++n) total += e[n];
+    LocalBeat best{start + span * period / 2, period, 0.0};
+    double bestPulse = -1.0;
+    for (double r = -reach; r <= reach; r += fine) {
+      const double p = period * (1.0 + r);
+      const Folded f = fold(e, p, from, to);
+      for (int b = 0; b < phaseBins; ++b)
+        if (const double pulse = f.pulseAt(b, total); pulse > bestPulse) {
+          bestPulse = pulse;
+          best.period = p;
+          // This comb's beat nearest the window's centre, against the steady grid's there.
+          const double phase = (b + 0.5) / phaseBins * p;
+          const double beat = phase + std::round((best.centre - phase) / p) * p;
+          double off = std::remainder(beat - first, period);
+          // Half a beat off is the off-beat's comb: the same grid.
+          off = std::remainder(off, period / 2);
+          best.offBy = off;
+        }
+    }
+    local.push_back(best);
+  }
+  return local;
+}
+
+// Whether the music parts from a steady grid for good: its local beats further than
+// `limit` samples from the grid's in 3 windows in a row (48 beats: a change of tempo,
+// not a fill).
+bool strays(const std::vector<LocalBeat>& local, double limit) {
+  // The local combs see the onsets a few milliseconds from where the least-squares
+  // grid puts them, the same everywhere: that difference is taken out first.
+  std::vector<double> offs;
+  for (const LocalBeat& l : local) offs.push_back(l.offBy);
+  const double bias = median(offs);
+  int inRow = 0;
+  for (const LocalBeat& l : local) {
+    inRow = std::fabs(std::remainder(l.offBy - bias, l.period / 2)) > limit ? inRow + 1 : 0;
+    if (inRow >= 3) return true;
+  }
+  return false;
+}
+
+// The beats followed one by one from the first, as a phase-locked loop: each is
+// expected a period after the last and moved half way to the onset nearest (within a
+// sixth of a beat); the period takes a fifth of that difference and is drawn a fifth
+// of the way to the local combs' period. Returns, per beat, the onset it met, or NAN.
+std::vector<double> followBeats(const std::vector<double>& onsets, const std::vector<LocalBeat>& local, double first,
+                                double period, std::int64_t frames) {
+  std::vector<double> met;
+  std::size_t next = 0, window = 0;
+  for (double at = first; at < static_cast<double>(frames);) {
+    const double onset = nearestOnset(onsets, next, at, period / 6);
+    met.push_back(onset);
+    const double off = std::isnan(onset) ? 0.0 : onset - at;
+    while (window + 1 < local.size() && std::fabs(local[window + 1].centre - at) < std::fabs(local[window].centre - at))
+      ++window;
+    period += 0.2 * off;
+    if (!local.empty()) period += 0.2 * (local[window].period - period);
+    at += 0.5 * off + period;
+  }
+  return met;
+}
+
+// Stretches of steady tempo through the onsets the beats met. Where one stretch ends
+// and the next begins is found first: each stretch is as long as a line through its
+// onsets keeps within `tolerance` samples of 90 % of them. Then the beats at those
+// places are fitted to all the onsets at once by least squares, each stretch running
+// straight from one to the next, so the beats never jump. A given first beat stays.
+std::vector<TempoStretch> stretchesThrough(const std::vector<double>& met, double first, double period,
+                                           double tolerance, bool firstGiven) {
+  const std::size_t n = met.size();
+  std::vector<std::size_t> knots{0};
+  while (knots.back() + 1 < n) {
+    const std::size_t start = knots.back();
+    std::size_t end = std::min(n - 1, start + 4);
+    for (std::size_t e = start + 4; e < n; ++e) {
+      double sk = 0, skk = 0, st = 0, skt = 0, count = 0;
+      for (std::size_t k = start; k <= e; ++k) {
+        if (std::isnan(met[k])) continue;
+        const double x = static_cast<double>(k - start);
+        count += 1;
+        sk += x;
+        skk += x * x;
+        st += met[k];
+        skt += x * met[k];
+      }
+      const double det = count * skk - sk * sk;
+      if (count < 3 || det <= 0) {
+        end = e;
+        continue;
+      }
+      const double slope = (count * skt - sk * st) / det, at = (st - slope * sk) / count;
+      int within = 0;
+      for (std::size_t k = start; k <= e; ++k)
+        if (!std::isnan(met[k]) && std::fabs(at + slope * static_cast<double>(k - start) - met[k]) <= tolerance)
+          ++within;
+      // Most onsets on the line, and the newest among them: a change of tempo shows
+      // at the growing end at once.
+      int recent = 0, recentSeen = 0;
+      for (std::size_t k = e + 1; k-- > start && recentSeen < 3;)
+        if (!std::isnan(met[k])) {
+          ++recentSeen;
+          recent += std::fabs(at + slope * static_cast<double>(k - start) - met[k]) <= tolerance;
+        }
+      const bool newestOn =
+          std::isnan(met[e]) || std::fabs(at + slope * static_cast<double>(e - start) - met[e]) <= tolerance;
+      if (within < 0.9 * count || recent < 2 || !newestOn) break;
+      end = e;
+    }
+    knots.push_back(end);
+  }
+  // A last stretch of a few beats has no tempo of its own: it joins the one before.
+  if (knots.size() > 2 && knots[knots.size() - 1] - knots[knots.size() - 2] < 8) knots.erase(knots.end() - 2);
+  // The beats' places at the knots: a tridiagonal system of normal equations, held
+  // (weakly) to the steady grid where no onset speaks for a place.
+  const std::size_t m = knots.size();
+  std::vector<double> diag(m, 1e-6), upper(m, 0.0), rhs(m);
+  for (std::size_t j = 0; j < m; ++j) rhs[j] = 1e-6 * (first + period * static_cast<double>(knots[j]));
+  for (std::size_t j = 0; j + 1 < m; ++j)
+    for (std::size_t k = knots[j]; k <= knots[j + 1]; ++k) {
+      if (std::isnan(met[k]) || (k == knots[j + 1] && j + 2 < m)) continue;  // a knot's onset counts once
+      const double u = static_cast<double>(k - knots[j]) / static_cast<double>(knots[j + 1] - knots[j]);
+      diag[j] += (1 - u) * (1 - u);
+      diag[j + 1] += u * u;
+      upper[j] += (1 - u) * u;
+      rhs[j] += (1 - u) * met[k];
+      rhs[j + 1] += u * met[k];
+    }
+  if (firstGiven) {
+    diag[0] = 1.0;
+    upper[0] = 0.0;
+    rhs[0] = first;
+  }
+  // Thomas algorithm (the matrix is symmetric: the lower diagonal is `upper`).
+  std::vector<double> c(m, 0.0), d(m, 0.0);
+  for (std::size_t j = 0; j < m; ++j) {
+    const double lower = j > 0 ? (firstGiven && j == 1 ? 0.0 : upper[j - 1]) : 0.0;
+    const double pivot = diag[j] - (j > 0 ? lower * c[j - 1] : 0.0);
+    c[j] = upper[j] / pivot;
+    d[j] = (rhs[j] - (j > 0 ? lower * d[j - 1] : 0.0)) / pivot;
+  }
+  std::vector<double> y(m);
+  for (std::size_t j = m; j-- > 0;) y[j] = d[j] - (j + 1 < m ? c[j] * y[j + 1] : 0.0);
+  if (firstGiven && m > 1) {
+    // The given first beat's row was cut from the system: its pull on the second knot
+    // goes to the right-hand side, so solve again with it there.
+    double pull = 0.0;
+    for (std::size_t k = knots[0]; k <= knots[1]; ++k) {
+      if (std::isnan(met[k]) || (k == knots[1] && m > 2)) continue;
+      const double u = static_cast<double>(k - knots[0]) / static_cast<double>(knots[1] - knots[0]);
+      pull += (1 - u) * u;
+    }
+    rhs[1] -= pull * first;
+    for (std::size_t j = 1; j < m; ++j) {
+      const double lower = j > 1 ? upper[j - 1] : 0.0;
+      const double pivot = diag[j] - (j > 1 ? lower * c[j - 1] : 0.0);
+      c[j] = upper[j] / pivot;
+      d[j] = (rhs[j] - (j > 1 ? lower * d[j - 1] : 0.0)) / pivot;
+    }
+    y[0] = first;
+    for (std::size_t j = m; j-- > 1;) y[j] = d[j] - (j + 1 < m ? c[j] * y[j + 1] : 0.0);
+  }
+  std::vector<TempoStretch> stretches;
+  for (std::size_t j = 0; j + 1 < m; ++j)
+    stretches.push_back(
+        {static_cast<double>(knots[j]), y[j], (y[j + 1] - y[j]) / static_cast<double>(knots[j + 1] - knots[j])});
+  return stretches;
 }
 }  // namespace
 
@@ -252,6 +616,12 @@ const char* tempoSourceName(TempoSource source) {
     default:
       return "fallback";
   }
+}
+
+std::vector<TempoStretch> tempoMap(const BeatGrid& grid) {
+  std::vector<TempoStretch> map{{0.0, grid.firstBeatSamples, grid.beatSamples}};
+  map.insert(map.end(), grid.stretches.begin(), grid.stretches.end());
+  return map;
 }
 
 double foldTempo(double bpm) {
@@ -267,77 +637,126 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
   BeatGrid grid;
   const bool givenTempo = request.bpm > 0;
   const bool givenFirst = request.firstBeatSeconds >= 0;
+  const double givenFirstSamples = givenFirst ? request.firstBeatSeconds * sampleRate : -1.0;
+  auto finish = [&](double first, double period) {
+    grid.firstBeatSamples = first;
+    grid.firstBeatSeconds = first / sampleRate;
+    grid.beatSamples = period;
+    grid.beats = grid.stretches.empty() ? beatsBegun(frames, first, period) : beatsBegun(frames, grid.map());
+    return grid;
+  };
   if (givenTempo && givenFirst) {
     // Nothing left to find.
     grid.source = TempoSource::given;
     grid.bpm = request.bpm;
-    grid.firstBeatSamples = request.firstBeatSeconds * sampleRate;
-    grid.firstBeatSeconds = request.firstBeatSeconds;
-    grid.beatSamples = 60.0 * sampleRate / grid.bpm;
-    grid.beats = beatsBegun(frames, grid.firstBeatSamples, grid.beatSamples);
-    return grid;
+    return finish(givenFirstSamples, periodOf(request.bpm));
   }
-  const Analysis a = analyse(stereo, frames);
-  grid.trackedBeats = static_cast<int>(a.trackerBeats.size());
-  grid.confidence = a.confidence;
+  const BeatFeatures f = readBeatFeatures(stereo, frames);
+  const std::vector<float> e = onsetStrength(f);
+  double total = 0.0, meanFlux = 0.0;
+  for (float v : e) total += v;
+  for (float v : f.flux) meanFlux += v;
+  meanFlux = f.flux.empty() ? 0.0 : meanFlux / static_cast<double>(f.flux.size());
 
-  // The tracker's beats give the tempo roughly (its period is whole hops, and its
-  // beats wander around the music by up to half a beat); the onsets near a grid of
-  // about that period place the grid exactly.
-  std::vector<double> gaps;
-  for (std::size_t i = 1; i < a.trackerBeats.size(); ++i) gaps.push_back(a.trackerBeats[i] - a.trackerBeats[i - 1]);
-  const double trackerPeriod = median(gaps);
-  double around = trackerPeriod;
-  if (givenTempo && trackerPeriod > 0) {
-    // The octave of the given tempo nearest to the tracker's.
-    const double given = 60.0 * sampleRate / request.bpm;
-    around = given * std::exp2(std::round(std::log2(trackerPeriod / given)));
+  // The tempo: the given one, or the best of the candidates.
+  Comb best, runnerUp;
+  if (givenTempo) {
+    best = combAt(e, total, periodOf(request.bpm), givenFirstSamples);
+  } else {
+    std::vector<Comb> combs;
+    for (double candidate : tempoCandidates(f, e))
+      combs.push_back(searchAround(e, total, candidate, givenFirstSamples));
+    std::sort(combs.begin(), combs.end(), [](const Comb& a, const Comb& b) { return a.pulse > b.pulse; });
+    if (!combs.empty()) best = combs.front();
+    for (const Comb& c : combs)
+      if (std::fabs(c.period / best.period - 1.0) > sameTempo) {
+        runnerUp = c;
+        break;
+      }
   }
-  const GridFit fit =
-      fitGrid(a.onsets, around, frames, givenTempo, givenFirst ? request.firstBeatSeconds * sampleRate : -1.0);
-  grid.onGrid = a.onsets.empty() ? 0.0 : static_cast<double>(fit.onGrid) / static_cast<double>(a.onsets.size());
-  grid.gridErrorMs = fit.errorMs;
-  const bool pulse =
-      grid.trackedBeats >= minimumBeats && fit.period > 0 && fit.onGrid >= minimumBeats && grid.onGrid >= minimumOnGrid;
-  if (!pulse) {
-    char why[128];
-    if (grid.trackedBeats < minimumBeats || fit.onGrid < minimumBeats)
-      std::snprintf(why, sizeof why, "no pulse (%d onsets on a beat grid)", fit.onGrid);
-    else
-      std::snprintf(why, sizeof why, "no steady pulse (%.0f %% of the onsets on a beat grid)", 100 * grid.onGrid);
-    grid.note = why;
-    if (givenTempo && !givenFirst) grid.note += "; the given tempo starts at the first sample";
+  double offset = givenFirst ? givenFirstSamples : best.phase, period = best.period;
+  double showPeriod;
+  if (period > 0) grid.gridErrorMs = refineGrid(f.onsets, offset, period, givenFirst, givenTempo);
+  grid.pulse = best.pulse;
+  if (runnerUp.period > 0) {
+    grid.runnerUpBpm = foldTempo(bpmOf(runnerUp.period));
+    grid.runnerUpPulse = runnerUp.pulse;
   }
 
+  const double beatsInTrack = period > 0 ? static_cast<double>(frames) / period : 0.0;
+  int onsetsOnBeats = 0;
+  for (double t : f.onsets) onsetsOnBeats += period > 0 && std::fabs(residual(t, offset, period)) <= period / 8;
+  const bool silent = !(meanFlux > silentFlux) || !(total > 0);
+  const bool beats = !silent && period > 0 && beatsInTrack >= minimumBeats && onsetsOnBeats >= minimumBeats;
   if (givenTempo) {
     grid.source = TempoSource::given;
     grid.bpm = request.bpm;
-  } else if (pulse) {
+  } else {
     grid.source = TempoSource::detected;
-    grid.bpm = foldTempo(60.0 * sampleRate / fit.period);
-  } else {
-    grid.source = TempoSource::fallback;
-    grid.bpm = fallbackBpm;
+    grid.bpm = foldTempo(bpmOf(period));
   }
-  const double period = 60.0 * sampleRate / grid.bpm;
-
-  double first;  // samples
-  if (givenFirst) {
-    first = request.firstBeatSeconds * sampleRate;
-  } else if (!pulse) {
-    first = 0.0;  // from the first sample
-  } else {
-    first = strongestBarPhase(a, fit.offset, fit.period, period);
-    // The earliest bar start of that phase from the beginning of the track.
-    const double bar = 4 * period;
-    first -= std::floor((first + startTolerance * sampleRate) / bar) * bar;
-    // One that falls just before the first sample is the music's start, which the
-    // fit misses by its error of a few milliseconds: the show's beat 0 stays in the track.
-    first = std::max(first, 0.0);
+  showPeriod = givenTempo ? period : periodOf(grid.bpm);
+  const bool placeable =
+      beats || (givenTempo && !silent && period > 0);  // a given tempo is placed on what onsets there are
+  if (placeable && !givenFirst) {
+    // The bar start on the finer of the fitted and the show's grid.
+    const double beat = std::min(period, showPeriod);
+    const BarChoice bar = chooseBar(halfBeats(f, offset, beat));
+    grid.barFound = true;
+    grid.barMargin = bar.margin;
+    // The earliest bar start of a phase from the beginning of the track; one that
+    // falls just before the first sample is the music's start, which the fit misses by
+    // its error of a few milliseconds: the show's beat 0 stays in the track.
+    const double barSamples = 4 * showPeriod;
+    auto earliest = [&](int halfBeat) {
+      const double at = offset + halfBeat * beat / 2;
+      return std::max(0.0, at - std::floor((at + startTolerance * sampleRate) / barSamples) * barSamples);
+    };
+    for (int c = 0; c < barCueCount; ++c) grid.barCueSeconds[c] = earliest(bar.favourite[c]) / sampleRate;
+    offset = earliest(bar.halfBeat);
   }
-  grid.firstBeatSamples = first;
-  grid.firstBeatSeconds = first / sampleRate;
-  grid.beatSamples = period;
-  grid.beats = beatsBegun(frames, first, period);
-  return grid;
+  // A tempo that moves: the steady grid strays from the beats somewhere. The map
+  // through the followed beats is judged as the steady grid is.
+  if (beats && !givenTempo) {
+    const std::vector<LocalBeat> local = localBeats(e, offset, showPeriod, frames);
+    const std::vector<TempoStretch> stretches =
+        strays(local, steadyErrorMs / 1000.0 * sampleRate)
+            ? stretchesThrough(followBeats(f.onsets, local, offset, showPeriod, frames), offset, showPeriod,
+                               0.015 * sampleRate, givenFirst)
+            : std::vector<TempoStretch>{};
+    if (stretches.size() > 1) {
+      grid.stretches.assign(stretches.begin() + 1, stretches.end());
+      const BeatMap map{stretches.front().position, stretches.front().beatSamples, grid.stretches};
+      const Folded folded = fold(e, map);
+      for (int b = 0; b < phaseBins; ++b) grid.pulse = std::max(grid.pulse, folded.pulseAt(b, total));
+      offset = map.firstBeatSamples;
+      showPeriod = map.beatSamples;
+    }
+  }
+  const bool pulse = beats && grid.pulse >= minimumPulse;
+  if (!pulse) {
+    char why[128];
+    if (silent)
+      std::snprintf(why, sizeof why, "no pulse (silence)");
+    else if (beatsInTrack < minimumBeats)
+      std::snprintf(why, sizeof why, "no pulse (too short for %d beats)", minimumBeats);
+    else if (!beats)
+      std::snprintf(why, sizeof why, "no pulse (%d onsets on a beat grid)", onsetsOnBeats);
+    else
+      std::snprintf(why, sizeof why, "no steady pulse (onsets on the beats %.2f times chance)", grid.pulse);
+    grid.note = why;
+    grid.stretches.clear();
+    if (!givenTempo) {
+      grid.source = TempoSource::fallback;
+      grid.bpm = fallbackBpm;
+      showPeriod = periodOf(fallbackBpm);
+    }
+    // Given values stand; without a pulse the show counts from the first sample,
+    // unless a given tempo has onsets to be placed by.
+    if (!givenFirst && !placeable) {
+      grid.barFound = false;
+      offset = 0.0;
+    }
+  }
+  return finish(offset, showPeriod);
 }

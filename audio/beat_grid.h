@@ -1,11 +1,15 @@
-// A hand-picked track's beat: aubio's beat tracker and onset detector run once over the
-// whole track, a steady grid fitted by least squares to the onsets that keep to the
-// tracker's tempo, the tempo brought into the range the show was designed for, and
-// beat 0 put on a bar start.
+// A hand-picked track's beat. Tempo candidates (aubio's tracker's tempo and its
+// relatives, the strongest periods of the onset strength's autocorrelation) are each
+// fitted as a steady grid and judged by the onset strength on its beats and their
+// subdivisions against chance; the best is placed exactly by least squares on the
+// onsets, brought into the range the show was designed for, and beat 0 put on a bar
+// start, chosen from the harmony, the accents and the low end. Music whose tempo
+// moves gets a map of steady stretches.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "audio/beat_map.h"
 #include "audio/sample_rate.h"
@@ -24,6 +28,10 @@ struct BeatRequest {
   double firstBeatSeconds = -1.0;
 };
 
+// The cues that choose the bar start: the beat (against the off-beat), the low end,
+// the harmony's changes, the phrases' changes, the accents (kick on 1, snare on 2 and 4).
+constexpr int barCueCount = 5;
+
 struct BeatGrid {
   double bpm = fallbackBpm;
   TempoSource source = TempoSource::fallback;
@@ -31,17 +39,24 @@ struct BeatGrid {
   double firstBeatSamples = 0.0;  // at 44,100 Hz
   double beatSamples = sampleRate * 60.0 / fallbackBpm;
   std::int64_t beats = 0;  // beats that begin between the first beat and the end (the last may be cut short)
+  std::vector<TempoStretch> stretches;  // where the tempo moves: the stretches after the first
   // How the detection went.
-  int trackedBeats = 0;      // beats the tracker reported
-  double confidence = 0.0;   // the tracker's confidence in its tempo, averaged over the track
-  double onGrid = 0.0;       // the share of the onsets within a 32nd of a beat of the grid (beats and half beats)
-  double gridErrorMs = 0.0;  // their root-mean-square distance from it
-  std::string note;          // why the tempo fell back, or what could not be found
+  double pulse = 0.0;        // onset strength on the grid's beats and subdivisions, times what chance gives
+  double runnerUpBpm = 0.0;  // the best other tempo (0: none), and its pulse
+  double runnerUpPulse = 0.0;
+  bool barFound = false;                   // beat 0 placed on a bar start found in the music
+  double barMargin = 0.0;                  // how far the chosen bar start leads the next best (0 to 1)
+  double barCueSeconds[barCueCount] = {};  // the first beat each cue alone would choose
+  double gridErrorMs = 0.0;                // the root-mean-square distance of the onsets near beats from them
+  std::string note;                        // why the tempo fell back, or what could not be found
 
   // Where its beats fall, and the second at which a beat begins.
-  BeatMap map() const { return {firstBeatSamples, beatSamples}; }
+  BeatMap map() const { return {firstBeatSamples, beatSamples, stretches}; }
   double secondsAt(double beat) const { return map().positionAt(beat) / sampleRate; }
 };
+
+// Every stretch of steady tempo, the first (from beat 0) included.
+std::vector<TempoStretch> tempoMap(const BeatGrid& grid);
 
 // Interleaved stereo floats at 44,100 Hz.
 BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatRequest& request = {});

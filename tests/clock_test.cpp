@@ -72,7 +72,7 @@ std::uint32_t atBeat(double beat) {
 }
 
 ShowClock trackClock(double beatSamples = 22050.0, int beats = 150) {
-  return fittedClock(BeatMap{22050.0, beatSamples}, fitSchedule(beats), atBeat(beats));
+  return fittedClock(BeatMap{22050.0, beatSamples, {}}, fitSchedule(beats), atBeat(beats));
 }
 }  // namespace
 

@@ -198,7 +198,7 @@ TEST(CommandLine, TrackOptionsBelongToATrackAndItsTimesWaitForIt) {
 }
 
 TEST(TrackTimes, CountTheTracksSecondsAndItsBeatsFromItsFirstBeat) {
-  constexpr BeatMap beats{22050.0, 22050.0};  // 120 bpm from half a second in, 60 s long
+  constexpr BeatMap beats{22050.0, 22050.0, {}};  // 120 bpm from half a second in, 60 s long
   constexpr std::uint32_t end = 60 * 44100;
   const ShowClock clock = fittedClock(beats, fitSchedule(119), end);
   struct Case {

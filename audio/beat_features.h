@@ -1,0 +1,32 @@
+// What the beat analysis hears in a track: one pass over it in hops of 512 samples
+// gives the onset strength (the rise of the log spectrum) in three bands, the pitch
+// classes sounding, aubio's beat tracker's beats and aubio's onsets. Plain C++ over
+// float arrays with aubio and the standard library, so that any caller (a whole track,
+// or a sliding window of what is playing) can run it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+struct BeatFeatures {
+  static constexpr int hop = 512;        // samples at 44,100 Hz between two values
+  static constexpr int chromaHops = 4;   // hops per chroma value
+  using Chroma = std::array<float, 12>;  // C, C#, ... B, summing to 1 (or all 0 in silence)
+
+  std::vector<float> flux;           // onset strength over the whole spectrum, per hop
+  std::vector<float> lowFlux;        // below 150 Hz: kicks and bass
+  std::vector<float> highFlux;       // above 2 kHz: snares, claps and hats
+  std::vector<Chroma> chroma;        // per chromaHops hops
+  std::vector<double> trackerBeats;  // aubio's tracker, in samples
+  std::vector<double> onsets;        // aubio's onsets, in samples
+  double confidence = 0.0;           // the tracker's confidence in its tempo, averaged over the track
+
+  std::int64_t hops() const { return static_cast<std::int64_t>(flux.size()); }
+  // The play position that hop n's onset strength speaks for: a rise that the window
+  // ending at (n + 1) x hop first shows lies about half a hop before that end.
+  static double positionOf(double hopIndex) { return (hopIndex + 0.5) * hop; }
+};
+
+// Interleaved stereo floats at 44,100 Hz.
+BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames);
