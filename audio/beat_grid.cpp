@@ -75,6 +75,9 @@ struct Comb {
   double period = 0.0;
   double phase = 0.0;
   double pulse = 0.0;
+  double bars = 0.0;  // how the music repeats after 4, 8 and 16 of its beats
+  // What candidates are ranked by: a pulse on the beats, in bars that repeat.
+  double rank() const { return pulse * (1.0 + std::max(0.0, bars)); }
 };
 
 struct Folded {
@@ -159,6 +162,26 @@ Comb searchAround(const std::vector<float>& e, double total, double around, doub
     if (c.pulse > best.pulse) best = c;
   }
   return best;
+}
+
+// How much the onset strength repeats after whole bars of 4, 8 and 16 beats of a
+// period (its correlation with itself that far on, averaged): music in 4/4 repeats in
+// bars, where a grid at 2/3 or 4/3 of its tempo finds no repetition.
+double barRepetition(const std::vector<float>& e, double period) {
+  double mean = 0.0;
+  for (float v : e) mean += v;
+  mean /= std::max<std::size_t>(1, e.size());
+  double own = 0.0;
+  for (float v : e) own += (v - mean) * (v - mean);
+  if (!(own > 0)) return 0.0;
+  double sum = 0.0;
+  for (int bars : {4, 8, 16}) {
+    const auto lag = static_cast<std::size_t>(std::lround(bars * period / hop));
+    double s = 0.0;
+    for (std::size_t i = 0; i + lag < e.size(); ++i) s += (e[i] - mean) * (e[i + lag] - mean);
+    sum += s / own;
+  }
+  return sum / 3;
 }
 
 // The strongest periods of the onset strength's autocorrelation within the search
@@ -373,7 +396,7 @@ BarChoice chooseBar(const HalfBeats& h) {
     cue[3][p] = at(phrase, 0);
     cue[4][p] = (at(accent, 0) + at(accent, 4)) - (at(accent, 2) + at(accent, 6));
   }
-  constexpr double weights[barCueCount] = {2.0, 1.0, 1.5, 0.5, 1.0};
+  constexpr double weights[barCueCount] = {0.5, 1.0, 2.0, 2.0, 0.5};
   double score[places] = {};
   BarChoice choice;
   for (int c = 0; c < barCueCount; ++c) {
@@ -666,7 +689,8 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
     std::vector<Comb> combs;
     for (double candidate : tempoCandidates(f, e))
       combs.push_back(searchAround(e, total, candidate, givenFirstSamples));
-    std::sort(combs.begin(), combs.end(), [](const Comb& a, const Comb& b) { return a.pulse > b.pulse; });
+    for (Comb& c : combs) c.bars = barRepetition(e, c.period);
+    std::sort(combs.begin(), combs.end(), [](const Comb& a, const Comb& b) { return a.rank() > b.rank(); });
     if (!combs.empty()) best = combs.front();
     for (const Comb& c : combs)
       if (std::fabs(c.period / best.period - 1.0) > sameTempo) {
