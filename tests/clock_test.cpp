@@ -123,6 +123,22 @@ TEST(ShowClock, SeeksAndBenchmarkScenesFollowTheTracksBeatsAndStretches) {
   EXPECT_EQ(scenes[3].endFrame, firstFrameAtOrAfter(atBeat(150), 60));
 }
 
+TEST(ShowClock, ATempoMapCarriesTheBeatsOnWithoutAJumpAndTheBarKeysStepIt) {
+  // 120 bpm from 0.5 s, 140 bpm from beat 64 (32.5 s) on, 60 s long.
+  const TempoStretch faster[] = {{64.0, 22050.0 + 64 * 22050.0, 18900.0}};
+  const BeatMap map{22050.0, 22050.0, faster};
+  for (const double beat : {0.0, 63.5, 64.0, 64.25, 100.0})
+    EXPECT_NEAR(map.beatAt(map.positionAt(beat)), beat, 1e-9) << beat;
+  EXPECT_DOUBLE_EQ(map.positionAt(64.0), 22050.0 + 64 * 22050.0);  // no jump where the tempo changes
+  EXPECT_DOUBLE_EQ(map.positionAt(65.0) - map.positionAt(64.0), 18900.0);
+  playMusic(MusicSource{playing, fittedClock(map, fitSchedule(130), 60 * 44100)});
+  EXPECT_EQ(showClock.musicBeat(static_cast<std::uint32_t>(map.positionAt(100.0))), 100);
+  EXPECT_EQ(showClock.positionOfBeat(100.0), static_cast<std::uint32_t>(map.positionAt(100.0)));
+  // A bar on from beat 62 lands on beat 66, in the faster stretch.
+  EXPECT_EQ(stepBeats(showClock.positionOfBeat(62.0), 4), showClock.positionOfBeat(66.0));
+  resetShowState();
+}
+
 TEST(OfflineRun, AFrameAfterTheMusicsEndShowsItsEnd) {
   // A track of 1000 frames: frame 2 at 60 fps lies at 1470, past its end and its guard.
   const std::vector<float> track(2 * (1000 + guardFrameCount), 0.0f);
