@@ -215,15 +215,16 @@ TEST(DevSetRenders, EveryRenderDecodesFromItsFirstNote) {
     ASSERT_TRUE(load(song, true, mp3, error)) << error;
     EXPECT_EQ(mp3.frames(), wav.frames());
     if (song.make) continue;
-    // The render goes on past the song's end for the notes' release, and no further than five minutes.
-    const double seconds = static_cast<double>(wav.frames()) / wav.rate;
-    EXPECT_GE(seconds, song.truth.seconds);
-    EXPECT_LE(seconds, std::min(song.truth.seconds + 4.0, 300.0));
-    // The first note sounds within a few milliseconds of its time.
+    // The render holds the song to its end (and the notes' release after it), or its first five minutes.
+    EXPECT_GE(wav.frames(), std::llround(song.truth.seconds * wav.rate));
+    // The first note sounds within its attack of its time, never before: the first sample
+    // above FluidSynth's dither (a pad's slow attack takes 25 ms to get there).
     std::int64_t first = 0;
-    while (first < wav.frames() && std::fabs(wav.stereo[2 * first]) + std::fabs(wav.stereo[2 * first + 1]) < 1e-3)
+    while (first < wav.frames() && std::fabs(wav.stereo[2 * first]) + std::fabs(wav.stereo[2 * first + 1]) < 1e-4)
       ++first;
-    EXPECT_NEAR(static_cast<double>(first) / wav.rate - song.truth.firstNote, 0.0, 0.01);
+    const double late = static_cast<double>(first) / wav.rate - song.truth.firstNote;
+    EXPECT_GE(late, 0.0);
+    EXPECT_LE(late, 0.03);
   }
 }
 

@@ -80,7 +80,7 @@ bool readTrack(Reader r, Midi& midi, std::string& error) {
       else if (type == 0x58 && length >= 2 && data[1] < 8)
         midi.meters.push_back({tick, data[0], 1 << data[1]});
       else if (type == 0x2f)
-        break;
+        r.at = r.end;  // the end of the track, which the player waits for
     } else if (first == 0xf0 || first == 0xf7) {  // system exclusive
       r.skip(r.variable());
     } else {
