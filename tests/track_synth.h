@@ -3,11 +3,14 @@
 // tracker to the wrong tempo or phase, or a beatless drone.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace synth {

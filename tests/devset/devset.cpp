@@ -80,7 +80,7 @@ bool readTrack(Reader r, Midi& midi, std::string& error) {
       else if (type == 0x58 && length >= 2 && data[1] < 8)
         midi.meters.push_back({tick, data[0], 1 << data[1]});
       else if (type == 0x2f)
-        r.at = r.end;  // the end of the track, which the player waits for
+        r.at = r.end;                             // the end of the track, which the player waits for
     } else if (first == 0xf0 || first == 0xf7) {  // system exclusive
       r.skip(r.variable());
     } else {
@@ -243,7 +243,10 @@ Song madeSong(const std::string& name, std::function<synth::Music()> make) {
 
 }  // namespace
 
-std::vector<Song> songs() {
+namespace {
+
+// The songs of both Debian packages that are installed, by name.
+std::vector<Song> midiSongs() {
   std::vector<Song> list;
   const std::pair<const char*, const char*> folders[] = {
       {"", "/usr/share/games/openttd/baseset/openmsx"},  // openttd-openmsx
@@ -257,6 +260,13 @@ std::vector<Song> songs() {
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) list.push_back(midiSong(prefix + file.stem().string(), file));
   }
+  return list;
+}
+
+}  // namespace
+
+std::vector<Song> songs() {
+  std::vector<Song> list = midiSongs();
   using namespace synth;
   list.push_back(madeSong("sixteenths-124", [] { return sixteenths(124.0, 0.31, 90.0); }));
   list.push_back(madeSong("swing-132", [] { return swing(132.0, 0.12, 90.0); }));
@@ -265,7 +275,7 @@ std::vector<Song> songs() {
   list.push_back(madeSong("kicks-174", [] { return kicks(174.0, 0.52, 90.0); }));
   list.push_back(
       madeSong("ramp-120-132", [] { return kicks(beatTimes(0.4, 150.0, 120.0, 132.0, 0.4, 150.0), 150.0); }));
-  // 128 bpm to beat 192 (1:30.3), 140 after it.
+  // 128 bpm up to beat 192 (1:30.3), 140 from there.
   list.push_back(
       madeSong("step-128-140", [] { return kicks(beatTimes(0.3, 180.0, 128.0, 140.0, 90.3, 90.3), 180.0); }));
   list.push_back(madeSong("drone", [] { return drone(40.0); }));
@@ -282,8 +292,7 @@ namespace {
 // of the renders, or empty where render.sh failed.
 std::string renderAll() {
   std::string command = "bash '" PULSE165_SOURCE_DIR "/tests/devset/render.sh' '" + cache.string() + "'";
-  for (const Song& song : songs())
-    if (!song.midiPath.empty()) command += " '" + song.name + "' '" + song.midiPath + "'";
+  for (const Song& song : midiSongs()) command += " '" + song.name + "' '" + song.midiPath + "'";
   FILE* pipe = popen(command.c_str(), "r");
   std::string folder;
   char buffer[4096];
