@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     const Found withBpm = find(wav, {t.bpm, -1.0});
     const double firstMs = firstBeatErrorMs(t, g), worstMs = worstBeatErrorMs(t, g);
     const double mp3Bpm = fromMp3.grid.bpm - g.bpm;
-    const double mp3Ms = 1000.0 * (fromMp3.grid.firstBeatSeconds - g.firstBeatSeconds);
+    const double mp3Ms = 1000.0 * (fromMp3.grid.secondsAt(0) - g.secondsAt(0));
     const double givenMs = givenFirstBeatErrorMs(t, withBpm.grid);
     const bool startsBar = onBarStart(t, g);
     std::string note = song.excluded.empty() ? g.note : "not judged: " + song.excluded;
