@@ -48,14 +48,8 @@ class TrackFiles : public ::testing::Test {
 
   // The music (its left side alone for one channel) encoded into FILE with ARGS.
   fs::path make(const synth::Music& music, const std::string& file, const std::string& args, int channels = 2) {
-    const fs::path raw = dir / (file + ".f32");
-    std::ofstream out(raw, std::ios::binary);
-    for (std::int64_t i = 0; i < music.frames(); ++i)
-      out.write(reinterpret_cast<const char*>(&music.stereo[2 * i]), channels * sizeof(float));
-    out.close();
-    return ffmpeg("-f f32le -ar " + std::to_string(music.rate) + " -ac " + std::to_string(channels) + " -i '" +
-                      raw.string() + "' " + args,
-                  file);
+    EXPECT_TRUE(synth::encode(music, dir / file, args, channels)) << file;
+    return dir / file;
   }
 
   // The files one after another: a chained Ogg from Ogg files.
@@ -143,7 +137,7 @@ TEST_F(TrackFiles, FindsTheTempoAndTheFirstBarInEveryFormat) {
 }
 
 TEST(BeatGrid, MusicWithoutAPulseFallsBackTo165FromTheFirstSample) {
-  const synth::Music silence{44100, std::vector<float>(2 * 44100 * 31)};
+  const synth::Music silence = synth::silence(31.0);
   for (const synth::Music& music : {synth::drone(31.0), silence}) {
     const BeatGrid grid = findBeatGrid(music.stereo.data(), music.frames());
     EXPECT_EQ(grid.source, TempoSource::fallback);
@@ -181,7 +175,8 @@ TEST(BeatGrid, FoldsTheTempoIntoTheShowsRangeOrNearestToIt) {
 }
 
 TEST_F(TrackFiles, MonoIsHeardAtFullLevelOnBothSides) {
-  synth::Music tone{22050, {}};
+  synth::Music tone;
+  tone.rate = 22050;
   for (int i = 0; i < 22050 * 31; ++i) tone.stereo.insert(tone.stereo.end(), 2, 0.5f * std::sin(0.1256f * i));
   MediaTrack track;
   ASSERT_TRUE(decodeMediaFile(make(tone, "mono.flac", "-c:a flac", 1), track).ok());
@@ -370,10 +365,10 @@ TEST(Loudness, TheEmbeddedTrackMeasuresAsItsConstantSays) {
 
 TEST(Loudness, GainReachesTheTargetUnlessThePeakStopsIt) {
   // Short loud beeps in silence: quiet on the whole, but already near full scale.
-  synth::Music beeps{44100, std::vector<float>(2 * 44100 * 31)};
+  synth::Music beeps = synth::silence(31.0);
   for (int i = 0; i < 44100 * 31; ++i)
     if (i % 44100 < 441) beeps.stereo[2 * i] = beeps.stereo[2 * i + 1] = 0.8f * std::sin(0.1f * i);
-  const synth::Music silence{44100, std::vector<float>(2 * 44100 * 31)};
+  const synth::Music silence = synth::silence(31.0);
   struct Case {
     synth::Music music;
     bool limited;
