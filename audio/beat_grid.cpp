@@ -9,17 +9,18 @@
 
 namespace {
 constexpr int hop = BeatFeatures::hop;
-constexpr int minimumBeats = 16;          // a track shorter than this many beats has no pulse to find
-constexpr double minimumPulse = 1.5;      // less onset strength on a grid than this times chance: no steady pulse
-constexpr double silentFlux = 1e-3;       // a mean onset strength below this: silence
-constexpr double searchLowBpm = 96.0;     // tempos are sought within one octave, where each appears once
-constexpr double searchHighBpm = 192.0;   //   (and folded into the show's range afterwards)
-constexpr double candidateSearch = 0.04;  // a candidate's period is searched within 4 % of it
-constexpr double sameTempo = 0.03;        // candidates closer than this are one
-constexpr int phaseBins = 48;             // a beat folded onto 48 bins (about 9 ms at 140 bpm)
-constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean over this span
-constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
-constexpr double steadyErrorMs = 30.0;    // a steady grid further than this from the beats somewhere: a tempo map
+constexpr int minimumBeats = 16;           // a track shorter than this many beats has no pulse to find
+constexpr double minimumPulse = 1.5;       // less onset strength on a grid than this times chance: no steady pulse
+constexpr double silentFlux = 1e-3;        // a mean onset strength below this: silence
+constexpr double searchLowBpm = 96.0;      // tempos are sought within one octave, where each appears once
+constexpr double searchHighBpm = 192.0;    //   (and folded into the show's range afterwards)
+constexpr double candidateSearch = 0.04;   // a candidate's period is searched within 4 % of it
+constexpr double sameTempo = 0.03;         // candidates closer than this are one
+constexpr int phaseBins = 48;              // a beat folded onto 48 bins (about 9 ms at 140 bpm)
+constexpr double localMeanSeconds = 0.4;   // the onset strength less its mean over this span
+constexpr double startTolerance = 0.05;    // seconds: a bar start this close before the track's start is its start
+constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
+constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
 
 double periodOf(double bpm) {
   return 60.0 * sampleRate / bpm;
@@ -287,12 +288,13 @@ struct HalfBeats {
   std::vector<BeatFeatures::Chroma> chroma;
 };
 
-HalfBeats halfBeats(const BeatFeatures& f, double offset, double period) {
+// Half beat 0 is the map's first bar-aligned beat in the track: beat 0 or a whole bar
+// of `unit` (the beat the bars are counted in, in the map's beats) after it.
+HalfBeats halfBeats(const BeatFeatures& f, const BeatMap& map, double unit, double* firstBeat) {
   HalfBeats h;
-  // Half beat 0 is on the grid's phase, a whole bar from the next.
-  const double half = period / 2;
-  double first = std::fmod(offset, 4 * period);
-  if (first < 0) first += 4 * period;
+  const double bar = 4 * unit;
+  const double from = bar * std::ceil(map.beatAt(0.0) / bar);
+  *firstBeat = from;
   const auto hops = static_cast<long>(f.flux.size());
   auto peak = [&](const std::vector<float>& band, double at) {
     const long centre = std::lround(at / hop - 0.5);
@@ -302,7 +304,10 @@ HalfBeats halfBeats(const BeatFeatures& f, double offset, double period) {
   };
   const auto chromaCount = static_cast<long>(f.chroma.size());
   const double chromaSpan = static_cast<double>(hop) * BeatFeatures::chromaHops;
-  for (double at = first; at < static_cast<double>(hops) * hop; at += half) {
+  for (long j = 0;; ++j) {
+    const double at = map.positionAt(from + j * unit / 2), next = map.positionAt(from + (j + 1) * unit / 2);
+    if (at >= static_cast<double>(hops) * hop) break;
+    const double half = next - at;
     h.all.push_back(peak(f.flux, at));
     h.low.push_back(peak(f.lowFlux, at));
     h.high.push_back(peak(f.highFlux, at));
@@ -344,13 +349,15 @@ double harmonicChange(const HalfBeats& h, long j, long span) {
 }
 
 // The bar start, as a half beat 0 to 7 from the grid's phase. Each cue scores the
-// eight places a bar could start, and each cue's scores are scaled to their spread:
+// eight places a bar could start, as its lead over its mean on the scale of what it
+// measures, weighted (the harmony and the phrases twice, the beat and the accents half):
 // - the beat: onsets (the low band twice) on the place and every other half beat
 //   after it, against the half beats between (the grid's phase may be the off-beat);
 // - the low end: kicks and bass on the bar start;
 // - the harmony: the chords change most where a bar starts (one beat before against
 //   one beat after), and sections where phrases start (four beats against four);
 // - the accents: kick on 1 and 3, snare or clap on 2 and 4.
+// Where the beat, the low end and the accents name one place (drums), it is the bar start.
 struct BarChoice {
   int halfBeat = 0;
   double margin = 0.0;
@@ -396,17 +403,24 @@ BarChoice chooseBar(const HalfBeats& h) {
     cue[3][p] = at(phrase, 0);
     cue[4][p] = (at(accent, 0) + at(accent, 4)) - (at(accent, 2) + at(accent, 6));
   }
+  // Each cue's lead over its mean, on the scale of what it measures: a cue that barely
+  // changes from place to place (the harmony of drums alone) counts for little.
+  auto level = [](const double* v) {
+    double sum = 0;
+    for (int p = 0; p < places; ++p) sum += std::fabs(v[p]);
+    return sum / places;
+  };
+  const double scale[barCueCount] = {8 * level(beat), level(low), level(harmony), level(phrase),
+                                     4 * (level(low) + level(accent))};
   constexpr double weights[barCueCount] = {0.5, 1.0, 2.0, 2.0, 0.5};
   double score[places] = {};
   BarChoice choice;
   for (int c = 0; c < barCueCount; ++c) {
-    double mean = 0, spread = 0;
+    double mean = 0;
     for (double v : cue[c]) mean += v / places;
-    for (double v : cue[c]) spread += (v - mean) * (v - mean) / places;
-    spread = std::sqrt(spread);
     int favourite = 0;
     for (int p = 0; p < places; ++p) {
-      if (spread > 1e-9) score[p] += weights[c] * (cue[c][p] - mean) / spread;
+      if (scale[c] > 1e-9) score[p] += weights[c] * (cue[c][p] - mean) / scale[c];
       if (cue[c][p] > cue[c][favourite]) favourite = p;
     }
     choice.favourite[c] = favourite;
@@ -416,6 +430,10 @@ BarChoice chooseBar(const HalfBeats& h) {
     if (score[p] > score[best]) best = p;
   for (int p = 0; p < places; ++p)
     if (p != best && p % 4 != best % 4 && (second < 0 || score[p] > score[second])) second = p;
+  // Where the drums agree (the beat, the low end and the accents name one place), the
+  // bar starts there.
+  if (choice.favourite[0] == choice.favourite[1] && choice.favourite[1] == choice.favourite[4])
+    best = choice.favourite[0];
   choice.halfBeat = best;
   double total = 0;
   for (double w : weights) total += w;
@@ -486,9 +504,10 @@ std::vector<LocalBeat> localBeats(const std::vector<float>& e, double first, dou
 }
 
 // Whether the music parts from a steady grid for good: its local beats further than
-// `limit` samples from the grid's in 3 windows in a row (48 beats: a change of tempo,
+// `limit` samples from the grid's, or their tempo further than localTempoChange from
+// its, in 3 windows in a row (48 beats: a change of tempo,
 // not a fill).
-bool strays(const std::vector<LocalBeat>& local, double limit) {
+bool strays(const std::vector<LocalBeat>& local, double period, double limit) {
   // The local combs see the onsets a few milliseconds from where the least-squares
   // grid puts them, the same everywhere: that difference is taken out first.
   std::vector<double> offs;
@@ -496,7 +515,9 @@ bool strays(const std::vector<LocalBeat>& local, double limit) {
   const double bias = median(offs);
   int inRow = 0;
   for (const LocalBeat& l : local) {
-    inRow = std::fabs(std::remainder(l.offBy - bias, l.period / 2)) > limit ? inRow + 1 : 0;
+    const bool off = std::fabs(std::remainder(l.offBy - bias, l.period / 2)) > limit ||
+                     std::fabs(l.period / period - 1.0) > localTempoChange;
+    inRow = off ? inRow + 1 : 0;
     if (inRow >= 3) return true;
   }
   return false;
@@ -722,40 +743,52 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
   showPeriod = givenTempo ? period : periodOf(grid.bpm);
   const bool placeable =
       beats || (givenTempo && !silent && period > 0);  // a given tempo is placed on what onsets there are
+  // A tempo that moves: the local combs part from the steady grid for good. The map
+  // follows the beats from a first beat; a first map from the grid's phase carries
+  // the choice of the bar, and the map is made again from the bar start.
+  std::vector<LocalBeat> local;
+  if (beats && !givenTempo) local = localBeats(e, offset, showPeriod, frames);
+  const bool moving = !local.empty() && strays(local, showPeriod, steadyErrorMs / 1000.0 * sampleRate);
+  std::vector<TempoStretch> later;
+  auto mapFrom = [&](double first) {
+    const std::vector<double> met = followBeats(f.onsets, local, first, showPeriod, frames);
+    const std::vector<TempoStretch> stretches =
+        stretchesThrough(met, first, showPeriod, 0.015 * sampleRate, givenFirst);
+    later.clear();
+    if (stretches.size() < 2) return BeatMap{first, showPeriod, {}};
+    later.assign(stretches.begin() + 1, stretches.end());
+    return BeatMap{stretches.front().position, stretches.front().beatSamples, later};
+  };
+  BeatMap map = moving ? mapFrom(offset) : BeatMap{offset, showPeriod, {}};
   if (placeable && !givenFirst) {
-    // The bar start on the finer of the fitted and the show's grid.
-    const double beat = std::min(period, showPeriod);
-    const BarChoice bar = chooseBar(halfBeats(f, offset, beat));
+    // The bar start, on the finer of the fitted and the show's grid (in the map's beats).
+    const double unit = moving ? 1.0 : std::min(period, showPeriod) / showPeriod;
+    double from;
+    const BarChoice bar = chooseBar(halfBeats(f, map, unit, &from));
     grid.barFound = true;
     grid.barMargin = bar.margin;
-    // The earliest bar start of a phase from the beginning of the track; one that
+    // The earliest bar start of a place from the beginning of the track; one that
     // falls just before the first sample is the music's start, which the fit misses by
     // its error of a few milliseconds: the show's beat 0 stays in the track.
-    const double barSamples = 4 * showPeriod;
+    const double tolerance = -startTolerance * sampleRate;
     auto earliest = [&](int halfBeat) {
-      const double at = offset + halfBeat * beat / 2;
-      return std::max(0.0, at - std::floor((at + startTolerance * sampleRate) / barSamples) * barSamples);
+      double b = from + halfBeat * unit / 2;
+      while (map.positionAt(b - 4) >= tolerance) b -= 4;
+      while (map.positionAt(b) < tolerance) b += 4;
+      return std::max(0.0, map.positionAt(b));
     };
     for (int c = 0; c < barCueCount; ++c) grid.barCueSeconds[c] = earliest(bar.favourite[c]) / sampleRate;
     offset = earliest(bar.halfBeat);
+    map = moving ? mapFrom(offset) : BeatMap{offset, showPeriod, {}};
   }
-  // A tempo that moves: the steady grid strays from the beats somewhere. The map
-  // through the followed beats is judged as the steady grid is.
-  if (beats && !givenTempo) {
-    const std::vector<LocalBeat> local = localBeats(e, offset, showPeriod, frames);
-    const std::vector<TempoStretch> stretches =
-        strays(local, steadyErrorMs / 1000.0 * sampleRate)
-            ? stretchesThrough(followBeats(f.onsets, local, offset, showPeriod, frames), offset, showPeriod,
-                               0.015 * sampleRate, givenFirst)
-            : std::vector<TempoStretch>{};
-    if (stretches.size() > 1) {
-      grid.stretches.assign(stretches.begin() + 1, stretches.end());
-      const BeatMap map{stretches.front().position, stretches.front().beatSamples, grid.stretches};
-      const Folded folded = fold(e, map);
-      for (int b = 0; b < phaseBins; ++b) grid.pulse = std::max(grid.pulse, folded.pulseAt(b, total));
-      offset = map.firstBeatSamples;
-      showPeriod = map.beatSamples;
-    }
+  if (!later.empty()) {
+    grid.stretches = later;
+    map.later = grid.stretches;
+    const Folded folded = fold(e, map);
+    for (int b = 0; b < phaseBins; ++b) grid.pulse = std::max(grid.pulse, folded.pulseAt(b, total));
+    offset = map.firstBeatSamples;
+    showPeriod = map.beatSamples;
+    grid.bpm = bpmOf(showPeriod);
   }
   const bool pulse = beats && grid.pulse >= minimumPulse;
   if (!pulse) {
