@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     const double givenMs = givenFirstBeatErrorMs(t, withBpm.grid);
     const bool startsBar = onBarStart(t, g);
     std::string note = song.excluded.empty() ? g.note : "not judged: " + song.excluded;
+    if (t.playedLateTicks != 0) note += " (notes played " + std::to_string(t.playedLateTicks) + " ticks late)";
     if (song.judged()) {
       tempo.add(std::fabs(tempoError(t, g)) <= tempoToleranceBpm);
       first.add(firstMs <= beatToleranceMs);

@@ -50,6 +50,7 @@ struct Truth {
   std::vector<double> beats;  // every quarter note (every notated beat) from the start, in seconds
   std::vector<double> bars;   // the bar starts
   double firstNote = 0.0;
+  std::int64_t playedLateTicks = 0;  // the notes' median offset from the notated beats
   double seconds = 0.0;  // the song's length
 };
 Truth truthOf(const Midi& midi);
