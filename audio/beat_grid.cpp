@@ -810,7 +810,7 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
     }
     // Given values stand; without a pulse the show counts from the first sample,
     // unless a given tempo has onsets to be placed by.
-    if (!givenFirst && !placeable) {
+    if (!givenFirst && !(givenTempo && placeable)) {
       grid.barFound = false;
       offset = 0.0;
     }
