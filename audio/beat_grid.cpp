@@ -9,16 +9,18 @@
 
 namespace {
 constexpr int hop = BeatFeatures::hop;
-constexpr int minimumBeats = 16;           // a track shorter than this many beats has no pulse to find
-constexpr double minimumPulse = 1.5;       // less onset strength on a grid than this times chance: no steady pulse
-constexpr double silentFlux = 1e-3;        // a mean onset strength below this: silence
-constexpr double searchLowBpm = 96.0;      // tempos are sought within one octave, where each appears once
-constexpr double searchHighBpm = 192.0;    //   (and folded into the show's range afterwards)
-constexpr double candidateSearch = 0.04;   // a candidate's period is searched within 4 % of it
-constexpr double sameTempo = 0.03;         // candidates closer than this are one
-constexpr int phaseBins = 48;              // a beat folded onto 48 bins (about 9 ms at 140 bpm)
-constexpr double localMeanSeconds = 0.4;   // the onset strength less its mean over this span
-constexpr double startTolerance = 0.05;    // seconds: a bar start this close before the track's start is its start
+constexpr int minimumBeats = 16;          // a track shorter than this many beats has no pulse to find
+constexpr double minimumPulse = 1.5;      // less onset strength on a grid than this times chance: no steady pulse
+constexpr double silentFlux = 1e-3;       // a mean onset strength below this: silence
+constexpr double searchLowBpm = 96.0;     // tempos are sought within one octave, where each appears once
+constexpr double searchHighBpm = 192.0;   //   (and folded into the show's range afterwards)
+constexpr double candidateSearch = 0.04;  // a candidate's period is searched within 4 % of it
+constexpr double sameTempo = 0.03;        // candidates closer than this are one
+constexpr int phaseBins = 48;             // a beat folded onto 48 bins (about 9 ms at 140 bpm)
+constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean over this span
+constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
+constexpr double clearBeat = 0.8;     // beats this far ahead of the off-beats (on the beat cue's scale) decide the beat
+constexpr double clearHarmony = 0.5;  // a harmony cue leading by less (on its scale) counts in part
 constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
 constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
 
@@ -419,15 +421,24 @@ BarChoice chooseBar(const HalfBeats& h) {
     double mean = 0;
     for (double v : cue[c]) mean += v / places;
     int favourite = 0;
-    for (int p = 0; p < places; ++p) {
-      if (scale[c] > 1e-9) score[p] += weights[c] * (cue[c][p] - mean) / scale[c];
+    for (int p = 0; p < places; ++p)
       if (cue[c][p] > cue[c][favourite]) favourite = p;
-    }
     choice.favourite[c] = favourite;
+    if (!(scale[c] > 1e-9)) continue;
+    // The harmony and the phrases count in full only where one place clearly leads:
+    // the pitch classes of drums alone change a little everywhere.
+    double weight = weights[c];
+    if (c == 2 || c == 3) weight *= std::min(1.0, (cue[c][favourite] - mean) / scale[c] / clearHarmony);
+    for (int p = 0; p < places; ++p) score[p] += weight * (cue[c][p] - mean) / scale[c];
   }
-  int best = 0, second = -1;
-  for (int p = 1; p < places; ++p)
-    if (score[p] > score[best]) best = p;
+  // Where the beats stand out far from the off-beats (kicks on the beat, hats between),
+  // the bar starts on a beat, whatever the pitch classes say.
+  int parity = -1;
+  if (scale[0] > 1e-9 && std::fabs(cue[0][0] - cue[0][1]) / scale[0] > clearBeat)
+    parity = cue[0][0] > cue[0][1] ? 0 : 1;
+  int best = parity < 0 ? 0 : parity, second = -1;
+  for (int p = 0; p < places; ++p)
+    if ((parity < 0 || p % 2 == parity) && score[p] > score[best]) best = p;
   for (int p = 0; p < places; ++p)
     if (p != best && p % 4 != best % 4 && (second < 0 || score[p] > score[second])) second = p;
   // Where the drums agree (the beat, the low end and the accents name one place), the
