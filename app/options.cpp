@@ -9,6 +9,7 @@
 
 #include "app/encoder.h"
 #include "audio/playback.h"
+#include "platform/latency.h"
 
 namespace {
 constexpr int maxSide = 16384;
@@ -36,6 +37,7 @@ enum OptionId {
   optFirstBeat,
   optTrackInfo,
   optFromDesktop,
+  optAvOffset,
   optHelp,
   optVersion
 };
@@ -130,11 +132,13 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"first-beat", required_argument, nullptr, optFirstBeat},
       {"track-info", no_argument, nullptr, optTrackInfo},
       {"from-desktop", no_argument, nullptr, optFromDesktop},
+      {"av-offset", required_argument, nullptr, optAvOffset},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
   };
   bool displayGiven = false;
+  bool avOffsetGiven = false;
   bool sizeGiven = false, fpsGiven = false, fromGiven = false, toGiven = false, framesGiven = false;
   bool qualityGiven = false;
   optind = 0;  // a fresh scan each call
@@ -273,6 +277,17 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       case optFromDesktop:
         options.fromDesktop = true;
         break;
+      case optAvOffset: {
+        const bool negative = !value.empty() && value[0] == '-';
+        const std::string digits = negative || (!value.empty() && value[0] == '+') ? value.substr(1) : value;
+        if (!parseCount(digits, 0, longestAvOffsetMs, options.avOffsetMs)) {
+          error = "--av-offset '" + value + "' is not a whole number of milliseconds from -1000 to 1000, e.g. 40";
+          return false;
+        }
+        if (negative) options.avOffsetMs = -options.avOffsetMs;
+        avOffsetGiven = true;
+        break;
+      }
       case optHelp:
       case 'h':
         options.mode = RunMode::help;
@@ -310,6 +325,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if (options.json && mode != RunMode::benchmark && mode != RunMode::trackInfo)
     return refuse("--json belongs to --benchmark and --track-info");
   if (options.mute && mode != RunMode::live) return refuse("--mute belongs to the live show");
+  if (avOffsetGiven && mode != RunMode::live)
+    return refuse("--av-offset belongs to the live show (captures and screenshots are exact)");
+  if (avOffsetGiven && options.mute) return refuse("--av-offset has no sound to follow with --mute");
   if (options.windowed && mode != RunMode::live) return refuse("--window belongs to the live show");
   if ((displayGiven || options.loop || options.fromDesktop) && mode != RunMode::live)
     return refuse("--display, --loop and --from-desktop belong to the live show");

@@ -38,6 +38,7 @@ struct Options {
   bool json = false;  // --benchmark and --track-info
   // Sound.
   bool mute = false;        // live show on a monotonic clock, no audio device
+  int avOffsetMs = 0;       // --av-offset: the live picture this much later against the sound
   std::string trackPath;    // a hand-picked track in any common format instead of the embedded one
   BeatRequest beatRequest;  // --bpm and --first-beat
   // The times as written. The embedded track's are resolved into the positions above

@@ -63,6 +63,7 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
     if (options.fromPosition > 0) audio.seek(options.fromPosition);
     audio.start();
     clock.audio = &audio;
+    clock.avOffsetMs = options.avOffsetMs;
   }
   LivePlayer player;
   player.loop = options.loop;

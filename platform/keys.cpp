@@ -41,6 +41,9 @@ constexpr KeyLine keyTable[] = {
        {SDLK_RETURN, Held::alt, KeyAction::fullScreen},
        {SDLK_KP_ENTER, Held::alt, KeyAction::fullScreen}}}},
     {{"m", "mute or unmute (the show's clock runs on)"}, {{{SDLK_m, Held::nothing, KeyAction::mute}}}},
+    {{"[, ]", "the picture 10 ms earlier or later against the sound (with sound)"},
+     {{{SDLK_LEFTBRACKET, Held::nothing, KeyAction::pictureEarlier},
+       {SDLK_RIGHTBRACKET, Held::nothing, KeyAction::pictureLater}}}},
     {{"i", "information: time, beat, scene, frame rate, renderer"}, {{{SDLK_i, Held::nothing, KeyAction::overlay}}}},
 };
 
@@ -67,7 +70,7 @@ bool matches(Held held, unsigned modifiers) {
   return false;
 }
 
-bool isSeek(KeyAction action) {
+bool repeats(KeyAction action) {
   switch (action) {
     case KeyAction::barBack:
     case KeyAction::barForward:
@@ -75,6 +78,8 @@ bool isSeek(KeyAction action) {
     case KeyAction::phraseForward:
     case KeyAction::previousScene:
     case KeyAction::nextScene:
+    case KeyAction::pictureEarlier:
+    case KeyAction::pictureLater:
       return true;
     default:
       return false;
@@ -87,7 +92,7 @@ KeyAction keyAction(int keycode, unsigned modifiers, bool repeat) {
   for (const KeyLine& line : keyTable) {
     for (const KeyChord& chord : line.chords) {
       if (chord.key == 0 || chord.key != keycode || !matches(chord.held, modifiers)) continue;
-      if (repeat && !isSeek(chord.action) && chord.action != KeyAction::end) return KeyAction::none;
+      if (repeat && !repeats(chord.action) && chord.action != KeyAction::end) return KeyAction::none;
       return chord.action;
     }
   }

@@ -6,23 +6,25 @@
 
 enum class KeyAction {
   none,
-  end,            // Escape, q
-  pause,          // Space
-  barBack,        // Left: one bar (4 beats)
-  barForward,     // Right
-  phraseBack,     // Shift+Left: 16 beats
-  phraseForward,  // Shift+Right
-  previousScene,  // Page Up
-  nextScene,      // Page Down
-  showStart,      // Home
-  fullScreen,     // f, F11, Alt+Enter
-  mute,           // m
-  overlay,        // i
+  end,             // Escape, q
+  pause,           // Space
+  barBack,         // Left: one bar (4 beats)
+  barForward,      // Right
+  phraseBack,      // Shift+Left: 16 beats
+  phraseForward,   // Shift+Right
+  previousScene,   // Page Up
+  nextScene,       // Page Down
+  showStart,       // Home
+  fullScreen,      // f, F11, Alt+Enter
+  mute,            // m
+  pictureEarlier,  // [: the picture 10 ms earlier against the sound
+  pictureLater,    // ]
+  overlay,         // i
 };
 
 // The action of a key-down, by SDL's keycode and modifier state (the browser build
 // gives the page's keys the same codes); none for other keys.
-// A held key's repeats only step the seeks.
+// A held key's repeats step only the seeks and the picture's offset.
 KeyAction keyAction(int keycode, unsigned modifiers, bool repeat);
 
 // One line of the keys' help: the keys, and what they do.

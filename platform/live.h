@@ -54,6 +54,9 @@ struct LiveWindow {
   void present();
   // Shows the back buffer, then binds the picture again.
   void swap();
+  // The display's refresh period where a swap waits for it, in nanoseconds; 0 where a
+  // swap shows the frame at once (or nothing says).
+  std::uint64_t refreshNs() const;
 
   // Takes every pending event without blocking, or waits up to `waitMs` for the first.
   void takeEvents(WindowEvents& events, int waitMs = 0);
@@ -97,8 +100,10 @@ struct LiveAudio {
   bool open(const float* frames, std::uint32_t frameCount, std::string& error);
   void start();
   std::uint32_t position();
-  // The frames the device holds ahead of what is heard (0 where it does not say).
+  // The frames the device holds ahead of what is heard (0 where it does not say), and
+  // where that figure comes from: "from the sound server", "estimated" or "".
   std::uint32_t latency() const;
+  const char* latencySource() const;
   // Moves the play position to `frame`: what the device still holds plays out, the
   // position stays at `frame` meanwhile, then rises with the sound from there.
   void seek(std::uint32_t frame);

@@ -1,14 +1,18 @@
-// The live sound on SDL2: an audio device whose callback feeds the track and
-// publishes the play cursor (platform/play_cursor.h).
+// The live sound: straight through the sound server where one answers
+// (platform/pulse_output.h), which says how late it plays what it is given; otherwise
+// an SDL2 audio device, whose latency is taken to be one buffer. Either way a callback
+// feeds the track and publishes the play cursor (platform/play_cursor.h).
 #include <SDL2/SDL.h>
 
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "audio/sample_rate.h"
 #include "platform/live.h"
 #include "platform/play_cursor.h"
+#include "platform/pulse_output.h"
 #include "platform/sdl_quiet.h"
 
 namespace {
@@ -20,12 +24,23 @@ void SDLCALL audioCallback(void* user, Uint8* stream, int length) {
   const auto frames = static_cast<std::uint32_t>(length) / (audioChannels * sizeof(float));
   cursor->fill(reinterpret_cast<float*>(stream), frames, monotonicNanoseconds());
 }
+
+// The sound server is asked first unless SDL is told to use another driver (by the
+// hint, or SDL_AUDIODRIVER in the environment, which the hint reads).
+bool trySoundServer() {
+  const char* driver = SDL_GetHint(SDL_HINT_AUDIODRIVER);
+  return driver == nullptr || *driver == '\0' || std::string_view(driver) == "pulseaudio" ||
+         std::string_view(driver) == "pulse";
+}
 }  // namespace
 
-// The back end's own: SDL's device and the cursor its callback feeds.
+// The back end's own: the sound server's stream or SDL's device, and the cursor that
+// feeds either.
 struct LiveAudio::Device {
+  PulseOutput server;
   SDL_AudioDeviceID id = 0;
   PlayCursor cursor;
+  bool throughServer() const { return server.stream != nullptr; }
 };
 
 std::uint64_t monotonicNanoseconds() {
@@ -38,6 +53,8 @@ bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std:
   close();
   device = new Device;
   device->cursor.reset(playFrames, playFrameCount, 0);
+  std::string serverWhy;
+  if (trySoundServer() && device->server.open(device->cursor, serverWhy)) return true;
 
   SDL_AudioSpec wanted;
   std::memset(&wanted, 0, sizeof wanted);
@@ -75,30 +92,54 @@ bool LiveAudio::open(const float* playFrames, std::uint32_t playFrameCount, std:
 }
 
 void LiveAudio::start() {
-  if (device != nullptr) SDL_PauseAudioDevice(device->id, 0);
+  resume();
 }
 
 std::uint32_t LiveAudio::position() {
-  return device != nullptr ? device->cursor.positionAt(monotonicNanoseconds()) : 0;
+  if (device == nullptr) return 0;
+  if (device->throughServer()) return device->server.position();
+  return device->cursor.positionAt(monotonicNanoseconds());
 }
 
 std::uint32_t LiveAudio::latency() const {
-  return device != nullptr ? device->cursor.latencyFrames.load() : 0;
+  if (device == nullptr) return 0;
+  return device->throughServer() ? device->server.latency() : device->cursor.latencyFrames.load();
+}
+
+const char* LiveAudio::latencySource() const {
+  if (device == nullptr) return "";
+  return device->throughServer() ? "from the sound server" : "estimated";
 }
 
 void LiveAudio::seek(std::uint32_t frame) {
   if (device == nullptr) return;
+  if (device->throughServer()) {
+    device->server.lock();
+    device->cursor.moveCursor(frame);
+    device->server.unlock();
+    return;
+  }
   SDL_LockAudioDevice(device->id);
   device->cursor.moveCursor(frame);
   SDL_UnlockAudioDevice(device->id);
 }
 
 void LiveAudio::pause() {
-  if (device != nullptr) SDL_PauseAudioDevice(device->id, 1);
+  if (device == nullptr) return;
+  if (device->throughServer()) {
+    device->server.hold(true);
+  } else {
+    SDL_PauseAudioDevice(device->id, 1);
+  }
 }
 
 void LiveAudio::resume() {
-  if (device != nullptr) SDL_PauseAudioDevice(device->id, 0);
+  if (device == nullptr) return;
+  if (device->throughServer()) {
+    device->server.hold(false);
+  } else {
+    SDL_PauseAudioDevice(device->id, 0);
+  }
 }
 
 void LiveAudio::setMuted(bool silent) {
@@ -107,8 +148,12 @@ void LiveAudio::setMuted(bool silent) {
 
 void LiveAudio::close() {
   if (device == nullptr) return;
-  SDL_CloseAudioDevice(device->id);
+  if (device->throughServer()) {
+    device->server.close();
+  } else {
+    SDL_CloseAudioDevice(device->id);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  }
   delete device;
   device = nullptr;
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }

@@ -176,6 +176,15 @@ void LiveWindow::swap() {
   if (picture.framebuffer != 0) picture.bind();
 }
 
+std::uint64_t LiveWindow::refreshNs() const {
+  // Swaps wait for the vertical blank only where the driver took the swap interval
+  // and the display says how often it comes.
+  if (native == nullptr || SDL_GL_GetSwapInterval() == 0) return 0;
+  SDL_DisplayMode mode;
+  if (SDL_GetWindowDisplayMode(native->window, &mode) != 0 || mode.refresh_rate <= 0) return 0;
+  return 1'000'000'000ull / static_cast<std::uint64_t>(mode.refresh_rate);
+}
+
 void LiveWindow::takeEvents(WindowEvents& events, int waitMs) {
   SDL_Event event;
   bool have = SDL_PollEvent(&event) != 0;

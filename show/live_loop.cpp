@@ -28,6 +28,11 @@ std::uint32_t PlayClock::read() {
   return frames < playing.frames ? static_cast<std::uint32_t>(frames) : playing.frames;
 }
 
+std::uint32_t PlayClock::aim(std::uint32_t heard) const {
+  if (audio == nullptr || paused) return heard;  // no sound to follow, or a picture held still
+  return aimedPosition(heard, picture.delayNs(), avOffsetMs, playing.frames);
+}
+
 void PlayClock::seek(std::uint32_t position) {
   if (position > playing.frames) position = playing.frames;
   if (paused) {
@@ -61,20 +66,24 @@ void PlayClock::setMuted(bool silent) {
 bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer& player, bool pace) {
   if (player.paused) return player.holdStill(window, clock, frame) != LivePlayer::Step::end;
   const std::uint64_t startNs = monotonicNanoseconds();
-  const std::uint32_t position = clock.read();
+  const std::uint32_t heard = clock.read();
+  const std::uint32_t position = clock.aim(heard);
   frame.draw(position);
   glFinish();
   // The picture onto the window, then what is drawn on the window alone.
   window.present();
-  if (player.overlayOn) player.drawOverlay(window, position);
+  if (player.overlayOn) player.drawOverlay(window, position, clock);
   window.swap();
+  const std::uint64_t swappedNs = monotonicNanoseconds();
+  clock.picture.refreshNs = window.refreshNs();
+  clock.picture.add(startNs, swappedNs);
 
   // Pace to about one frame per 16 ms of played sound; the subtraction and the
   // product wrap like the device's 32-bit counter.
   const std::uint32_t after = clock.read();
-  player.frameDone(startNs, monotonicNanoseconds());
+  player.frameDone(startNs, swappedNs);
   if (pace) {
-    const std::uint32_t elapsed = ((after - position) * 1000u) / static_cast<std::uint32_t>(sampleRate);
+    const std::uint32_t elapsed = ((after - heard) * 1000u) / static_cast<std::uint32_t>(sampleRate);
     if (elapsed < sleepThreshold) sleepMilliseconds(frameMilliseconds - elapsed);
   }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/latency.h"
+
 struct ShowFrame;
 
 // The live show's source of play positions: the audio device's cursor, or a
@@ -15,8 +17,16 @@ struct PlayClock {
   std::uint32_t startFrame = 0;  // silent clock: where it started (--from) or last moved to
   bool paused = false;
   std::uint32_t pausedAt = 0;  // the position that holds while paused
+  // With sound: the picture's own delay, measured frame by frame, and the viewer's
+  // offset (--av-offset, the [ and ] keys), which carry the drawing to the sound
+  // heard while the frame is seen.
+  PictureDelay picture;
+  int avOffsetMs = 0;
 
+  // The position heard now.
   std::uint32_t read();
+  // The position to draw for a frame whose position was read as `heard`.
+  std::uint32_t aim(std::uint32_t heard) const;
   void seek(std::uint32_t position);
   // The sound stops (the device is paused) and the position holds; resuming plays on
   // from the same frame.

@@ -19,7 +19,7 @@ constexpr float panelAlpha = 0.6f;
 }  // namespace
 
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
-                   bool paused, bool muted, double slowFps) {
+                   bool paused, bool muted, double slowFps, const OverlaySync& sync) {
   const BeatClock clock = showClock.at(position);
   const std::uint32_t tenths = static_cast<std::uint32_t>(static_cast<std::uint64_t>(position) * 10 / sampleRate);
   const std::uint32_t showSeconds = showClock.frames / sampleRate;
@@ -38,6 +38,10 @@ void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::
                   times.drawMs);
   else
     std::snprintf(out.lines[n++], OverlayLines::lineLength, "frames per second: measuring");
+  if (sync.sound)
+    std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                  "sound delay %.0f ms (%s)   picture delay %.0f ms   offset %+d ms ([ and ])", sync.soundMs,
+                  sync.soundFrom, sync.pictureMs, sync.offsetMs);
   std::snprintf(out.lines[n++], OverlayLines::lineLength, "%s", renderer);
   if (slowFps > 0)
     std::snprintf(out.lines[n++], OverlayLines::lineLength,

@@ -17,8 +17,18 @@ struct OverlayLines {
   char lines[lineCount][lineLength] = {};
   int count = 0;
 };
+// The way from the sound to the picture, where there is sound: how late the sound is
+// heard after it is handed over and who says so, how late a frame is seen after its
+// position is read, and the viewer's offset.
+struct OverlaySync {
+  bool sound = false;
+  double soundMs = 0;
+  const char* soundFrom = "";
+  double pictureMs = 0;
+  int offsetMs = 0;
+};
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
-                   bool paused, bool muted, double slowFps);
+                   bool paused, bool muted, double slowFps, const OverlaySync& sync = {});
 
 // The lines of `in` broken into lines no wider than `width` pixels of `text`: at their
 // "   " separators, at single spaces within a part that is wider on its own, and

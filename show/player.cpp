@@ -68,6 +68,13 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
         clock.setMuted(muted);
         repaint = true;
         continue;
+      case KeyAction::pictureEarlier:
+      case KeyAction::pictureLater: {
+        const int step = events.actions[i] == KeyAction::pictureLater ? avOffsetStepMs : -avOffsetStepMs;
+        clock.avOffsetMs = std::clamp(clock.avOffsetMs + step, -longestAvOffsetMs, longestAvOffsetMs);
+        repaint = true;
+        continue;
+      }
       case KeyAction::overlay:
         // Without a picture of its own the overlay would enter the trail: none then.
         overlayOn = !overlayOn && text.texture != 0 && window.picture.framebuffer != 0;
@@ -106,7 +113,7 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
   // Paused, nothing is drawn, so that the effects stay as they are: a seek moves
   // the position the show resumes from (the overlay shows it), and the held picture
   // goes back onto the window when the window needs it.
-  if (paused && (repaint || sought)) show(window, clock.read());
+  if (paused && (repaint || sought)) show(window, clock.read(), clock);
   return step;
 }
 
@@ -116,9 +123,9 @@ LivePlayer::Step LivePlayer::holdStill(LiveWindow& window, PlayClock& clock, Sho
   return act(events, window, clock, frame);
 }
 
-void LivePlayer::show(LiveWindow& window, std::uint32_t position) {
+void LivePlayer::show(LiveWindow& window, std::uint32_t position, const PlayClock& clock) {
   window.present();
-  if (overlayOn) drawOverlay(window, position);
+  if (overlayOn) drawOverlay(window, position, clock);
   window.swap();
 }
 
@@ -135,8 +142,16 @@ void LivePlayer::frameDone(std::uint64_t startNs, std::uint64_t doneNs) {
                slowFps, renderer);
 }
 
-void LivePlayer::drawOverlay(LiveWindow& window, std::uint32_t position) {
+void LivePlayer::drawOverlay(LiveWindow& window, std::uint32_t position, const PlayClock& clock) {
   OverlayLines lines;
-  formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0);
+  OverlaySync sync;
+  if (clock.audio != nullptr) {
+    sync.sound = true;
+    sync.soundMs = clock.audio->latency() * 1000.0 / sampleRate;
+    sync.soundFrom = clock.audio->latencySource();
+    sync.pictureMs = static_cast<double>(clock.picture.delayNs()) / 1e6;
+    sync.offsetMs = clock.avOffsetMs;
+  }
+  formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0, sync);
   drawOverlayLines(window, text, lines);
 }

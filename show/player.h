@@ -45,10 +45,10 @@ struct LivePlayer {
   void frameDone(std::uint64_t startNs, std::uint64_t doneNs);
 
   // Puts the held or new picture on the window, with the overlay where it is on.
-  void show(LiveWindow& window, std::uint32_t position);
+  void show(LiveWindow& window, std::uint32_t position, const PlayClock& clock);
 
   // The overlay, drawn onto the window's back buffer after the picture.
-  void drawOverlay(LiveWindow& window, std::uint32_t position);
+  void drawOverlay(LiveWindow& window, std::uint32_t position, const PlayClock& clock);
 
   // Moves the clock to `position`; the beat marker counts from that scene's start.
   void seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position);

@@ -110,9 +110,13 @@ TEST(CommandLine, ReadsTheLiveShowsDisplayAndLoop) {
   ASSERT_TRUE(parse({}, o, error));
   EXPECT_EQ(o.display, -1);
   EXPECT_FALSE(o.loop);
-  ASSERT_TRUE(parse({"--display=2", "--loop", "--window"}, o, error)) << error;
+  EXPECT_EQ(o.avOffsetMs, 0);
+  ASSERT_TRUE(parse({"--display=2", "--loop", "--window", "--av-offset=-250"}, o, error)) << error;
   EXPECT_EQ(o.display, 2);
   EXPECT_TRUE(o.loop);
+  EXPECT_EQ(o.avOffsetMs, -250);
+  ASSERT_TRUE(parse({"--av-offset=+1000"}, o, error)) << error;
+  EXPECT_EQ(o.avOffsetMs, 1000);
 }
 
 TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
@@ -135,7 +139,12 @@ TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
                                              {"--display=-1"},
                                              {"--display=64"},
                                              {"--display="},
-                                             {"--loop=yes"}}) {
+                                             {"--loop=yes"},
+                                             {"--av-offset=1001"},
+                                             {"--av-offset=-"},
+                                             {"--av-offset=4.5"},
+                                             {"--av-offset=40", "--mute"},
+                                             {"--av-offset=40", "--capture=a.mp4"}}) {
     Options o;
     std::string error, line;
     for (const char* arg : args) line += std::string(arg) + " ";

@@ -3,8 +3,8 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <SDL2/SDL.h>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
 
@@ -22,6 +22,7 @@
 #include "platform/glyphs.h"
 #include "platform/headless.h"
 #include "platform/image.h"
+#include "platform/latency.h"
 #include "platform/live.h"
 #include "platform/play_cursor.h"
 #include "platform/sdl.h"
@@ -396,6 +397,59 @@ TEST(PlayCursor, InterpolatesBetweenCallbacksWithinItsBounds) {
     EXPECT_EQ(interpolatePlayCursor(c.before, c.after, callbackNs, callbackNs + c.elapsedNs, latency, c.lastReported),
               c.expected)
         << c.what;
+}
+
+TEST(Latency, TheSoundHeardIsWhatWasHandedOverLessTheServersLatencyNeverBackwardsNorPastTheEnd) {
+  struct Case {
+    const char* what;
+    std::uint32_t handedOver, latency, lastReported, expected;
+  };
+  const Case cases[] = {
+      {"the stream filling before it plays", 1764, 1764, 0, 0},
+      {"a reported latency of 40 ms", 44100, 1764, 0, 42336},
+      {"the latency grows (a Bluetooth sink): held, not backwards", 44100, 8820, 42336, 42336},
+      {"the latency shrinks: the position jumps ahead with it", 44100, 441, 42336, 43659},
+      {"a seek's frame holds while the old sound drains", 100000 + 500, 1764, 100000, 100000},
+      {"past the track's end: its last frame", 200000, 1764, 0, 150000},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(heardFrame(c.handedOver, c.latency, c.lastReported, 150000), c.expected) << c.what;
+  EXPECT_EQ(microsecondsToFrames(40'000), 1764u);
+  EXPECT_EQ(microsecondsToFrames(11), 0u);
+  EXPECT_EQ(microsecondsToFrames(12), 1u);  // 0.53 frames rounds up
+}
+
+TEST(Latency, TheFrameIsAimedAtTheSoundHeardWhenItIsSeenAndTheViewersOffset) {
+  PictureDelay delay;
+  EXPECT_EQ(delay.delayNs(), 0u) << "nothing measured yet";
+  delay.add(0, 8 * msNs);
+  EXPECT_EQ(delay.delayNs(), 8 * msNs) << "the first frame sets it";
+  delay.add(100 * msNs, 116 * msNs);
+  EXPECT_EQ(delay.delayNs(), 9 * msNs) << "each frame an eighth of the way";
+  delay.add(200 * msNs, 199 * msNs);
+  delay.add(300 * msNs, 300 * msNs + 3'600'000 * msNs);
+  EXPECT_LT(delay.delayNs(), 50 * msNs) << "a swap before its read is no measure; a stall counts at most 250 ms";
+  PictureDelay vsync;
+  vsync.refreshNs = 16'666'667;
+  vsync.add(0, 4 * msNs);
+  EXPECT_EQ(vsync.delayNs(), 4 * msNs + 8'333'333) << "on average half a refresh more where swaps wait for it";
+
+  struct Case {
+    const char* what;
+    std::uint32_t heard;
+    std::uint64_t delayNs;
+    int offsetMs;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {"no delay, no offset", 44100, 0, 0, 44100},
+      {"a frame seen 10 ms after its read", 44100, 10 * msNs, 0, 44541},
+      {"an offset of +40 ms waits for a late sound", 44100, 10 * msNs, 40, 44100 - 1323},
+      {"a negative offset runs ahead of a slow display", 44100, 0, -100, 48510},
+      {"never before the start", 100, 0, 1000, 0},
+      {"never past the end", 149900, 20 * msNs, 0, 150000},
+  };
+  for (const Case& c : cases) EXPECT_EQ(aimedPosition(c.heard, c.delayNs, c.offsetMs, 150000), c.expected) << c.what;
 }
 
 TEST(PlayCursor, ClockReadBeforeTheCallbackStampCountsAsNoTime) {

@@ -133,6 +133,8 @@ TEST(Keys, EachKeyWithItsModifiersActsOnceAndOnlyTheSeeksAndEndRepeat) {
            Case{SDLK_f, KMOD_NONE, true, KeyAction::none},
            Case{SDLK_m, KMOD_NONE, false, KeyAction::mute},
            Case{SDLK_i, KMOD_NONE, false, KeyAction::overlay},
+           Case{SDLK_LEFTBRACKET, KMOD_NONE, false, KeyAction::pictureEarlier},
+           Case{SDLK_RIGHTBRACKET, KMOD_NONE, true, KeyAction::pictureLater},
            Case{SDLK_x, KMOD_NONE, false, KeyAction::none},
        }) {
     EXPECT_EQ(keyAction(c.key, c.modifiers, c.repeat), c.expected)
@@ -197,6 +199,14 @@ TEST(Overlay, NamesTimeBeatPhaseSceneRateAndRendererAndTheSlowNoteOnlyWhenGiven)
   EXPECT_NE(std::string(out.lines[0]).find("muted"), std::string::npos);
   EXPECT_STREQ(out.lines[1], "frames per second: measuring");
   EXPECT_NE(std::string(out.lines[3]).find("cannot keep up (11 frames per second)"), std::string::npos) << out.lines[3];
+
+  // With sound, a line on the way from the sound to the picture, before the renderer.
+  const OverlaySync sync{true, 34.6, "from the sound server", 8.2, -20};
+  formatOverlay(out, position, FrameTimes::Summary{20.0, 12.5, true}, "llvmpipe", false, false, 0, sync);
+  ASSERT_EQ(out.count, 4);
+  EXPECT_STREQ(out.lines[2],
+               "sound delay 35 ms (from the sound server)   picture delay 8 ms   offset -20 ms ([ and ])");
+  EXPECT_STREQ(out.lines[3], "llvmpipe");
 }
 
 TEST(Overlay, LinesBreakToTheWidthAtTheirSeparatorsThenAtSpacesThenAnywhere) {

@@ -28,7 +28,13 @@ struct Canvas {
   int pendingCount = 0;
   bool sizeChanged = false;
   std::string renderer;
+  // The page draws once per animation frame, which comes once per refresh of the
+  // display: the time between swaps, smoothed, is its period.
+  std::uint64_t lastSwapNs = 0;
+  double periodNs = 0.0;
 };
+constexpr double periodSmoothing = 16.0;
+constexpr double longestPeriodNs = 100e6;  // a longer gap is a hidden tab, not the display
 
 Canvas canvas;
 
@@ -237,8 +243,18 @@ void LiveWindow::present() {
 }
 
 void LiveWindow::swap() {
-  // The browser shows the canvas once the page's code returns to it.
+  // The browser shows the canvas once the page's code returns to it, at the display's
+  // next refresh.
   picture.bind();
+  const std::uint64_t now = monotonicNanoseconds();
+  const double gap = static_cast<double>(now - canvas.lastSwapNs);
+  if (canvas.lastSwapNs != 0 && gap < longestPeriodNs)
+    canvas.periodNs = canvas.periodNs == 0.0 ? gap : canvas.periodNs + (gap - canvas.periodNs) / periodSmoothing;
+  canvas.lastSwapNs = now;
+}
+
+std::uint64_t LiveWindow::refreshNs() const {
+  return static_cast<std::uint64_t>(canvas.periodNs);
 }
 
 void LiveWindow::takeEvents(WindowEvents& events, int) {

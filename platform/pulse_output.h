@@ -1,0 +1,37 @@
+// The live sound straight through PulseAudio (or PipeWire's PulseAudio service), where
+// a sound server answers: one playback stream fed from the play cursor on the
+// server's own thread, and the server's latency, asked for each position read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct PlayCursor;
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+struct PulseOutput {
+  // Connects to the sound server (never starting one) and opens a corked stream that
+  // the cursor feeds. False, with the reason in `why`, where no server answers or it
+  // refuses the stream; the caller then plays through SDL.
+  bool open(PlayCursor& cursor, std::string& why);
+  // Plays (uncorks); holds (corks) and plays again.
+  void start();
+  void hold(bool held);
+  // The sample heard now: what was handed over less the server's latency, which the
+  // server's timing reports (interpolated between them).
+  std::uint32_t position();
+  // The latency the server reported last, in frames.
+  std::uint32_t latency() const { return latencyFrames; }
+  // The cursor's buffer changes only with the server's thread held.
+  void lock();
+  void unlock();
+  void close();
+
+  PlayCursor* cursor = nullptr;
+  pa_threaded_mainloop* loop = nullptr;
+  pa_context* context = nullptr;
+  pa_stream* stream = nullptr;
+  std::uint32_t latencyFrames = 0;
+};
