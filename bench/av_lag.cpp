@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pulse165: av_lag: the live recordings do not match the capture\n");
     return 1;
   }
-  std::printf("picture offset %+.0f ms\n", (pictureLag - soundLag) * 1000.0);
+  std::printf("picture offset %+ld ms\n", std::lround((pictureLag - soundLag) * 1000.0));
   if (std::getenv("AV_LAG_DEBUG")) std::fprintf(stderr, "picture lag %.4f sound lag %.4f\n", pictureLag, soundLag);
   return 0;
 }

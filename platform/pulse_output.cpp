@@ -129,6 +129,19 @@ void PulseOutput::hold(bool held) {
 std::uint32_t PulseOutput::position() {
   if (stream == nullptr) return 0;
   pa_threaded_mainloop_lock(loop);
+  if (pa_stream_get_state(stream) != PA_STREAM_READY) {
+    // The server went away: the show plays on silently, on the computer's clock.
+    // From where it was, or where a seek has put it since.
+    pa_threaded_mainloop_unlock(loop);
+    const std::uint64_t now = monotonicNanoseconds();
+    if (lostAtNs == 0 || cursor->lastReported != lostReturned) {
+      lostAtNs = now;
+      lostFrom = cursor->lastReported;
+    }
+    const std::uint64_t heard = lostFrom + (now - lostAtNs) * sampleRate / 1'000'000'000u;
+    cursor->lastReported = lostReturned = heard < cursor->frameCount ? static_cast<std::uint32_t>(heard) : cursor->frameCount;
+    return lostReturned;
+  }
   pa_usec_t latencyUs = 0;
   int negative = 0;
   // Before the server's first timing report, the latency asked for stands in.

@@ -34,4 +34,9 @@ struct PulseOutput {
   pa_context* context = nullptr;
   pa_stream* stream = nullptr;
   std::uint32_t latencyFrames = 0;
+  // Where the server went away: the show plays on silently on the computer's clock,
+  // from `lostFrom` at `lostAtNs` (or where a seek has put it since).
+  std::uint64_t lostAtNs = 0;
+  std::uint32_t lostFrom = 0;
+  std::uint32_t lostReturned = 0;
 };
