@@ -70,6 +70,13 @@ EM_JS(double, pageAudioSeconds, (), {
   return Math.min(heard, c.currentTime) - a.start;
 });
 
+// The output's latency as the browser reports it, in seconds (0 where it does not).
+EM_JS(double, pageAudioLatency, (), {
+  const a = Module.pulse165Audio;
+  if (!a) return 0;
+  return a.context.outputLatency || a.context.baseLatency || 0;
+});
+
 // Paused, the context is suspended: no sound, and its clock stands still.
 EM_JS(void, holdPageAudio, (int hold), {
   const a = Module.pulse165Audio;
@@ -130,7 +137,13 @@ std::uint32_t LiveAudio::position() {
 }
 
 std::uint32_t LiveAudio::latency() const {
-  return 0;  // the page's clock is the context's output, already heard
+  // Already taken off the position the page reads; for the overlay.
+  const double seconds = device != nullptr ? pageAudioLatency() : 0.0;
+  return seconds > 0.0 ? static_cast<std::uint32_t>(seconds * sampleRate + 0.5) : 0;
+}
+
+const char* LiveAudio::latencySource() const {
+  return device != nullptr ? "from the browser" : "";
 }
 
 void LiveAudio::seek(std::uint32_t frame) {
