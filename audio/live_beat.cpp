@@ -1,0 +1,281 @@
+// The live beat: the onset strength, the tempo and phase measured from it, the clock
+// they steer, and the bar's first beat.
+#include "audio/live_beat.h"
+
+#include <aubio/aubio.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/beat_grid.h"
+#include "audio/sample_rate.h"
+
+namespace {
+constexpr int window = 1024;           // the phase vocoder's window
+constexpr int bins = window / 2 + 1;
+constexpr float compression = 10.0f;   // the spectrum compared as log(1 + compression x magnitude)
+constexpr double lowestSoughtBpm = 96.0;   // one octave of tempos is sought,
+constexpr double highestSoughtBpm = 192.0;  // then folded into the show's range
+constexpr double bpmStep = 0.1;
+constexpr int combBeats = 4;           // the autocorrelation at one to four beats
+constexpr int shortestHistory = 256;   // hops (about 3 s) before the first measure
+constexpr int phaseBins = 32;
+constexpr double refineShare = 0.02;   // the halves' drift refines the period by at most this
+constexpr double glideBeats = 2.0;     // a phase error is made up over this many beats
+constexpr double tempoPull = 0.5;      // each measure moves the tempo this share towards its own
+constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
+constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
+constexpr double agreeBeats = 0.05;    // a measured beat this close to the clock's agrees with it
+constexpr int lockMeasures = 8;        // locked after this many in a row (about 0.75 s)
+constexpr double quietSeconds = 4.0;   // unlocked after this long in silence (the tempo held)
+constexpr float silentLevel = 1e-6f;   // a hop's mean square below this (-60 dB) is silence
+constexpr double onBeat = 0.15;        // the low end's onsets this close to a beat count for its place
+constexpr double barMemorySeconds = 15.0;
+constexpr float barSwitch = 1.25f;     // another place becomes the bar's start once this much stronger
+constexpr float lowCutoffHz = 150.0f;
+// The onset strength of a hop answers to an attack this many frames before the hop's
+// end (half the phase vocoder's window, where its taper lets an attack through most).
+constexpr double strengthDelay = window / 2.0;
+}  // namespace
+
+struct LiveBeatAubio {
+  aubio_pvoc_t* pvoc = new_aubio_pvoc(window, LiveBeat::hop);
+  fvec_t* in = new_fvec(LiveBeat::hop);
+  cvec_t* grain = new_cvec(window);
+  float strength[LiveBeat::historyHops] = {};
+  float lowStrength[LiveBeat::historyHops] = {};
+  double hopEnd[LiveBeat::historyHops] = {};
+  float lastLog[bins] = {};
+  float lags[LiveBeat::longestLag + 1] = {};
+  bool ok() const { return pvoc && in && grain; }
+  ~LiveBeatAubio() {
+    if (grain) del_cvec(grain);
+    if (in) del_fvec(in);
+    if (pvoc) del_aubio_pvoc(pvoc);
+  }
+};
+
+double LiveBeatStretch::at(double f) const {
+  if (period <= 0.0) return beat;
+  if (f <= glideEnd) return beat + (f - frame) * glideRate;
+  return beat + (glideEnd - frame) * glideRate + (f - glideEnd) / period;
+}
+
+bool LiveBeat::open() {
+  close();
+  aubio = new LiveBeatAubio;
+  if (!aubio->ok()) {
+    close();
+    return false;
+  }
+  strength = aubio->strength;
+  lowStrength = aubio->lowStrength;
+  hopEnd = aubio->hopEnd;
+  lastLog = aubio->lastLog;
+  lags = aubio->lags;
+  return true;
+}
+
+void LiveBeat::close() {
+  delete aubio;
+  aubio = nullptr;
+  strength = lowStrength = lastLog = lags = nullptr;
+  hopEnd = nullptr;
+  clock = {};
+  period = 0.0;
+  isLocked = false;
+  lockFrame = fedEnd = heardEnd = 0;
+  hops = 0;
+  agreeing = otherTempo = barOffset = 0;
+  std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
+  lowState = lowLevel = 0.0f;
+}
+
+double LiveBeat::bpm() const {
+  return period > 0.0 ? 60.0 * sampleRate / period : 0.0;
+}
+
+void LiveBeat::feed(const float* mono, std::uint64_t first) {
+  if (aubio == nullptr) return;
+  fedEnd = first + hop;
+
+  // The low band, one pole at 150 Hz: its log energy's rise; and the hop's level.
+  const float coefficient = 1.0f - std::exp(-2.0f * static_cast<float>(M_PI) * lowCutoffHz / sampleRate);
+  float energy = 0.0f;
+  float level = 0.0f;
+  for (int i = 0; i < hop; ++i) {
+    aubio->in->data[i] = mono[i];
+    lowState += coefficient * (mono[i] - lowState);
+    energy += lowState * lowState;
+    level += mono[i] * mono[i];
+  }
+  if (level / hop >= silentLevel) heardEnd = fedEnd;
+  const float low = std::log1p(1000.0f * energy / hop);
+  const float lowRise = std::max(0.0f, low - lowLevel);
+  lowLevel = low;
+
+  // The onset strength: the rise of every bin's log magnitude, summed.
+  aubio_pvoc_do(aubio->pvoc, aubio->in, aubio->grain);
+  float rise = 0.0f;
+  for (int k = 1; k < bins; ++k) {
+    const float logMagnitude = std::log1p(compression * aubio->grain->norm[k]);
+    rise += std::max(0.0f, logMagnitude - lastLog[k]);
+    lastLog[k] = logMagnitude;
+  }
+  strength[hops % historyHops] = rise;
+  lowStrength[hops % historyHops] = lowRise;
+  hopEnd[hops % historyHops] = static_cast<double>(fedEnd);
+  ++hops;
+
+  if (hops >= shortestHistory && hops % measureEvery == 0) measure();
+  if (isLocked && static_cast<double>(fedEnd - heardEnd) > quietSeconds * sampleRate) {
+    isLocked = false;  // silence: the clock runs on at the tempo it had
+    agreeing = 0;
+  }
+  countBar(lowRise, static_cast<double>(fedEnd) - strengthDelay);
+}
+
+void LiveBeat::measure() {
+  if (fedEnd - heardEnd > static_cast<std::uint64_t>(hop)) return;  // nothing to measure in silence
+  const int count = static_cast<int>(std::min<std::int64_t>(hops, historyHops));
+  const std::int64_t oldest = hops - count;
+  auto at = [&](int i) { return strength[(oldest + i) % historyHops]; };  // i from the oldest kept
+  double mean = 0.0;
+  for (int i = 0; i < count; ++i) mean += at(i);
+  mean /= count;
+
+  // The autocorrelation of the strength less its mean, at whole lags.
+  for (int lag = 0; lag <= longestLag; ++lag) {
+    double sum = 0.0;
+    for (int i = lag; i < count; ++i) sum += (at(i) - mean) * (at(i - lag) - mean);
+    lags[lag] = static_cast<float>(sum / (count - lag));
+  }
+  if (lags[0] <= 0.0f) return;
+  auto lagAt = [&](double lag) {
+    const int whole = static_cast<int>(lag);
+    const double f = lag - whole;
+    return lags[whole] + f * (lags[whole + 1] - lags[whole]);
+  };
+  // The period (in hops) whose one to four beats repeat best.
+  const double hopsPerMinute = 60.0 * sampleRate / hop;
+  double best = 0.0, bestPeriod = 0.0;
+  for (double bpm = lowestSoughtBpm; bpm <= highestSoughtBpm; bpm += bpmStep) {
+    const double p = hopsPerMinute / bpm;
+    double score = 0.0;
+    for (int k = 1; k <= combBeats; ++k) score += lagAt(k * p);
+    if (score > best) best = score, bestPeriod = p;
+  }
+  if (bestPeriod <= 0.0) return;
+
+  // The phase: the strength folded onto the period, and the newest beat where it gathers.
+  double folded[phaseBins] = {};
+  double foldedLow[phaseBins] = {};
+  for (int i = 0; i < count; ++i) {
+    const double place = std::fmod(static_cast<double>(i) / bestPeriod, 1.0);
+    const int bin = static_cast<int>(place * phaseBins) % phaseBins;
+    folded[bin] += at(i) - mean;
+    foldedLow[bin] += lowStrength[(oldest + i) % historyHops];
+  }
+  int peak = 0;
+  for (int b = 1; b < phaseBins; ++b)
+    if (folded[b] > folded[peak]) peak = b;
+  auto lowAround = [&](int b) {
+    return foldedLow[(b + phaseBins - 1) % phaseBins] + foldedLow[b] + foldedLow[(b + 1) % phaseBins];
+  };
+  const int opposite = (peak + phaseBins / 2) % phaseBins;
+  if (lowAround(opposite) > lowAround(peak)) {
+    // The strongest onsets fall between the low end's: the beat is the low end's.
+    peak = opposite;
+    for (int b = opposite - 2; b <= opposite + 2; ++b) {
+      const int w = (b + phaseBins) % phaseBins;
+      if (folded[w] > folded[peak]) peak = w;
+    }
+  }
+  // The beat's place in each half of what is kept: the drift between the two sets the
+  // period to a fraction of a hop, and the newer half places the newest beat.
+  double halves[2][phaseBins] = {};
+  const int half = count / 2;
+  for (int i = 0; i < count; ++i) {
+    const double place = std::fmod(static_cast<double>(i) / bestPeriod, 1.0);
+    halves[i < half ? 0 : 1][static_cast<int>(place * phaseBins) % phaseBins] += at(i) - mean;
+  }
+  auto placeIn = [&](const double* f) {  // in bins, near the beat's peak, by a parabola
+    int top = peak;
+    for (int b = peak - 3; b <= peak + 3; ++b)
+      if (f[(b + phaseBins) % phaseBins] > f[(top + phaseBins) % phaseBins]) top = b;
+    const double l = f[(top + phaseBins - 1) % phaseBins], c = f[(top + phaseBins) % phaseBins],
+                 r = f[(top + 1 + phaseBins) % phaseBins];
+    const double shift = (l - 2 * c + r) < 0.0 ? 0.5 * (l - r) / (l - 2 * c + r) : 0.0;
+    return top + 0.5 + shift;
+  };
+  const double older = placeIn(halves[0]);
+  const double newer = placeIn(halves[1]);
+  const double drift = (newer - older) / phaseBins;  // periods the beat moved on over half the hops
+  const double beatPeriod =
+      std::clamp(bestPeriod + drift * bestPeriod * bestPeriod / half, bestPeriod * (1.0 - refineShare), bestPeriod * (1.0 + refineShare));
+  // The beat nearest the newer half's middle, then the newest one at the refined period.
+  const double middle = half + (count - half) / 2.0;
+  const double phaseHops = newer / phaseBins * bestPeriod;
+  const double middleBeat = phaseHops + std::round((middle - phaseHops) / bestPeriod) * bestPeriod;
+  const double newestHop = count - 1;
+  const double beatHop = middleBeat + std::floor((newestHop - middleBeat) / beatPeriod) * beatPeriod;
+  // At the frame where its hop ended (gaps included).
+  const double wholeHop = std::clamp(std::round(beatHop), 0.0, newestHop);
+  const double beatFrame =
+      hopEnd[(oldest + static_cast<std::int64_t>(wholeHop)) % historyHops] + (beatHop - wholeHop) * hop - strengthDelay;
+
+  const double measuredPeriod = 60.0 * sampleRate / foldTempo(hopsPerMinute / beatPeriod);
+  const double now = static_cast<double>(fedEnd);
+  if (period <= 0.0) {
+    // The first measure: the beat there is beat 0.
+    period = measuredPeriod;
+    clock.now = LiveBeatStretch{beatFrame, 0.0, 1.0 / period, beatFrame, period};
+    clock.before = clock.now;
+    return;
+  }
+  if (std::abs(measuredPeriod - period) > otherTempoShare * period) {
+    if (++otherTempo >= otherTempoMeasures) {
+      period = measuredPeriod;  // another song: its tempo at once, its phase by the glide below
+      otherTempo = 0;
+      agreeing = 0;
+      isLocked = false;
+    }
+  } else {
+    otherTempo = 0;
+    period += tempoPull * (measuredPeriod - period);
+  }
+  // Where the clock stands at the measured beat: ahead (positive) or behind (where the
+  // measured period is half the clock's, at every other beat).
+  const double per = std::max(1.0, std::round(period / (beatPeriod * hop)));
+  const double there = clock.beatAt(beatFrame) * per;
+  const double error = (there - std::round(there)) / per;
+  if (std::abs(error) < agreeBeats && otherTempo == 0) {
+    if (++agreeing >= lockMeasures && !isLocked) {
+      isLocked = true;
+      lockFrame = fedEnd;
+    }
+  } else {
+    agreeing = 0;
+  }
+
+  // From now on the clock makes up the error over the next beats, then counts the
+  // tempo; what is still to be heard before now keeps the stretch it had.
+  const double beatNow = clock.beatAt(now);
+  clock.before = clock.now;
+  clock.now = LiveBeatStretch{now, beatNow, (1.0 - error / glideBeats) / period, now + glideBeats * period, period};
+}
+
+void LiveBeat::countBar(float rise, double end) {
+  const float fade = std::exp(-static_cast<float>(hop) / static_cast<float>(barMemorySeconds * sampleRate));
+  for (float& w : barWeight) w *= fade;
+  if (period <= 0.0) return;
+  const double beat = clock.beatAt(end);
+  const double nearest = std::round(beat);
+  if (std::abs(beat - nearest) > onBeat) return;
+  const int place = static_cast<int>(((static_cast<long long>(nearest) % barBeats) + barBeats) % barBeats);
+  barWeight[place] += rise;
+  int strongest = 0;
+  for (int p = 1; p < barBeats; ++p)
+    if (barWeight[p] > barWeight[strongest]) strongest = p;
+  if (strongest != barOffset && barWeight[strongest] > barSwitch * barWeight[barOffset]) barOffset = strongest;
+}

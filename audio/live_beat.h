@@ -1,0 +1,94 @@
+// The beat of sound that arrives as it plays (the show listening live). Each hop gives
+// an onset strength (the rise of the log spectrum, from aubio's phase vocoder) kept
+// for the last seconds; every few hops the tempo is where that strength repeats best
+// (its autocorrelation at one to four beats, sought within an octave and folded into
+// the show's range as for a track), and the beat's phase where it gathers when folded
+// onto that period (on the beat or half a beat on, whichever holds more of the low
+// end: kicks fall on beats, hats between them). A clock follows those measures: continuous, never backwards,
+// pulling its phase onto the beats over the next two beats and its tempo towards the
+// measured one; a new tempo held for half a second is taken at once, the phase then
+// gliding onto it. The bar: beat 0 of each bar is where the low end's onsets have been
+// strongest over the last bars. No allocation after open(); every time is a count of
+// frames of the sound fed.
+#pragma once
+
+#include <cstdint>
+
+struct LiveBeatAubio;
+
+// Where the beats fall: from `frame` on, beat `beat` there, counting `glideRate` beats a
+// frame up to `glideEnd` (the phase making up its error), then one beat every `period`
+// frames. A plain value, to be copied to the frame loop's thread.
+struct LiveBeatStretch {
+  double frame = 0.0;
+  double beat = 0.0;
+  double glideRate = 0.0;
+  double glideEnd = 0.0;
+  double period = 0.0;
+  double at(double f) const;
+};
+struct LiveBeatClock {
+  LiveBeatStretch before;  // up to now.frame, for the frames still to be heard
+  LiveBeatStretch now;
+  double beatAt(double frame) const { return frame < now.frame ? before.at(frame) : now.at(frame); }
+};
+
+struct LiveBeat {
+  static constexpr int hop = 512;           // frames fed at a time
+  static constexpr int barBeats = 4;        // beats in a bar
+  static constexpr int historyHops = 512;   // the onset strength kept: about 6 s
+  static constexpr int measureEvery = 8;    // hops between measures: about 93 ms
+  static constexpr int longestLag = 4 * 54 + 2;  // hops in four beats at the slowest tempo sought (96 bpm), and room
+
+  // False where aubio cannot make its objects.
+  bool open();
+  void close();
+  LiveBeat() = default;
+  LiveBeat(const LiveBeat&) = delete;
+  LiveBeat& operator=(const LiveBeat&) = delete;
+  ~LiveBeat() { close(); }
+
+  // One hop of mono samples whose first is frame `first` of the sound; a `first`
+  // beyond the end of the last hop is a gap (a buffer lost), which the clock runs on
+  // across.
+  void feed(const float* mono, std::uint64_t first);
+
+  // The clock's beat at `frame`, fractions included (0 before the first measure); a
+  // bar starts where beatAt() - barStart() is a multiple of barBeats.
+  double beatAt(std::uint64_t frame) const { return clock.beatAt(static_cast<double>(frame)); }
+  int barStart() const { return barOffset; }
+  // The tempo it keeps (0 before the first measure), whether it follows a beat now,
+  // and the frames of sound fed before the latest lock.
+  double bpm() const;
+  bool locked() const { return isLocked; }
+  std::uint64_t lockedAt() const { return lockFrame; }
+
+  LiveBeatClock clock;
+  double period = 0.0;  // frames a beat: the tempo the phase settles on
+  bool isLocked = false;
+  std::uint64_t lockFrame = 0;
+  std::uint64_t fedEnd = 0;    // the frame after the last one fed
+  std::uint64_t heardEnd = 0;  // the frame after the last hop that was not silent
+  std::int64_t hops = 0;       // hops fed
+  int agreeing = 0;            // measures in a row on the clock's beats
+  int otherTempo = 0;          // and in a row at another tempo
+  // The onset strength of the last hops (a ring; hop n at n % historyHops) and the
+  // frame each hop ended at; the spectrum's last log magnitudes.
+  float* strength = nullptr;
+  float* lowStrength = nullptr;  // the low end's alone
+  double* hopEnd = nullptr;
+  float* lastLog = nullptr;
+  float* lags = nullptr;  // the autocorrelation, lag 0 .. longestLag
+  // The low end's onsets by place in the bar, fading over the last bars.
+  float barWeight[barBeats] = {};
+  int barOffset = 0;
+  float lowState = 0.0f;  // the low band's filter
+  float lowLevel = 0.0f;  // and its log energy over the last hop
+  LiveBeatAubio* aubio = nullptr;
+
+  // Tempo and phase from the onset strength of the last seconds, and what they do to
+  // the clock.
+  void measure();
+  // The low end's onset over the hop ending at `end`, counted at its place in the bar.
+  void countBar(float rise, double end);
+};

@@ -1,0 +1,116 @@
+// live_beat_devset: the live beat (audio/live_beat.h) listening to each song of the
+// development set (tests/devset) as it would hear it played, hop by hop: the tempo it
+// keeps against the truth's (folded into the show's range), how many seconds of sound
+// it takes to lock (and how many bars from the song's first note), its distance from
+// the song's beats over the last half minute as the picture would show them (2048
+// frames behind what was fed: nine beats in ten within, the worst, the median signed), and whether it puts the bar's first beat on a bar
+// start; then how many steady songs meet each target and the processor time it took
+// against the sound's length.
+//   live_beat_devset [NAME...]    (PULSE165_DEVSET_SECONDS: the length rendered)
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "audio/beat_grid.h"
+#include "audio/live_beat.h"
+#include "tests/devset/devset.h"
+
+namespace {
+constexpr double tempoTolerance = 0.5;  // bpm
+constexpr double phaseTargetMs = 20.0;
+constexpr double lockTargetBars = 4.0;
+constexpr double judgedSeconds = 30.0;  // the last seconds judged for the phase
+constexpr double behindFrames = 2048;   // what the picture shows lags what was fed
+
+double cpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> only(argv + 1, argv + argc);
+  int judged = 0, tempoOk = 0, lockOk = 0, phaseOk = 0, barOk = 0;
+  double cpu = 0.0, heard = 0.0;
+  std::printf("%-24s %-7s %7s %8s %8s %7s %9s %9s %8s %4s\n", "song", "class", "truth", "kept", "lock s", "bars",
+              "9/10 ms", "worst ms", "median", "bar");
+  for (const devset::Song& song : devset::songs()) {
+    if (!only.empty() && std::find(only.begin(), only.end(), song.name) == only.end()) continue;
+    synth::Music music;
+    std::string error;
+    if (!devset::load(song, false, music, error)) {
+      std::fprintf(stderr, "%s: %s\n", song.name.c_str(), error.c_str());
+      continue;
+    }
+    LiveBeat beat;
+    if (!beat.open()) return 1;
+    const double start = cpuSeconds();
+    std::vector<float> mono(LiveBeat::hop);
+    const std::vector<double>& beats = song.truth.beats;
+    std::size_t next = 0;
+    double worstMs = 0.0, firstLock = -1.0;
+    std::vector<double> signedMs;
+    const double seconds = static_cast<double>(music.frames()) / music.rate;
+    for (std::int64_t first = 0; first + LiveBeat::hop <= music.frames(); first += LiveBeat::hop) {
+      for (int i = 0; i < LiveBeat::hop; ++i)
+        mono[i] = 0.5f * (music.stereo[2 * (first + i)] + music.stereo[2 * (first + i) + 1]);
+      beat.feed(mono.data(), static_cast<std::uint64_t>(first));
+      if (beat.locked() && firstLock < 0) firstLock = static_cast<double>(beat.lockedAt()) / music.rate;
+      const double shown = static_cast<double>(first + LiveBeat::hop) - behindFrames;
+      for (; next < beats.size() && beats[next] * music.rate <= shown; ++next) {
+        if (beats[next] < seconds - judgedSeconds || beat.bpm() <= 0) continue;
+        const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(beats[next] * music.rate)));
+        // Judged on the show's beats: where the kept tempo is double the song's, its
+        // half beats count too; where it is half, every other beat.
+        const double ratio = beat.bpm() / song.truth.bpm;
+        const double per = ratio > 1.5 ? std::round(ratio) : 1.0;
+        const double there = at / per;
+        worstMs = std::max(worstMs, std::abs(there - std::round(there)) * per * 60000.0 / beat.bpm());
+        signedMs.push_back((there - std::round(there)) * per * 60000.0 / beat.bpm());
+      }
+    }
+    const double used = cpuSeconds() - start;
+    cpu += used;
+    heard += seconds;
+    std::sort(signedMs.begin(), signedMs.end());
+    const double medianMs = signedMs.empty() ? 0.0 : signedMs[signedMs.size() / 2];
+    // Nine beats in ten at least this close.
+    std::vector<double> distances;
+    for (double e : signedMs) distances.push_back(std::abs(e));
+    std::sort(distances.begin(), distances.end());
+    const double ninetyMs = distances.empty() ? 1e9 : distances[distances.size() * 9 / 10];
+    const double truthBpm = foldTempo(song.truth.bpm);
+    const double barSeconds = 4 * 60.0 / song.truth.bpm;
+    const double lockBars = firstLock >= 0 ? (firstLock - song.truth.firstNote) / barSeconds : 1e9;
+    // The bar: the clock's bar start nearest the last bar start of the truth.
+    bool onBar = false;
+    if (!song.truth.bars.empty() && beat.bpm() > 0) {
+      const double lastBar = song.truth.bars.back() < seconds ? song.truth.bars.back() : song.truth.bars.front();
+      const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(lastBar * music.rate)));
+      const long long k = std::llround(at);
+      onBar = std::abs(at - static_cast<double>(k)) < 0.25 && ((k - beat.barStart()) % 4 + 4) % 4 == 0;
+    }
+    const bool isJudged = song.judged();
+    const bool tempoRight = std::abs(beat.bpm() - truthBpm) <= tempoTolerance;
+    if (isJudged) {
+      ++judged;
+      tempoOk += tempoRight;
+      lockOk += lockBars <= lockTargetBars;
+      phaseOk += tempoRight && ninetyMs <= phaseTargetMs;
+      barOk += tempoRight && onBar;
+    }
+    std::printf("%-24s %-7s %7.2f %8.2f %8.1f %7.1f %9.1f %9.1f %+8.1f %4s%s\n", song.name.c_str(),
+                devset::kindName(song.truth.kind), truthBpm, beat.bpm(), firstLock, lockBars, ninetyMs, worstMs, medianMs,
+                onBar ? "yes" : "no", isJudged ? "" : "  (not judged)");
+  }
+  std::printf("\nsteady songs: %d; tempo within %.1f bpm: %d; locked within %.0f bars: %d; nine beats in ten within %.0f "
+              "ms over the last %.0f s: %d; bar start: %d\n",
+              judged, tempoTolerance, tempoOk, lockTargetBars, lockOk, phaseTargetMs, judgedSeconds, phaseOk, barOk);
+  std::printf("processor time: %.2f s for %.1f minutes of sound (%.2f %% of one core in real time)\n", cpu,
+              heard / 60.0, heard > 0 ? 100.0 * cpu / heard : 0.0);
+  return 0;
+}
