@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "audio/beat_grid.h"
 #include "audio/sample_rate.h"
@@ -25,6 +26,7 @@ constexpr double glideBeats = 2.0;     // a phase error is made up over this man
 constexpr double tempoPull = 0.5;      // each measure moves the tempo this share towards its own
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
+constexpr double quickReach = 0.15;    // once placed, a quick measure further off than this is ignored
 constexpr double agreeBeats = 0.05;    // a measured beat this close to the clock's agrees with it
 constexpr int lockMeasures = 8;        // locked after this many in a row (about 0.75 s)
 constexpr double quietSeconds = 4.0;   // unlocked after this long in silence (the tempo held)
@@ -47,6 +49,8 @@ struct LiveBeatAubio {
   double hopEnd[LiveBeat::historyHops] = {};
   float lastLog[bins] = {};
   float lags[LiveBeat::longestLag + 1] = {};
+  std::vector<float> sound = std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop);
+  std::vector<float> wholeStereo = std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop * 2);
   bool ok() const { return pvoc && in && grain; }
   ~LiveBeatAubio() {
     if (grain) del_cvec(grain);
@@ -73,18 +77,22 @@ bool LiveBeat::open() {
   hopEnd = aubio->hopEnd;
   lastLog = aubio->lastLog;
   lags = aubio->lags;
+  sound = aubio->sound.data();
+  wholeStereo = aubio->wholeStereo.data();
   return true;
 }
 
 void LiveBeat::close() {
   delete aubio;
   aubio = nullptr;
-  strength = lowStrength = lastLog = lags = nullptr;
+  strength = lowStrength = lastLog = lags = sound = wholeStereo = nullptr;
+  placed = barFromWhole = false;
+  barCandidate = -1;
   hopEnd = nullptr;
   clock = {};
   period = 0.0;
   isLocked = false;
-  lockFrame = fedEnd = heardEnd = 0;
+  lockFrame = fedEnd = heardEnd = tempoSince = 0;
   hops = 0;
   agreeing = otherTempo = barOffset = 0;
   std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
@@ -123,11 +131,17 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
     lastLog[k] = logMagnitude;
   }
   strength[hops % historyHops] = rise;
+  std::copy(mono, mono + hop, sound + (hops % wholeHops) * hop);
   lowStrength[hops % historyHops] = lowRise;
   hopEnd[hops % historyHops] = static_cast<double>(fedEnd);
   ++hops;
 
   if (hops >= shortestHistory && hops % measureEvery == 0) measure();
+  // The whole analysis once its span holds sound at one tempo.
+  const std::uint64_t span = static_cast<std::uint64_t>(wholeHops) * hop;
+  if (hops >= wholeHops && hops % wholeEvery == 0 && fedEnd - heardEnd <= static_cast<std::uint64_t>(hop) &&
+      fedEnd - tempoSince >= span)
+    analyseWhole();
   if (isLocked && static_cast<double>(fedEnd - heardEnd) > quietSeconds * sampleRate) {
     isLocked = false;  // silence: the clock runs on at the tempo it had
     agreeing = 0;
@@ -225,6 +239,11 @@ void LiveBeat::measure() {
       hopEnd[(oldest + static_cast<std::int64_t>(wholeHop)) % historyHops] + (beatHop - wholeHop) * hop - strengthDelay;
 
   const double measuredPeriod = 60.0 * sampleRate / foldTempo(hopsPerMinute / beatPeriod);
+  const double per = std::max(1.0, std::round(measuredPeriod / (beatPeriod * hop)));
+  steer(beatFrame, measuredPeriod, per, false);
+}
+
+void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool whole) {
   const double now = static_cast<double>(fedEnd);
   if (period <= 0.0) {
     // The first measure: the beat there is beat 0.
@@ -233,22 +252,30 @@ void LiveBeat::measure() {
     clock.before = clock.now;
     return;
   }
-  if (std::abs(measuredPeriod - period) > otherTempoShare * period) {
-    if (++otherTempo >= otherTempoMeasures) {
-      period = measuredPeriod;  // another song: its tempo at once, its phase by the glide below
-      otherTempo = 0;
-      agreeing = 0;
-      isLocked = false;
-    }
-  } else {
-    otherTempo = 0;
-    period += tempoPull * (measuredPeriod - period);
-  }
   // Where the clock stands at the measured beat: ahead (positive) or behind (where the
-  // measured period is half the clock's, at every other beat).
-  const double per = std::max(1.0, std::round(period / (beatPeriod * hop)));
+  // measure counts twice as fast as the clock, to the nearest half beat).
   const double there = clock.beatAt(beatFrame) * per;
   const double error = (there - std::round(there)) / per;
+  if (std::abs(measuredPeriod - period) > otherTempoShare * period) {
+    // The whole analysis spans one tempo, the clock's: it never brings another.
+    if (whole || ++otherTempo < otherTempoMeasures) return;
+    period = measuredPeriod;  // another song: its tempo at once, its phase by the glide below
+    otherTempo = 0;
+    agreeing = 0;
+    isLocked = false;
+    placed = false;
+    tempoSince = fedEnd;
+    // Its bars are found anew.
+    barFromWhole = false;
+    barCandidate = -1;
+    std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
+  } else {
+    otherTempo = 0;
+    // Once the whole analysis has placed the beat, the quick measures only refine it.
+    if (!whole && placed && std::abs(error) > quickReach) return;
+    period += (whole ? 1.0 : tempoPull) * (measuredPeriod - period);
+  }
+  if (whole) placed = true;
   if (std::abs(error) < agreeBeats && otherTempo == 0) {
     if (++agreeing >= lockMeasures && !isLocked) {
       isLocked = true;
@@ -265,6 +292,30 @@ void LiveBeat::measure() {
   clock.now = LiveBeatStretch{now, beatNow, (1.0 - error / glideBeats) / period, now + glideBeats * period, period};
 }
 
+void LiveBeat::analyseWhole() {
+  // The last seconds in order, as stereo (both sides alike), from the oldest kept.
+  const std::int64_t first = (hops - wholeHops);
+  for (std::int64_t n = 0; n < wholeHops; ++n) {
+    const float* from = sound + ((first + n) % wholeHops) * hop;
+    float* to = wholeStereo + 2 * n * hop;
+    for (int i = 0; i < hop; ++i) to[2 * i] = to[2 * i + 1] = from[i];
+  }
+  const BeatGrid grid = findBeatGrid(wholeStereo, static_cast<std::int64_t>(wholeHops) * hop);
+  if (grid.source != TempoSource::detected) return;
+  // The grid's newest beat, and its beat 0 where that starts a bar, in frames fed.
+  const double start = static_cast<double>(fedEnd) - static_cast<double>(wholeHops) * hop;
+  const double span = static_cast<double>(wholeHops) * hop;
+  const double newest = grid.firstBeatSamples + std::floor((span - grid.firstBeatSamples) / grid.beatSamples) * grid.beatSamples;
+  steer(start + newest, grid.beatSamples, 1.0, true);
+  if (grid.barFound) {
+    const double at = clock.beatAt(start + grid.firstBeatSamples);
+    const int place = static_cast<int>(((std::llround(at) % barBeats) + barBeats) % barBeats);
+    if (place == barCandidate) barOffset = place;  // twice in a row
+    barCandidate = place;
+    barFromWhole = true;
+  }
+}
+
 void LiveBeat::countBar(float rise, double end) {
   const float fade = std::exp(-static_cast<float>(hop) / static_cast<float>(barMemorySeconds * sampleRate));
   for (float& w : barWeight) w *= fade;
@@ -277,5 +328,6 @@ void LiveBeat::countBar(float rise, double end) {
   int strongest = 0;
   for (int p = 1; p < barBeats; ++p)
     if (barWeight[p] > barWeight[strongest]) strongest = p;
-  if (strongest != barOffset && barWeight[strongest] > barSwitch * barWeight[barOffset]) barOffset = strongest;
+  if (!barFromWhole && strongest != barOffset && barWeight[strongest] > barSwitch * barWeight[barOffset])
+    barOffset = strongest;
 }

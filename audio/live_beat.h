@@ -8,8 +8,10 @@
 // pulling its phase onto the beats over the next two beats and its tempo towards the
 // measured one; a new tempo held for half a second is taken at once, the phase then
 // gliding onto it. The bar: beat 0 of each bar is where the low end's onsets have been
-// strongest over the last bars. No allocation after open(); every time is a count of
-// frames of the sound fed.
+// strongest over the last bars. Every 4 s the track's own analysis runs on the last
+// 16 s (on the feeding thread, a tenth of a second): it places the beat's phase and
+// the bar, which the quick measures then only refine. Every time is a count of frames
+// of the sound fed.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +40,8 @@ struct LiveBeat {
   static constexpr int barBeats = 4;        // beats in a bar
   static constexpr int historyHops = 512;   // the onset strength kept: about 6 s
   static constexpr int measureEvery = 8;    // hops between measures: about 93 ms
+  static constexpr int wholeHops = 1378;   // the last 16 s, analysed whole
+  static constexpr int wholeEvery = 345;   // every 4 s
   static constexpr int longestLag = 4 * 54 + 2;  // hops in four beats at the slowest tempo sought (96 bpm), and room
 
   // False where aubio cannot make its objects.
@@ -79,6 +83,12 @@ struct LiveBeat {
   double* hopEnd = nullptr;
   float* lastLog = nullptr;
   float* lags = nullptr;  // the autocorrelation, lag 0 .. longestLag
+  float* sound = nullptr;        // the last wholeHops hops of sound (a ring, hop n at n % wholeHops)
+  float* wholeStereo = nullptr;  // and in order as stereo, for the whole analysis
+  bool placed = false;           // the whole analysis has placed the beat since the last new tempo
+  std::uint64_t tempoSince = 0;  // where the quick measures last brought a new tempo
+  bool barFromWhole = false;     // and the bar
+  int barCandidate = -1;
   // The low end's onsets by place in the bar, fading over the last bars.
   float barWeight[barBeats] = {};
   int barOffset = 0;
@@ -89,6 +99,12 @@ struct LiveBeat {
   // Tempo and phase from the onset strength of the last seconds, and what they do to
   // the clock.
   void measure();
+  // The clock pulled towards a beat measured at `beatFrame` with `measuredPeriod`
+  // frames a beat (`per` measured beats to the clock's); `whole`: by the whole analysis.
+  void steer(double beatFrame, double measuredPeriod, double per, bool whole);
+  // The track's own analysis (audio/beat_grid.h) on the last 16 s: the beat's phase,
+  // the tempo and the bar as a track would have them.
+  void analyseWhole();
   // The low end's onset over the hop ending at `end`, counted at its place in the bar.
   void countBar(float rise, double end);
 };
