@@ -87,6 +87,7 @@ void LiveBeat::close() {
   aubio = nullptr;
   strength = lowStrength = lastLog = lags = sound = wholeStereo = nullptr;
   placed = barFromWhole = false;
+  lastWholeError = 1.0;
   barCandidate = -1;
   hopEnd = nullptr;
   clock = {};
@@ -275,7 +276,13 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     if (!whole && placed && std::abs(error) > quickReach) return;
     period += (whole ? 1.0 : tempoPull) * (measuredPeriod - period);
   }
-  if (whole) placed = true;
+  if (whole) {
+    // A whole analysis that moves the beat must be confirmed by the next one.
+    const bool confirmed = std::abs(error - lastWholeError) < agreeBeats * 2;
+    lastWholeError = error;
+    if (placed && std::abs(error) > quickReach && !confirmed) return;
+    placed = true;
+  }
   if (std::abs(error) < agreeBeats && otherTempo == 0) {
     if (++agreeing >= lockMeasures && !isLocked) {
       isLocked = true;
