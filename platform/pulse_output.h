@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/pulse_server.h"
+
 struct PlayCursor;
-struct pa_threaded_mainloop;
-struct pa_context;
-struct pa_stream;
 
 struct PulseOutput {
   // Connects to the sound server (never starting one) and opens a corked stream that
@@ -30,8 +29,7 @@ struct PulseOutput {
   void close();
 
   PlayCursor* cursor = nullptr;
-  pa_threaded_mainloop* loop = nullptr;
-  pa_context* context = nullptr;
+  PulseServer server;
   pa_stream* stream = nullptr;
   std::uint32_t latencyFrames = 0;
   // Where the server went away: the show plays on silently on the computer's clock,
