@@ -26,6 +26,7 @@ constexpr double glideBeats = 2.0;     // a phase error is made up over this man
 constexpr double tempoPull = 0.5;      // each measure moves the tempo this share towards its own
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
+constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
 constexpr double quickReach = 0.15;    // once placed, a quick measure further off than this is ignored
 constexpr double agreeBeats = 0.05;    // a measured beat this close to the clock's agrees with it
 constexpr int lockMeasures = 8;        // locked after this many in a row (about 0.75 s)
@@ -38,6 +39,13 @@ constexpr float lowCutoffHz = 150.0f;
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;
+// Whether one period is a simple relative of the other (half, two thirds, three
+// quarters and their inverses), within 2 %.
+bool relative(double a, double b) {
+  for (double k : {0.5, 2.0 / 3.0, 0.75, 4.0 / 3.0, 1.5, 2.0})
+    if (std::abs(a / (b * k) - 1.0) < 0.02) return true;
+  return false;
+}
 }  // namespace
 
 struct LiveBeatAubio {
@@ -88,6 +96,7 @@ void LiveBeat::close() {
   strength = lowStrength = lastLog = lags = sound = wholeStereo = nullptr;
   placed = barFromWhole = false;
   lastWholeError = 1.0;
+  lastWholePeriod = 0.0;
   barCandidate = -1;
   hopEnd = nullptr;
   clock = {};
@@ -257,19 +266,28 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
   // measure counts twice as fast as the clock, to the nearest half beat).
   const double there = clock.beatAt(beatFrame) * per;
   const double error = (there - std::round(there)) / per;
+  const double lastWhole = lastWholePeriod;
+  if (whole) lastWholePeriod = measuredPeriod;
   if (std::abs(measuredPeriod - period) > otherTempoShare * period) {
-    // The whole analysis spans one tempo, the clock's: it never brings another.
-    if (whole || ++otherTempo < otherTempoMeasures) return;
-    period = measuredPeriod;  // another song: its tempo at once, its phase by the glide below
+    if (whole) {
+      // Two whole analyses in a row at another tempo than the quick measures took:
+      // those took a relative of it (3/2, 4/3 and the like), and the tempo is theirs.
+      if (std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod) return;
+    } else {
+      // Once placed, a relative of the tempo is the same music, not another song.
+      if (placed && relative(measuredPeriod, period)) return;
+      if (++otherTempo < otherTempoMeasures) return;
+      tempoSince = fedEnd;
+      // Its bars are found anew.
+      barFromWhole = false;
+      barCandidate = -1;
+      std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
+    }
+    period = measuredPeriod;  // its tempo at once, its phase by the glide below
     otherTempo = 0;
     agreeing = 0;
     isLocked = false;
     placed = false;
-    tempoSince = fedEnd;
-    // Its bars are found anew.
-    barFromWhole = false;
-    barCandidate = -1;
-    std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
   } else {
     otherTempo = 0;
     // Once the whole analysis has placed the beat, the quick measures only refine it.

@@ -88,6 +88,7 @@ struct LiveBeat {
   bool placed = false;           // the whole analysis has placed the beat since the last new tempo
   std::uint64_t tempoSince = 0;  // where the quick measures last brought a new tempo
   double lastWholeError = 1.0;   // the clock's error at the last whole analysis' beat
+  double lastWholePeriod = 0.0;  // and the period it found
   bool barFromWhole = false;     // and the bar
   int barCandidate = -1;
   // The low end's onsets by place in the bar, fading over the last bars.
