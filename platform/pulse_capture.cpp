@@ -6,13 +6,12 @@
 
 #include <algorithm>
 
-#include "audio/sample_rate.h"
 #include "platform/latency.h"
 #include "platform/pulse_server.h"
 
 namespace {
-constexpr int audioChannels = 2;
-constexpr std::size_t frameBytes = audioChannels * sizeof(float);
+constexpr int audioChannels = PulseServer::channels;
+constexpr std::size_t frameBytes = PulseServer::frameBytes;
 constexpr pa_usec_t fragmentUs = 10'000;  // the server hands over what it captured every 10 ms
 
 // What the server says of itself and of its sources, gathered on its thread.
@@ -103,13 +102,12 @@ bool PulseCapture::open(const std::string& source, std::string& why) {
     } else {
       sourceName = found->name;
       sourceDescription = found->description;
-      const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(sampleRate), audioChannels};
-      stream = pa_stream_new(server.context, "pulse165 listening", &spec, nullptr);
+      stream = server.newStream("pulse165 listening");
       if (stream != nullptr) {
         pa_stream_set_read_callback(stream, readSound, this);
         pa_buffer_attr attributes;
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentUs, &spec));
+        attributes.fragsize = PulseServer::bytesFor(fragmentUs);
         attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                           PA_STREAM_ADJUST_LATENCY);

@@ -12,8 +12,7 @@
 #include "platform/pulse_server.h"
 
 namespace {
-constexpr int audioChannels = 2;
-constexpr std::size_t frameBytes = audioChannels * sizeof(float);
+constexpr std::size_t frameBytes = PulseServer::frameBytes;
 constexpr pa_usec_t targetLatencyUs = 40'000;              // the server's buffer and the sink's together
 
 // On the server's thread: as much sound as it asks for, from the cursor.
@@ -41,13 +40,12 @@ bool PulseOutput::open(PlayCursor& playCursor, std::string& why) {
   cursor = &playCursor;
   bool ready = server.connect("pulse165", why);
   if (ready) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(sampleRate), audioChannels};
-    stream = pa_stream_new(server.context, "pulse165", &spec, nullptr);
+    stream = server.newStream("pulse165");
     if (stream != nullptr) {
       pa_stream_set_write_callback(stream, writeSound, cursor);
       pa_buffer_attr attributes;
       attributes.maxlength = static_cast<std::uint32_t>(-1);
-      attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(targetLatencyUs, &spec));
+      attributes.tlength = PulseServer::bytesFor(targetLatencyUs);
       attributes.prebuf = static_cast<std::uint32_t>(-1);
       attributes.minreq = static_cast<std::uint32_t>(-1);
       attributes.fragsize = static_cast<std::uint32_t>(-1);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "audio/sample_rate.h"
 #include "platform/live.h"
 
 namespace {
@@ -57,6 +58,22 @@ bool PulseServer::connect(const char* name, std::string& why) {
                      });
   if (!ready) why = std::string("no sound server: ") + pa_strerror(pa_context_errno(context));
   return ready;
+}
+
+namespace {
+pa_sample_spec soundFormat() {
+  return pa_sample_spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(sampleRate), PulseServer::channels};
+}
+}  // namespace
+
+pa_stream* PulseServer::newStream(const char* name) const {
+  const pa_sample_spec format = soundFormat();
+  return pa_stream_new(context, name, &format, nullptr);
+}
+
+std::uint32_t PulseServer::bytesFor(pa_usec_t microseconds) {
+  const pa_sample_spec format = soundFormat();
+  return static_cast<std::uint32_t>(pa_usec_to_bytes(microseconds, &format));
 }
 
 bool PulseServer::waitReady(pa_stream* stream) {

@@ -5,6 +5,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct PulseServer {
@@ -14,6 +16,13 @@ struct PulseServer {
   // Connects as `name`; the loop is held on return, true or false. False, with the
   // reason, where no server answers within 3 s.
   bool connect(const char* name, std::string& why);
+  // Every stream carries the show's sound: interleaved stereo floats at 44,100 Hz.
+  static constexpr int channels = 2;
+  static constexpr std::size_t frameBytes = channels * sizeof(float);
+  // A new stream of that sound, named for the server's lists (null where refused),
+  // and the bytes of it that `microseconds` hold.
+  pa_stream* newStream(const char* name) const;
+  static std::uint32_t bytesFor(pa_usec_t microseconds);
   // Waits, the loop held, until the stream is ready (true) or has failed (false).
   bool waitReady(pa_stream* stream);
   // Waits, the loop held, until an operation is done, and lets it go.
