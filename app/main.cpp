@@ -11,6 +11,7 @@
 #include "app/benchmark.h"
 #include "app/capture.h"
 #include "app/crash_report.h"
+#include "app/listen.h"
 #include "app/options.h"
 #include "app/output_file.h"
 #include "app/run.h"
@@ -74,6 +75,8 @@ int run(const Options& options) {
     case RunMode::live:
       break;
   }
+  if (options.listen && options.listenSource == "list") return listCaptureSourcesToStdout();
+  if (options.listen) return runListening(options);
   return runLiveShow(options);
 }
 }  // namespace

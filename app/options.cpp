@@ -38,6 +38,7 @@ enum OptionId {
   optTrackInfo,
   optFromDesktop,
   optAvOffset,
+  optListen,
   optHelp,
   optVersion
 };
@@ -133,6 +134,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"track-info", no_argument, nullptr, optTrackInfo},
       {"from-desktop", no_argument, nullptr, optFromDesktop},
       {"av-offset", required_argument, nullptr, optAvOffset},
+      {"listen", optional_argument, nullptr, optListen},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
@@ -288,6 +290,14 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         avOffsetGiven = true;
         break;
       }
+      case optListen:
+        options.listen = true;
+        options.listenSource = value;
+        if (optarg != nullptr && value.empty()) {
+          error = "--listen= needs a source: a name or number from --listen=list";
+          return false;
+        }
+        break;
       case optHelp:
       case 'h':
         options.mode = RunMode::help;
@@ -332,6 +342,14 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if ((displayGiven || options.loop || options.fromDesktop) && mode != RunMode::live)
     return refuse("--display, --loop and --from-desktop belong to the live show");
   const bool track = !options.trackPath.empty();
+  if (options.listen) {
+    if (mode != RunMode::live)
+      return refuse("--listen is the live show: not with --screenshot, --capture, --benchmark or --track-info");
+    if (track) return refuse("--listen and --track exclude one another: the show draws to what it hears");
+    if (fromGiven || options.loop) return refuse("--from and --loop have no track to move in while listening");
+    if (options.mute) return refuse("--mute has nothing to silence: listening plays no sound");
+    return true;
+  }
   if (mode == RunMode::trackInfo && !track) return refuse("--track-info needs --track=FILE");
   if ((options.beatRequest.bpm > 0 || options.beatRequest.firstBeatSeconds >= 0) && !track)
     return refuse("--bpm and --first-beat belong to --track");

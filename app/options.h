@@ -9,7 +9,6 @@
 #include "app/text.h"
 #include "audio/beat_grid.h"
 
-
 enum class RunMode { live, screenshot, capture, benchmark, trackInfo, help, version };
 
 struct Options {
@@ -41,6 +40,10 @@ struct Options {
   int avOffsetMs = 0;       // --av-offset: the live picture this much later against the sound
   std::string trackPath;    // a hand-picked track in any common format instead of the embedded one
   BeatRequest beatRequest;  // --bpm and --first-beat
+  // --listen[=SOURCE]: the live show draws to what it hears; the source by name or
+  // number, empty for the default output's monitor, "list" to list them.
+  bool listen = false;
+  std::string listenSource;
   // The times as written. The embedded track's are resolved into the positions above
   // while parsing; a hand-picked track's count its own seconds and beats, so they wait
   // for resolveTrackTimes. Empty where not given.

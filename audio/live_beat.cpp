@@ -12,29 +12,29 @@
 #include "audio/sample_rate.h"
 
 namespace {
-constexpr int window = 1024;           // the phase vocoder's window
+constexpr int window = 1024;  // the phase vocoder's window
 constexpr int bins = window / 2 + 1;
-constexpr float compression = 10.0f;   // the spectrum compared as log(1 + compression x magnitude)
-constexpr double lowestSoughtBpm = 96.0;   // one octave of tempos is sought,
+constexpr float compression = 10.0f;        // the spectrum compared as log(1 + compression x magnitude)
+constexpr double lowestSoughtBpm = 96.0;    // one octave of tempos is sought,
 constexpr double highestSoughtBpm = 192.0;  // then folded into the show's range
 constexpr double bpmStep = 0.1;
-constexpr int combBeats = 4;           // the autocorrelation at one to four beats
-constexpr int shortestHistory = 256;   // hops (about 3 s) before the first measure
+constexpr int combBeats = 4;          // the autocorrelation at one to four beats
+constexpr int shortestHistory = 256;  // hops (about 3 s) before the first measure
 constexpr int phaseBins = 32;
-constexpr double refineShare = 0.02;   // the halves' drift refines the period by at most this
-constexpr double glideBeats = 2.0;     // a phase error is made up over this many beats
-constexpr double tempoPull = 0.5;      // each measure moves the tempo this share towards its own
+constexpr double refineShare = 0.02;      // the halves' drift refines the period by at most this
+constexpr double glideBeats = 2.0;        // a phase error is made up over this many beats
+constexpr double tempoPull = 0.5;         // each measure moves the tempo this share towards its own
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
 constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
-constexpr double quickReach = 0.15;    // once placed, a quick measure further off than this is ignored
-constexpr double agreeBeats = 0.05;    // a measured beat this close to the clock's agrees with it
-constexpr int lockMeasures = 8;        // locked after this many in a row (about 0.75 s)
-constexpr double quietSeconds = 4.0;   // unlocked after this long in silence (the tempo held)
-constexpr float silentLevel = 1e-6f;   // a hop's mean square below this (-60 dB) is silence
-constexpr double onBeat = 0.15;        // the low end's onsets this close to a beat count for its place
+constexpr double quickReach = 0.15;       // once placed, a quick measure further off than this is ignored
+constexpr double agreeBeats = 0.05;       // a measured beat this close to the clock's agrees with it
+constexpr int lockMeasures = 8;           // locked after this many in a row (about 0.75 s)
+constexpr double quietSeconds = 4.0;      // unlocked after this long in silence (the tempo held)
+constexpr float silentLevel = 1e-6f;      // a hop's mean square below this (-60 dB) is silence
+constexpr double onBeat = 0.15;           // the low end's onsets this close to a beat count for its place
 constexpr double barMemorySeconds = 15.0;
-constexpr float barSwitch = 1.25f;     // another place becomes the bar's start once this much stronger
+constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
@@ -58,7 +58,8 @@ struct LiveBeatAubio {
   float lastLog[bins] = {};
   float lags[LiveBeat::longestLag + 1] = {};
   std::vector<float> sound = std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop);
-  std::vector<float> wholeStereo = std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop * 2);
+  std::vector<float> wholeStereo =
+      std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop * 2);
   bool ok() const { return pvoc && in && grain; }
   ~LiveBeatAubio() {
     if (grain) del_cvec(grain);
@@ -66,12 +67,6 @@ struct LiveBeatAubio {
     if (pvoc) del_aubio_pvoc(pvoc);
   }
 };
-
-double LiveBeatStretch::at(double f) const {
-  if (period <= 0.0) return beat;
-  if (f <= glideEnd) return beat + (f - frame) * glideRate;
-  return beat + (glideEnd - frame) * glideRate + (f - glideEnd) / period;
-}
 
 bool LiveBeat::open() {
   close();
@@ -235,8 +230,8 @@ void LiveBeat::measure() {
   const double older = placeIn(halves[0]);
   const double newer = placeIn(halves[1]);
   const double drift = (newer - older) / phaseBins;  // periods the beat moved on over half the hops
-  const double beatPeriod =
-      std::clamp(bestPeriod + drift * bestPeriod * bestPeriod / half, bestPeriod * (1.0 - refineShare), bestPeriod * (1.0 + refineShare));
+  const double beatPeriod = std::clamp(bestPeriod + drift * bestPeriod * bestPeriod / half,
+                                       bestPeriod * (1.0 - refineShare), bestPeriod * (1.0 + refineShare));
   // The beat nearest the newer half's middle, then the newest one at the refined period.
   const double middle = half + (count - half) / 2.0;
   const double phaseHops = newer / phaseBins * bestPeriod;
@@ -330,7 +325,8 @@ void LiveBeat::analyseWhole() {
   // The grid's newest beat, and its beat 0 where that starts a bar, in frames fed.
   const double start = static_cast<double>(fedEnd) - static_cast<double>(wholeHops) * hop;
   const double span = static_cast<double>(wholeHops) * hop;
-  const double newest = grid.firstBeatSamples + std::floor((span - grid.firstBeatSamples) / grid.beatSamples) * grid.beatSamples;
+  const double newest =
+      grid.firstBeatSamples + std::floor((span - grid.firstBeatSamples) / grid.beatSamples) * grid.beatSamples;
   steer(start + newest, grid.beatSamples, 1.0, true);
   if (grid.barFound) {
     const double at = clock.beatAt(start + grid.firstBeatSamples);

@@ -27,7 +27,11 @@ struct LiveBeatStretch {
   double glideRate = 0.0;
   double glideEnd = 0.0;
   double period = 0.0;
-  double at(double f) const;
+  double at(double f) const {
+    if (period <= 0.0) return beat;
+    if (f <= glideEnd) return beat + (f - frame) * glideRate;
+    return beat + (glideEnd - frame) * glideRate + (f - glideEnd) / period;
+  }
 };
 struct LiveBeatClock {
   LiveBeatStretch before;  // up to now.frame, for the frames still to be heard
@@ -36,12 +40,12 @@ struct LiveBeatClock {
 };
 
 struct LiveBeat {
-  static constexpr int hop = 512;           // frames fed at a time
-  static constexpr int barBeats = 4;        // beats in a bar
-  static constexpr int historyHops = 512;   // the onset strength kept: about 6 s
-  static constexpr int measureEvery = 8;    // hops between measures: about 93 ms
-  static constexpr int wholeHops = 1378;   // the last 16 s, analysed whole
-  static constexpr int wholeEvery = 345;   // every 4 s
+  static constexpr int hop = 512;                // frames fed at a time
+  static constexpr int barBeats = 4;             // beats in a bar
+  static constexpr int historyHops = 512;        // the onset strength kept: about 6 s
+  static constexpr int measureEvery = 8;         // hops between measures: about 93 ms
+  static constexpr int wholeHops = 1378;         // the last 16 s, analysed whole
+  static constexpr int wholeEvery = 345;         // every 4 s
   static constexpr int longestLag = 4 * 54 + 2;  // hops in four beats at the slowest tempo sought (96 bpm), and room
 
   // False where aubio cannot make its objects.
@@ -82,7 +86,7 @@ struct LiveBeat {
   float* lowStrength = nullptr;  // the low end's alone
   double* hopEnd = nullptr;
   float* lastLog = nullptr;
-  float* lags = nullptr;  // the autocorrelation, lag 0 .. longestLag
+  float* lags = nullptr;         // the autocorrelation, lag 0 .. longestLag
   float* sound = nullptr;        // the last wholeHops hops of sound (a ring, hop n at n % wholeHops)
   float* wholeStereo = nullptr;  // and in order as stereo, for the whole analysis
   bool placed = false;           // the whole analysis has placed the beat since the last new tempo

@@ -47,3 +47,49 @@ Loudness measureLoudness(const float* stereo, std::int64_t frames, double target
 void applyGain(float* stereo, std::int64_t frames, float gain) {
   for (std::int64_t i = 0; i < 2 * frames; ++i) stereo[i] *= gain;
 }
+
+namespace {
+constexpr std::size_t measureFrames = sampleRate / 10;
+constexpr double gainSeconds = 1.0;  // the gain's time to move most of the way
+}  // namespace
+
+struct RunningLoudness::Meter {
+  ebur128_state* state;
+};
+
+bool RunningLoudness::open() {
+  close();
+  ebur128_state* state = ebur128_init(2, sampleRate, EBUR128_MODE_S);
+  if (state != nullptr) meter = new Meter{state};
+  lufs = -1e9;
+  targetDb = gainDb = 0.0;
+  sinceMeasure = 0;
+  return state != nullptr;
+}
+
+void RunningLoudness::add(const float* stereo, std::size_t frames) {
+  if (meter == nullptr || frames == 0) return;
+  ebur128_add_frames_float(meter->state, stereo, frames);
+  sinceMeasure += frames;
+  if (sinceMeasure >= measureFrames) {
+    sinceMeasure = 0;
+    double measured = 0.0, now = 0.0;
+    if (ebur128_loudness_shortterm(meter->state, &measured) == EBUR128_SUCCESS) lufs = measured;
+    // Sound that has just stopped still lowers the last 3 s: only sound heard now (the
+    // last 400 ms) moves the gain.
+    const bool sounding = ebur128_loudness_momentary(meter->state, &now) == EBUR128_SUCCESS && now > silenceLufs;
+    if (sounding && lufs > silenceLufs) targetDb = std::min(embeddedLoudnessLufs - lufs, largestGainDb);
+  }
+  const double step = std::min(1.0, static_cast<double>(frames) / (gainSeconds * sampleRate));
+  gainDb += (targetDb - gainDb) * step;
+}
+
+float RunningLoudness::gain() const {
+  return static_cast<float>(std::pow(10.0, gainDb / 20.0));
+}
+
+void RunningLoudness::close() {
+  if (meter != nullptr) ebur128_destroy(&meter->state);
+  delete meter;
+  meter = nullptr;
+}

@@ -3,6 +3,7 @@
 // old master and a loud new one alike.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The embedded track's integrated loudness as the show plays it (the PlaybackBuffer's
@@ -27,3 +28,31 @@ Loudness measureLoudness(const float* stereo, std::int64_t frames, double target
 
 // Multiplies every sample by `gain`.
 void applyGain(float* stereo, std::int64_t frames, float gain);
+
+// The loudness of sound as it comes: short-term (the last 3 s), measured every tenth of
+// a second, and a gain that brings it to the embedded track's, at most +24 dB, moving
+// there over about a second and held through silence (and while sound that has
+// stopped leaves the measure), so that a quiet stream and a loud one move the effects
+// alike.
+struct RunningLoudness {
+  static constexpr double largestGainDb = 24.0;
+  static constexpr double silenceLufs = -60.0;  // under it, nothing to measure: the gain holds
+
+  // False where libebur128 cannot make its state.
+  bool open();
+  // Measures `frames` interleaved stereo frames; the gain moves on by their duration.
+  void add(const float* stereo, std::size_t frames);
+  float gain() const;
+  void close();
+  RunningLoudness() = default;
+  RunningLoudness(const RunningLoudness&) = delete;
+  RunningLoudness& operator=(const RunningLoudness&) = delete;
+  ~RunningLoudness() { close(); }
+
+  double lufs = -1e9;     // the short-term loudness last measured
+  double targetDb = 0.0;  // the gain it asks for
+  double gainDb = 0.0;    // the gain now, on its way there
+  std::size_t sinceMeasure = 0;
+  struct Meter;  // libebur128's state
+  Meter* meter = nullptr;
+};

@@ -39,13 +39,17 @@ std::uint64_t PictureDelay::delayNs() const {
   return static_cast<std::uint64_t>(drawNs) + refreshNs / 2;
 }
 
-std::uint32_t aimedPosition(std::uint32_t heard, std::uint64_t pictureDelayNs, int avOffsetMs,
-                            std::uint32_t frameCount) {
+std::int64_t framesAhead(std::uint64_t pictureDelayNs, int avOffsetMs) {
   const std::int64_t aheadNs = static_cast<std::int64_t>(pictureDelayNs) - avOffsetMs * nanosecondsPerMillisecond;
   // Rounded towards minus infinity, so that a frame is never drawn ahead of its sound.
   std::int64_t ahead = aheadNs * sampleRate / nanosecondsPerSecond;
   if (ahead * nanosecondsPerSecond > aheadNs * sampleRate) --ahead;
-  std::int64_t position = static_cast<std::int64_t>(heard) + ahead;
+  return ahead;
+}
+
+std::uint32_t aimedPosition(std::uint32_t heard, std::uint64_t pictureDelayNs, int avOffsetMs,
+                            std::uint32_t frameCount) {
+  std::int64_t position = static_cast<std::int64_t>(heard) + framesAhead(pictureDelayNs, avOffsetMs);
   if (position < 0) position = 0;
   if (position > frameCount) position = frameCount;
   return static_cast<std::uint32_t>(position);

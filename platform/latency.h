@@ -32,6 +32,10 @@ struct PictureDelay {
 constexpr int longestAvOffsetMs = 1000;
 constexpr int avOffsetStepMs = 10;
 
+// How far ahead of the sound heard a frame is drawn: the picture's delay less the
+// viewer's offset, in frames, rounded towards minus infinity (never ahead of its sound).
+std::int64_t framesAhead(std::uint64_t pictureDelayNs, int avOffsetMs);
+
 // The position to draw: the one heard now, carried ahead by the picture's delay, and
 // back by the viewer's offset (positive: the sound reaches the ear later than the
 // system says, so the picture waits for it). Within the track.

@@ -46,7 +46,8 @@ void takeSourceInfo(pa_context*, const pa_source_info* info, int end, void* user
 void list(PulseServer& server, Listing& listing) {
   server.finish(pa_context_get_server_info(server.context, takeServerInfo, &listing));
   if (!listing.defaultSink.empty())
-    server.finish(pa_context_get_sink_info_by_name(server.context, listing.defaultSink.c_str(), takeSinkInfo, &listing));
+    server.finish(
+        pa_context_get_sink_info_by_name(server.context, listing.defaultSink.c_str(), takeSinkInfo, &listing));
   server.finish(pa_context_get_source_info_list(server.context, takeSourceInfo, &listing));
 }
 
@@ -95,7 +96,8 @@ bool PulseCapture::open(const std::string& source, std::string& why) {
     listing.sources = &sources;
     list(server, listing);
     const std::string wanted = source.empty() ? listing.defaultMonitor : source;
-    const auto found = std::find_if(sources.begin(), sources.end(), [&](const CaptureSource& s) { return s.name == wanted; });
+    const auto found =
+        std::find_if(sources.begin(), sources.end(), [&](const CaptureSource& s) { return s.name == wanted; });
     if (found == sources.end()) {
       why = wanted.empty() ? "the sound server has no default output" : "no source named " + wanted;
       ready = false;
@@ -111,7 +113,8 @@ bool PulseCapture::open(const std::string& source, std::string& why) {
         attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<std::uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                           PA_STREAM_ADJUST_LATENCY);
-        ready = pa_stream_connect_record(stream, sourceName.c_str(), &attributes, flags) >= 0 && server.waitReady(stream);
+        ready =
+            pa_stream_connect_record(stream, sourceName.c_str(), &attributes, flags) >= 0 && server.waitReady(stream);
       } else {
         ready = false;
       }
@@ -141,15 +144,25 @@ std::uint32_t PulseCapture::read(float* stereo, std::uint32_t frames) {
   return count;
 }
 
-std::uint32_t PulseCapture::latency() {
+std::int32_t PulseCapture::latency() {
   if (stream == nullptr) return 0;
   pa_threaded_mainloop_lock(connection.loop);
   pa_usec_t latencyUs = 0;
   int negative = 0;
-  const bool known = pa_stream_get_latency(stream, &latencyUs, &negative) == 0 && negative == 0;
-  const std::uint64_t waiting = written - taken;
+  const bool known = pa_stream_get_latency(stream, &latencyUs, &negative) == 0;
+  const std::uint64_t waiting = std::min<std::uint64_t>(written - taken, ringFrames);
   pa_threaded_mainloop_unlock(connection.loop);
-  return (known ? microsecondsToFrames(latencyUs) : 0) + static_cast<std::uint32_t>(std::min<std::uint64_t>(waiting, ringFrames));
+  const auto server = known ? static_cast<std::int32_t>(microsecondsToFrames(latencyUs)) : 0;
+  return (negative != 0 ? -server : server) + static_cast<std::int32_t>(waiting);
+}
+
+bool PulseCapture::failed() {
+  if (stream == nullptr) return true;
+  pa_threaded_mainloop_lock(connection.loop);
+  const bool gone =
+      pa_context_get_state(connection.context) != PA_CONTEXT_READY || pa_stream_get_state(stream) != PA_STREAM_READY;
+  pa_threaded_mainloop_unlock(connection.loop);
+  return gone;
 }
 
 void PulseCapture::close() {

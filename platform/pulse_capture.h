@@ -31,8 +31,11 @@ struct PulseCapture {
   // overflowed the ring meanwhile is lost (and counted in `lostFrames`).
   std::uint32_t read(float* stereo, std::uint32_t frames);
   // How long ago, in frames, the newest frame read was heard at the source, as the
-  // server reports it (0 where it does not).
-  std::uint32_t latency();
+  // server reports it (0 where it does not). Negative for an output's monitor, which
+  // hands each sample over before the output has played it.
+  std::int32_t latency();
+  // The stream or the server is gone (a device unplugged, the server restarted).
+  bool failed();
   void close();
   PulseCapture() = default;
   PulseCapture(const PulseCapture&) = delete;

@@ -5,10 +5,14 @@
 #include <GL/gl.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include "audio/playback.h"
 #include "platform/live.h"
 #include "show/frame.h"
 #include "show/player.h"
+#include "show/seek.h"
+#include "show/show_clock.h"
 
 namespace {
 constexpr std::uint32_t frameMilliseconds = 16;  // a frame that took 16 ms sleeps 0
@@ -22,6 +26,17 @@ void sleepMilliseconds(std::uint32_t ms) {
 
 std::uint32_t PlayClock::read() {
   if (paused) return pausedAt;
+  if (listen) {
+    // The latest report brings the show's clock up to date: what was captured, the
+    // music's beats, and the schedule that shows them.
+    report = listen->take();
+    heardFrame = std::max(heardFrame, listenHeardFrame(report, monotonicNanoseconds()));
+    showClock.newestFrame = report.captured;
+    showClock.liveBeats = report.beats;
+    if (showClock.endless.follow(report, report.beats.beatAt(static_cast<double>(heardFrame)), heardFrame))
+      beatJumped = true;
+    return listenPosition(std::min(heardFrame, report.captured));
+  }
   if (audio) return audio->position();
   const std::uint64_t elapsed = monotonicNanoseconds() - startNs;
   const std::uint64_t frames = startFrame + elapsed * sampleRate / 1000000000ull;
@@ -29,11 +44,17 @@ std::uint32_t PlayClock::read() {
 }
 
 std::uint32_t PlayClock::aim(std::uint32_t heard) const {
-  if (audio == nullptr || paused) return heard;  // no sound to follow, or a picture held still
+  if (paused) return heard;  // a picture held still
+  if (listen) {
+    const std::int64_t ahead = framesAhead(picture.delayNs(), avOffsetMs);
+    return listenPosition(listenAimedFrame(heardFrame, ahead, report.captured));
+  }
+  if (audio == nullptr) return heard;  // no sound to follow
   return aimedPosition(heard, picture.delayNs(), avOffsetMs, playing.frames);
 }
 
 void PlayClock::seek(std::uint32_t position) {
+  if (listen) return;  // what is heard is where the show is
   if (position > playing.frames) position = playing.frames;
   if (paused) {
     pausedAt = position;  // taken up on resume
@@ -67,7 +88,14 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
   if (player.paused) return player.holdStill(window, clock, frame) != LivePlayer::Step::end;
   const std::uint64_t startNs = monotonicNanoseconds();
   const std::uint32_t heard = clock.read();
+  const std::uint64_t heardFrame = clock.heardFrame;
   const std::uint32_t position = clock.aim(heard);
+  if (clock.beatJumped) {
+    // The endless schedule moved on: the beat marker counts from its scene.
+    const int beat = showClock.at(position).beat;
+    frame.baseBeat = sceneFirstBeat(beat > 0 ? beat : 0);
+    clock.beatJumped = false;
+  }
   frame.draw(position);
   glFinish();
   // The picture onto the window, then what is drawn on the window alone.
@@ -83,7 +111,9 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
   const std::uint32_t after = clock.read();
   player.frameDone(startNs, swappedNs);
   if (pace) {
-    const std::uint32_t elapsed = ((after - heard) * 1000u) / static_cast<std::uint32_t>(sampleRate);
+    const std::uint32_t played =
+        clock.listen ? static_cast<std::uint32_t>(clock.heardFrame - heardFrame) : after - heard;
+    const std::uint32_t elapsed = (played * 1000u) / static_cast<std::uint32_t>(sampleRate);
     if (elapsed < sleepThreshold) sleepMilliseconds(frameMilliseconds - elapsed);
   }
 
@@ -92,7 +122,7 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
   const LivePlayer::Step step = player.act(events, window, clock, frame);
   if (step == LivePlayer::Step::end) return false;
   if (step == LivePlayer::Step::moved) return true;  // the end is judged on the new position
-  if (after >= playing.frames) {
+  if (clock.listen == nullptr && after >= playing.frames) {
     if (!player.loop) return false;
     player.seek(clock, frame, 0);
   }

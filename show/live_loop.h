@@ -5,11 +5,13 @@
 #include <cstdint>
 
 #include "platform/latency.h"
+#include "show/listening.h"
 
 struct ShowFrame;
 
-// The live show's source of play positions: the audio device's cursor, or a
-// monotonic clock when the show runs without sound. Both seek and pause.
+// The live show's source of play positions: the audio device's cursor, a monotonic
+// clock when the show runs without sound, or the sound heard while listening (which
+// pauses but does not seek).
 struct LiveAudio;
 struct PlayClock {
   LiveAudio* audio = nullptr;    // null: silent clock
@@ -22,6 +24,12 @@ struct PlayClock {
   // heard while the frame is seen.
   PictureDelay picture;
   int avOffsetMs = 0;
+  // Listening: the listener's reports, the latest taken, the frame heard (never
+  // backwards), and whether the show's beat jumped since the loop last looked.
+  ListenFeed* listen = nullptr;
+  ListenReport report;
+  std::uint64_t heardFrame = 0;
+  bool beatJumped = false;
 
   // The position heard now.
   std::uint32_t read();

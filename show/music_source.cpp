@@ -5,6 +5,10 @@ MusicSource embeddedMusic() {
   return {PlaybackView{playbackBuffer, playbackFrameCount}, embeddedClock()};
 }
 
+MusicSource listeningMusic() {
+  return {PlaybackView{playbackBuffer, listenRingFrames}, listeningClock()};
+}
+
 MusicSource fittedMusic(const float* samples, std::uint32_t frames, const BeatMap& beats,
                         const TrackSchedule& schedule) {
   return {PlaybackView{samples, frames}, fittedClock(beats, schedule, frames)};

@@ -4,12 +4,12 @@
 // music makes such a record and hands it to playMusic, which alone writes what the
 // show reads: the sound's view (audio/playback.h) and the show's clock.
 //
-// The kinds so far: the embedded soundtrack, and a hand-picked file fitted to the show
-// (app/track.h). A kind to come fills the same record from where it lives, and show/
-// and effects/ stay as they are: sound heard as it plays as a window of samples that
-// ends at "now", with beats foreseen from it; a playlist by handing over the next
-// track's record at a track's end; a tempo that changes through a richer BeatMap; the
-// page's decoded song as a fitted file.
+// The kinds so far: the embedded soundtrack, a hand-picked file fitted to the show
+// (app/track.h), and sound heard as it plays (app/listen.h), a ring of samples that
+// ends at "now" with its beats foreseen from it. A kind to come fills the same record
+// from where it lives, and show/ and effects/ stay as they are: a playlist by handing
+// over the next track's record at a track's end; a tempo that changes through a
+// richer BeatMap; the page's decoded song as a fitted file.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,10 @@ struct MusicSource {
 
 // The embedded soundtrack in the PlaybackBuffer, on its own 165 beats per minute.
 MusicSource embeddedMusic();
+
+// Sound heard as it plays (listening): a ring at the start of the PlaybackBuffer that
+// the listener writes, its beats as the frame loop last heard them.
+MusicSource listeningMusic();
 
 // Music of `frames` frames in `samples` (2 x (frames + guardFrameCount) floats, the
 // guard silent, outliving the show), its beats where `beats` puts them, fitted to the

@@ -18,20 +18,39 @@ constexpr int overlayMargin = 8;
 constexpr float panelAlpha = 0.6f;
 }  // namespace
 
+namespace {
+const char* beatState(const OverlayListen& listen) {
+  if (listen.lost) return "the source is gone: trying again";
+  if (listen.bpm <= 0) return "waiting for music";
+  if (listen.locked) return "locked";
+  return listen.music ? "finding the beat" : "silence: holding";
+}
+}  // namespace
+
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
-                   bool paused, bool muted, double slowFps, const OverlaySync& sync) {
+                   bool paused, bool muted, double slowFps, const OverlaySync& sync, const OverlayListen& listen) {
   const BeatClock clock = showClock.at(position);
+  int n = 0;
+  if (listen.on) {
+    std::snprintf(out.lines[n++], OverlayLines::lineLength, "beat %d (heard %d)   phase %.2f   scene %d%s", clock.beat,
+                  showClock.musicBeat(position), static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat),
+                  paused ? "   frozen" : "");
+    std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                  "listening to %s   %.1f bpm, %s (%d measures agree)   gain %+.1f dB", listen.source, listen.bpm,
+                  beatState(listen), listen.agreeing, listen.gainDb);
+    if (listen.note != nullptr) std::snprintf(out.lines[n++], OverlayLines::lineLength, "%s", listen.note);
+  }
   const std::uint32_t tenths = static_cast<std::uint32_t>(static_cast<std::uint64_t>(position) * 10 / sampleRate);
   const std::uint32_t showSeconds = showClock.frames / sampleRate;
   // A hand-picked track's own beat beside the show's, which the scenes follow.
   char trackBeat[32] = "";
   if (showClock.fitted) std::snprintf(trackBeat, sizeof trackBeat, " (track %d)", showClock.musicBeat(position));
-  int n = 0;
-  std::snprintf(out.lines[n++], OverlayLines::lineLength,
-                "%u:%02u.%u of %u:%02u   beat %d%s   phase %.2f   scene %d%s%s", tenths / 600, tenths / 10 % 60,
-                tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat, trackBeat,
-                static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat), paused ? "   paused" : "",
-                muted ? "   muted" : "");
+  if (!listen.on)
+    std::snprintf(out.lines[n++], OverlayLines::lineLength,
+                  "%u:%02u.%u of %u:%02u   beat %d%s   phase %.2f   scene %d%s%s", tenths / 600, tenths / 10 % 60,
+                  tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat, trackBeat,
+                  static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat), paused ? "   paused" : "",
+                  muted ? "   muted" : "");
   if (times.frameMs > 0)
     std::snprintf(out.lines[n++], OverlayLines::lineLength,
                   "%.1f frames per second   %.1f ms a frame (%.1f ms drawing)", 1000.0 / times.frameMs, times.frameMs,

@@ -27,8 +27,22 @@ struct OverlaySync {
   double pictureMs = 0;
   int offsetMs = 0;
 };
+// Listening: the source, the beat it follows and how sure, the gain; a note for a key
+// that does nothing while listening.
+struct OverlayListen {
+  bool on = false;
+  const char* source = "";
+  double bpm = 0;
+  bool locked = false;
+  bool music = false;
+  bool lost = false;
+  int agreeing = 0;
+  double gainDb = 0;
+  const char* note = nullptr;
+};
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
-                   bool paused, bool muted, double slowFps, const OverlaySync& sync = {});
+                   bool paused, bool muted, double slowFps, const OverlaySync& sync = {},
+                   const OverlayListen& listen = {});
 
 // The lines of `in` broken into lines no wider than `width` pixels of `text`: at their
 // "   " separators, at single spaces within a part that is wider on its own, and

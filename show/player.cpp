@@ -2,6 +2,7 @@
 #include "show/player.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -43,7 +44,14 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
   bool sought = false;
   for (int i = 0; i < events.actionCount; ++i) {
     std::uint32_t target = 0;
-    switch (events.actions[i]) {
+    const KeyAction action = events.actions[i];
+    if (clock.listen != nullptr && action >= KeyAction::barBack && action <= KeyAction::showStart) {
+      moveListening(clock, action);  // the seeks' keys, through the endless schedule
+      repaint = true;
+      step = Step::moved;
+      continue;
+    }
+    switch (action) {
       case KeyAction::none:
         continue;
       case KeyAction::end:
@@ -64,6 +72,11 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
         window.toggleFullScreen();
         continue;
       case KeyAction::mute:
+        if (clock.listen != nullptr) {
+          note = "m does nothing while listening: the show plays no sound";
+          repaint = true;
+          continue;
+        }
         muted = !muted;
         clock.setMuted(muted);
         repaint = true;
@@ -117,6 +130,44 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
   return step;
 }
 
+void LivePlayer::moveListening(PlayClock& clock, KeyAction action) {
+  const double music = showClock.liveBeats.beatAt(static_cast<double>(clock.heardFrame));
+  const double now = showClock.endless.showBeat(music);
+  const int beat = static_cast<int>(std::floor(now));
+  const int scene = sceneForBeat(beat);
+  const int start = firstBeatOfScene(scene);
+  double beats = 0;
+  switch (action) {
+    case KeyAction::barBack:
+      beats = -barBeats;
+      break;
+    case KeyAction::barForward:
+      beats = barBeats;
+      break;
+    case KeyAction::phraseBack:
+      beats = -phraseBeats;
+      break;
+    case KeyAction::phraseForward:
+      beats = phraseBeats;
+      break;
+    case KeyAction::previousScene:  // the scene's start, or the one before within its first bar
+      beats = (beat - start >= barBeats || scene == 1 ? start : firstBeatOfScene(scene - 1)) - beat;
+      break;
+    case KeyAction::nextScene:  // after the middle's last scene, its first again
+      beats = (scene + 1 < sceneForBeat(middleEnd) ? firstBeatOfScene(scene + 1) : middleEnd) - beat;
+      break;
+    default:  // Home: the opening again
+      beats = -now - 1;
+      break;
+  }
+  if (showClock.endless.move(music, beats)) {
+    clock.beatJumped = true;
+    note = nullptr;
+  } else {
+    note = "waiting for music: nothing to move through";
+  }
+}
+
 LivePlayer::Step LivePlayer::holdStill(LiveWindow& window, PlayClock& clock, ShowFrame& frame) {
   WindowEvents events;
   window.takeEvents(events, pausedWaitMs);
@@ -145,13 +196,21 @@ void LivePlayer::frameDone(std::uint64_t startNs, std::uint64_t doneNs) {
 void LivePlayer::drawOverlay(LiveWindow& window, std::uint32_t position, const PlayClock& clock) {
   OverlayLines lines;
   OverlaySync sync;
-  if (clock.audio != nullptr) {
+  OverlayListen listen;
+  if (clock.listen != nullptr) {
+    const ListenReport& heard = clock.report;
+    listen = {true,       clock.listen->source, heard.bpm,    heard.locked, heard.music,
+              heard.lost, heard.agreeing,       heard.gainDb, note};
+    sync = {true, heard.heardLead * 1000.0 / sampleRate, "capture, from the sound server",
+            static_cast<double>(clock.picture.delayNs()) / 1e6, clock.avOffsetMs};
+  } else if (clock.audio != nullptr) {
     sync.sound = true;
     sync.soundMs = clock.audio->latency() * 1000.0 / sampleRate;
     sync.soundFrom = clock.audio->latencySource();
     sync.pictureMs = static_cast<double>(clock.picture.delayNs()) / 1e6;
     sync.offsetMs = clock.avOffsetMs;
   }
-  formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0, sync);
+  formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0, sync,
+                listen);
   drawOverlayLines(window, text, lines);
 }

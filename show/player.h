@@ -29,6 +29,7 @@ struct LivePlayer {
   FrameTimes times;
   TextAtlas text;
   const char* renderer = "";
+  const char* note = nullptr;  // listening: what a key that does nothing says in the overlay
 
   // Once the window and its context are open: the overlay's glyphs.
   void start(LiveWindow& window);
@@ -52,4 +53,6 @@ struct LivePlayer {
 
   // Moves the clock to `position`; the beat marker counts from that scene's start.
   void seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position);
+  // Listening: the seek keys move through the endless schedule instead.
+  void moveListening(PlayClock& clock, KeyAction action);
 };

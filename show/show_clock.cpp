@@ -20,6 +20,13 @@ ShowClock embeddedClock() {
   return clock;
 }
 
+ShowClock listeningClock() {
+  ShowClock clock;
+  clock.listening = true;
+  clock.frames = listenRingFrames;
+  return clock;
+}
+
 ShowClock fittedClock(const BeatMap& beats, const TrackSchedule& schedule, std::uint32_t frames) {
   ShowClock clock;
   clock.fitted = true;
@@ -31,6 +38,16 @@ ShowClock fittedClock(const BeatMap& beats, const TrackSchedule& schedule, std::
 }
 
 BeatClock ShowClock::at(std::uint32_t position) const {
+  if (listening) {
+    const double show = endless.showBeat(liveBeat(position));
+    const double whole = std::floor(show);
+    BeatClock clock;
+    clock.beat = static_cast<int>(whole);
+    clock.beatPosition = static_cast<float>(show);
+    clock.beatPhase = static_cast<float>(1.0 - (show - whole));
+    clock.beatTime = static_cast<float>(clock.beat + 1) - clock.beatPhase;
+    return clock;
+  }
   if (!fitted) return beatClockAt(position);
   // The whole beat goes through the schedule; the fraction, exact in double precision,
   // is the phase on every stretch alike.
@@ -46,6 +63,7 @@ BeatClock ShowClock::at(std::uint32_t position) const {
 }
 
 int ShowClock::musicBeat(std::uint32_t position) const {
+  if (listening) return static_cast<int>(std::floor(liveBeat(position)));
   if (!fitted) return beatClockAt(position).beat;
   return static_cast<int>(std::floor(musicBeatTime(*this, position)));
 }

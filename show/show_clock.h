@@ -11,6 +11,7 @@
 
 #include "audio/beat_map.h"
 #include "audio/playback.h"
+#include "show/listening.h"
 #include "show/track_schedule.h"
 
 struct ShowClock {
@@ -19,6 +20,14 @@ struct ShowClock {
   std::uint32_t frames = playbackFrameCount;  // where the music ends
   TrackSchedule schedule;                     // the music's beats onto the show's; the identity for the embedded track
   std::vector<SceneSpan> spans;               // every stretch of one scene, in the music's beats
+  // Listening: positions in the ring, the music's beats as last heard, and the endless
+  // schedule; the frame loop brings them up to date each frame.
+  bool listening = false;
+  std::uint64_t newestFrame = 0;  // the newest frame captured (no position drawn lies beyond it)
+  LiveBeatClock liveBeats;
+  EndlessSchedule endless;
+  // The music's beat at a play position, fractions included (listening only).
+  double liveBeat(std::uint32_t position) const { return liveBeats.beatAt(listenFrame(position, newestFrame)); }
 
   // The show's beat clock at a play position. Fitted, the show's beat may lie below 0
   // (before the music's first beat, or an opening that starts early) or reach 493 at
@@ -37,6 +46,8 @@ struct ShowClock {
 
 // The embedded track's clock: beatClockAt, the 179 s PlaybackBuffer, the identity schedule.
 ShowClock embeddedClock();
+// Listening's clock: the ring's length, nothing heard yet.
+ShowClock listeningClock();
 // A fitted music's clock: where its beats fall, the schedule fitted to them, its length.
 ShowClock fittedClock(const BeatMap& beats, const TrackSchedule& schedule, std::uint32_t frames);
 

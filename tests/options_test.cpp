@@ -117,6 +117,13 @@ TEST(CommandLine, ReadsTheLiveShowsDisplayAndLoop) {
   EXPECT_EQ(o.avOffsetMs, -250);
   ASSERT_TRUE(parse({"--av-offset=+1000"}, o, error)) << error;
   EXPECT_EQ(o.avOffsetMs, 1000);
+  EXPECT_FALSE(o.listen);
+  Options l;
+  ASSERT_TRUE(parse({"--listen", "--window", "--display=1", "--av-offset=30"}, l, error)) << error;
+  EXPECT_TRUE(l.listen);
+  EXPECT_EQ(l.listenSource, "");
+  ASSERT_TRUE(parse({"--listen=alsa_input.usb-mic"}, l, error)) << error;
+  EXPECT_EQ(l.listenSource, "alsa_input.usb-mic");
 }
 
 TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
@@ -144,7 +151,15 @@ TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
                                              {"--av-offset=-"},
                                              {"--av-offset=4.5"},
                                              {"--av-offset=40", "--mute"},
-                                             {"--av-offset=40", "--capture=a.mp4"}}) {
+                                             {"--av-offset=40", "--capture=a.mp4"},
+                                             {"--listen="},
+                                             {"--listen", "--track=a.mp3"},
+                                             {"--listen", "--capture=a.mp4"},
+                                             {"--listen", "--screenshot=a.png", "--at=4b"},
+                                             {"--listen", "--benchmark"},
+                                             {"--listen", "--from=10"},
+                                             {"--listen", "--loop"},
+                                             {"--listen", "--mute"}}) {
     Options o;
     std::string error, line;
     for (const char* arg : args) line += std::string(arg) + " ";

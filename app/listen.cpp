@@ -1,0 +1,235 @@
+// Listening: the capture opened, the listener's thread (the sound into the ring at its
+// loudness, its beat followed, a report after each piece), and the live show on it.
+#include "app/listen.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/options.h"
+#include "app/start_up.h"
+#include "audio/live_beat.h"
+#include "audio/loudness.h"
+#include "audio/playback.h"
+#include "platform/live.h"
+#include "platform/pulse_capture.h"
+#include "show/live_loop.h"
+#include "show/music_source.h"
+#include "show/player.h"
+
+namespace {
+constexpr std::uint32_t pieceFrames = 1024;       // taken from the capture at a time
+constexpr int idleWaitMs = 5;                     // between looks at a capture with nothing new
+constexpr std::uint64_t retryNs = 2'000'000'000;  // a lost source is tried again this often
+constexpr const char* serverHint =
+    "start PulseAudio or PipeWire's PulseAudio service (pipewire-pulse), or check PULSE_SERVER";
+
+// The source named on the command line: a name, or a number in --listen=list's order.
+// Empty `wanted`: the default (the default output's monitor).
+bool findSource(const std::string& wanted, std::string& name, std::string& error, int& code) {
+  std::vector<CaptureSource> sources;
+  std::string why;
+  if (!listCaptureSources(sources, why)) {
+    error = "cannot listen: no sound server answers (" + why + "): " + serverHint;
+    code = exitEnvironment;
+    return false;
+  }
+  if (sources.empty()) {
+    error = "cannot listen: the sound server has no capture source";
+    code = exitEnvironment;
+    return false;
+  }
+  if (wanted.empty()) {
+    name.clear();
+    return true;
+  }
+  int number = 0;
+  if (parseCount(wanted, 1, static_cast<int>(sources.size()), number)) {
+    name = sources[number - 1].name;
+    return true;
+  }
+  for (const CaptureSource& source : sources)
+    if (source.name == wanted || source.description == wanted) {
+      name = source.name;
+      return true;
+    }
+  error = "no capture source '" + wanted + "'; the sound server has:";
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    error += "\n  " + std::to_string(i + 1) + "  " + sources[i].name + " (" + sources[i].description + ")";
+  code = exitUsage;
+  return false;
+}
+
+// The thread that hears: capture, loudness, the ring, the beat, the report.
+struct Listener {
+  std::string source;  // the name asked for; empty for the default
+  PulseCapture capture;
+  LiveBeat beat;
+  RunningLoudness loudness;
+  ListenFeed* feed = nullptr;
+  std::atomic<bool> stopping{false};
+  std::thread thread;
+
+  std::vector<float> piece = std::vector<float>(2 * pieceFrames);
+  float mono[LiveBeat::hop] = {};
+  int monoCount = 0;
+  ListenReport report;
+  std::uint64_t musicFrom = 0;  // where the music began that a lock is counted from
+  bool newTempo = false;        // or where another tempo was taken in it
+
+  void start() {
+    thread = std::thread([this] { run(); });
+  }
+  void stop() {
+    stopping = true;
+    if (thread.joinable()) thread.join();
+  }
+
+  // Writes the piece into the ring (its first frames again after the ring's end, where
+  // the effects' window reads them) and feeds the beat hop by hop.
+  void take(std::uint32_t frames) {
+    loudness.add(piece.data(), frames);
+    const float gain = loudness.gain();
+    for (std::uint32_t i = 0; i < frames; ++i, ++report.captured) {
+      const float left = piece[2 * i] * gain, right = piece[2 * i + 1] * gain;
+      const std::uint32_t at = listenPosition(report.captured);
+      playbackBuffer[2 * at] = left;
+      playbackBuffer[2 * at + 1] = right;
+      if (at < listenWindowFrames) {
+        playbackBuffer[2 * (listenRingFrames + at)] = left;
+        playbackBuffer[2 * (listenRingFrames + at) + 1] = right;
+      }
+      mono[monoCount++] = 0.5f * (piece[2 * i] + piece[2 * i + 1]);
+      if (monoCount == LiveBeat::hop) {
+        beat.feed(mono, report.captured + 1 - LiveBeat::hop);
+        monoCount = 0;
+      }
+    }
+  }
+
+  // What changed, as one line: a lock, or the beat lost in silence.
+  void tell(const ListenReport& before) {
+    const bool music = loudness.lufs > silenceLufs;
+    if (music && !report.music) musicFrom = report.captured;
+    if (!music && report.music) report.quietSince = report.captured;
+    report.music = music;
+    report.locked = beat.locked();
+    if (report.locked && !before.locked)
+      std::fprintf(stderr, "pulse165: locked: %.1f bpm after %.1f s of sound%s\n", beat.bpm(),
+                   static_cast<double>(beat.lockedAt() - std::min(musicFrom, beat.lockedAt())) / sampleRate,
+                   newTempo ? " at the new tempo" : "");
+    if (!report.locked && before.locked) {
+      newTempo = music;
+      if (!music)
+        std::fprintf(stderr, "pulse165: lost the beat: holding %.1f bpm\n", beat.bpm());
+      else
+        musicFrom = report.captured;  // another tempo taken: the next lock counts from here
+    }
+    if (!music) newTempo = false;
+  }
+
+  void publish(std::uint64_t nowNs) {
+    report.heardLead = capture.latency();
+    report.capturedNs = nowNs;
+    report.beats = beat.clock;
+    report.barStart = beat.barStart();
+    report.bpm = beat.bpm();
+    report.agreeing = beat.agreeing;
+    report.gainDb = loudness.gainDb;
+    feed->publish(report);
+  }
+
+  // A source that went away: the picture holds (nothing new is captured); tried again
+  // every 2 s, the time away counted as a gap that the beat runs across.
+  void reopen() {
+    std::fprintf(stderr, "pulse165: lost %s: trying again every 2 s\n", feed->source);
+    report.lost = true;
+    feed->publish(report);
+    const std::uint64_t lostNs = monotonicNanoseconds();
+    std::uint64_t lastTry = lostNs;
+    std::string why;
+    while (!stopping) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const std::uint64_t nowNs = monotonicNanoseconds();
+      if (nowNs - lastTry < retryNs) continue;
+      lastTry = nowNs;
+      if (!capture.open(source, why)) continue;
+      const std::uint64_t away = (nowNs - lostNs) * sampleRate / 1'000'000'000ull;
+      report.captured += away - away % LiveBeat::hop;
+      monoCount = 0;
+      report.lost = false;
+      std::fprintf(stderr, "pulse165: listening to %s\n", capture.sourceDescription.c_str());
+      return;
+    }
+  }
+
+  void run() {
+    while (!stopping) {
+      if (capture.failed()) {
+        reopen();
+        continue;
+      }
+      const std::uint32_t frames = capture.read(piece.data(), pieceFrames);
+      if (frames == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(idleWaitMs));
+        continue;
+      }
+      const ListenReport before = report;
+      take(frames);
+      tell(before);
+      publish(monotonicNanoseconds());
+    }
+  }
+};
+}  // namespace
+
+int listCaptureSourcesToStdout() {
+  std::vector<CaptureSource> sources;
+  std::string why;
+  if (!listCaptureSources(sources, why))
+    return reportFailure(exitEnvironment,
+                         "cannot list capture sources: no sound server answers (" + why + "): " + serverHint);
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    std::printf("%2zu %c %s (%s%s)\n", i + 1, sources[i].isDefault ? '*' : ' ', sources[i].name.c_str(),
+                sources[i].description.c_str(), sources[i].monitor ? ", what an output plays" : "");
+  if (sources.empty()) std::printf("(no capture sources)\n");
+  return 0;
+}
+
+int runListening(const Options& options) {
+  std::string error;
+  int code = 0;
+  Listener listener;
+  if (!findSource(options.listenSource, listener.source, error, code))
+    return code == exitUsage ? reportMisuse(error) : reportFailure(code, error);
+  if (!listener.capture.open(listener.source, error)) return reportFailure(exitEnvironment, "cannot listen: " + error);
+  if (!listener.beat.open() || !listener.loudness.open())
+    return reportFailure(exitEnvironment, "cannot listen: the beat or loudness analysis cannot start");
+  const std::string description = listener.capture.sourceDescription;
+  std::fprintf(stderr, "pulse165: listening to %s\n", description.c_str());
+
+  LiveWindow window;
+  window.fullScreen = !options.windowed;
+  window.requestWidth = options.windowWidth;
+  window.requestHeight = options.windowHeight;
+  window.displayIndex = options.display;
+  if (!window.open(error)) return reportFailure(window.displayOutOfRange ? exitUsage : exitEnvironment, error);
+  startShow(listeningMusic(), nullptr, 0, window.clientWidth, window.clientHeight, &window);
+
+  ListenFeed feed;
+  feed.source = description.c_str();
+  listener.feed = &feed;
+  listener.start();
+  PlayClock clock;
+  clock.listen = &feed;
+  clock.avOffsetMs = options.avOffsetMs;
+  LivePlayer player;
+  player.start(window);
+  const int result = runFrameLoop(window, clock, player);
+  listener.stop();
+  return result;
+}
