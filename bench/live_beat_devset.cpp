@@ -7,9 +7,14 @@
 // start; then how many steady songs meet each target and the processor time it took
 // against the sound's length.
 //   live_beat_devset [NAME...]    (PULSE165_DEVSET_SECONDS: the length rendered)
+//   live_beat_devset --export DIR SECONDS [NAME...]
+// The second writes each steady song's first SECONDS as DIR/NAME.wav (stereo floats)
+// with its beats in DIR/NAME.beats (seconds, one a line), and prints a line a song:
+// its name and its tempo folded into the show's range (for scripts/listen-check).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -30,9 +35,48 @@ double cpuSeconds() {
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
+// The first `seconds` of each judged song, and its beats, into `dir`.
+int exportSongs(const std::string& dir, double seconds, const std::vector<std::string>& only) {
+  for (const devset::Song& song : devset::songs()) {
+    if (!song.judged() || (!only.empty() && std::find(only.begin(), only.end(), song.name) == only.end())) continue;
+    synth::Music music;
+    std::string error;
+    if (!devset::load(song, false, music, error)) {
+      std::fprintf(stderr, "%s: %s\n", song.name.c_str(), error.c_str());
+      continue;
+    }
+    const auto frames = static_cast<std::uint32_t>(std::min<double>(seconds * music.rate, music.frames()));
+    std::FILE* wav = std::fopen((dir + "/" + song.name + ".wav").c_str(), "wb");
+    std::FILE* beats = std::fopen((dir + "/" + song.name + ".beats").c_str(), "w");
+    if (wav == nullptr || beats == nullptr) return 1;
+    const auto put = [wav](std::uint32_t value, int bytes) { std::fwrite(&value, bytes, 1, wav); };
+    const std::uint32_t dataBytes = frames * 8;
+    std::fputs("RIFF", wav);
+    put(36 + dataBytes, 4);
+    std::fputs("WAVEfmt ", wav);
+    put(16, 4);
+    put(3, 2);  // floats
+    put(2, 2);
+    put(static_cast<std::uint32_t>(music.rate), 4);
+    put(static_cast<std::uint32_t>(music.rate) * 8, 4);
+    put(8, 2);
+    put(32, 2);
+    std::fputs("data", wav);
+    put(dataBytes, 4);
+    std::fwrite(music.stereo.data(), sizeof(float), 2 * static_cast<std::size_t>(frames), wav);
+    for (double b : song.truth.beats)
+      if (b <= seconds) std::fprintf(beats, "%.6f\n", b);
+    std::fclose(wav);
+    std::fclose(beats);
+    std::printf("%s %.2f\n", song.name.c_str(), foldTempo(song.truth.bpm));
+  }
+  return 0;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "--export")
+    return exportSongs(argv[2], std::atof(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
   std::vector<std::string> only(argv + 1, argv + argc);
   int judged = 0, tempoOk = 0, lockOk = 0, phaseOk = 0, barOk = 0;
   double cpu = 0.0, heard = 0.0;

@@ -43,11 +43,14 @@ std::uint32_t PlayClock::read() {
   return frames < playing.frames ? static_cast<std::uint32_t>(frames) : playing.frames;
 }
 
-std::uint32_t PlayClock::aim(std::uint32_t heard) const {
+std::uint32_t PlayClock::aim(std::uint32_t heard) {
   if (paused) return heard;  // a picture held still
   if (listen) {
     const std::int64_t ahead = framesAhead(picture.delayNs(), avOffsetMs);
-    return listenPosition(listenAimedFrame(heardFrame, ahead, report.captured));
+    const std::uint64_t aimed = listenAimedFrame(heardFrame, ahead, report.captured);
+    const std::int64_t wanted = static_cast<std::int64_t>(heardFrame) + ahead;
+    showClock.beatLead = std::max(0.0, static_cast<double>(wanted - static_cast<std::int64_t>(aimed)));
+    return listenPosition(aimed);
   }
   if (audio == nullptr) return heard;  // no sound to follow
   return aimedPosition(heard, picture.delayNs(), avOffsetMs, playing.frames);

@@ -33,8 +33,9 @@ struct PlayClock {
 
   // The position heard now.
   std::uint32_t read();
-  // The position to draw for a frame whose position was read as `heard`.
-  std::uint32_t aim(std::uint32_t heard) const;
+  // The position to draw for a frame whose position was read as `heard`. Listening,
+  // the show's clock learns how far the beats heard lie beyond it.
+  std::uint32_t aim(std::uint32_t heard);
   void seek(std::uint32_t position);
   // The sound stops (the device is paused) and the position holds; resuming plays on
   // from the same frame.

@@ -26,8 +26,13 @@ struct ShowClock {
   std::uint64_t newestFrame = 0;  // the newest frame captured (no position drawn lies beyond it)
   LiveBeatClock liveBeats;
   EndlessSchedule endless;
+  // How far the sound heard lies beyond the position drawn, where the effects' window
+  // after it is not captured yet: the beats, foreseen, are shown where they are heard.
+  double beatLead = 0.0;
   // The music's beat at a play position, fractions included (listening only).
-  double liveBeat(std::uint32_t position) const { return liveBeats.beatAt(listenFrame(position, newestFrame)); }
+  double liveBeat(std::uint32_t position) const {
+    return liveBeats.beatAt(static_cast<double>(listenFrame(position, newestFrame)) + beatLead);
+  }
 
   // The show's beat clock at a play position. Fitted, the show's beat may lie below 0
   // (before the music's first beat, or an opening that starts early) or reach 493 at
