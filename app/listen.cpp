@@ -2,6 +2,8 @@
 // loudness, its beat followed, a report after each piece), and the live show on it.
 #include "app/listen.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -83,6 +85,7 @@ struct Listener {
 
   void start() {
     thread = std::thread([this] { run(); });
+    pthread_setname_np(thread.native_handle(), "pulse165 listen");  // for top -H and ps -L
   }
   void stop() {
     stopping = true;
@@ -124,10 +127,12 @@ struct Listener {
                    newTempo ? " at the new tempo" : "");
     if (!report.locked && before.locked) {
       newTempo = music;
-      if (!music)
+      if (!music) {
         std::fprintf(stderr, "pulse165: lost the beat: holding %.1f bpm\n", beat.bpm());
-      else
-        musicFrom = report.captured;  // another tempo taken: the next lock counts from here
+      } else {
+        std::fprintf(stderr, "pulse165: another tempo: %.1f bpm\n", beat.bpm());
+        musicFrom = report.captured;  // the next lock counts from here
+      }
     }
     if (!music) newTempo = false;
   }

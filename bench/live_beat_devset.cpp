@@ -9,8 +9,9 @@
 //   live_beat_devset [NAME...]    (PULSE165_DEVSET_SECONDS: the length rendered)
 //   live_beat_devset --export DIR SECONDS [NAME...]
 // The second writes each steady song's first SECONDS as DIR/NAME.wav (stereo floats)
-// with its beats in DIR/NAME.beats (seconds, one a line), and prints a line a song:
-// its name and its tempo folded into the show's range (for scripts/listen-check).
+// with the show's beats in it in DIR/NAME.beats (seconds, one a line), and prints a line a song:
+// its name, its tempo folded into the show's range and its first note's time (for
+// scripts/listen-check).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -64,11 +65,18 @@ int exportSongs(const std::string& dir, double seconds, const std::vector<std::s
     std::fputs("data", wav);
     put(dataBytes, 4);
     std::fwrite(music.stereo.data(), sizeof(float), 2 * static_cast<std::size_t>(frames), wav);
-    for (double b : song.truth.beats)
-      if (b <= seconds) std::fprintf(beats, "%.6f\n", b);
+    // The show's beats: the song's at its tempo folded into the show's range (each beat
+    // split where that doubles it, every other one where it halves it).
+    const std::vector<double>& notated = song.truth.beats;
+    const double ratio = foldTempo(song.truth.bpm) / song.truth.bpm;
+    const int split = ratio > 1.5 ? static_cast<int>(std::lround(ratio)) : 1;
+    const int every = ratio < 0.75 ? static_cast<int>(std::lround(1.0 / ratio)) : 1;
+    for (std::size_t i = 0; i < notated.size() && notated[i] <= seconds; i += every)
+      for (int k = 0; k < split && i + 1 < notated.size(); ++k)
+        std::fprintf(beats, "%.6f\n", notated[i] + (notated[i + 1] - notated[i]) * k / split);
     std::fclose(wav);
     std::fclose(beats);
-    std::printf("%s %.2f\n", song.name.c_str(), foldTempo(song.truth.bpm));
+    std::printf("%s %.2f %.3f\n", song.name.c_str(), foldTempo(song.truth.bpm), song.truth.firstNote);
   }
   return 0;
 }
