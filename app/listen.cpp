@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "app/run.h"
 #include "app/start_up.h"
 #include "audio/live_beat.h"
 #include "audio/loudness.h"
@@ -205,15 +206,20 @@ int listCaptureSourcesToStdout() {
   return 0;
 }
 
-int runListening(const Options& options) {
-  std::string error;
-  int code = 0;
+namespace {
+// The live show on what it hears; on a failure to start, its exit code with its line in `error`.
+int listenLive(const Options& options, std::string& error) {
   Listener listener;
-  if (!findSource(options.listenSource, listener.source, error, code))
-    return code == exitUsage ? reportMisuse(error) : reportFailure(code, error);
-  if (!listener.capture.open(listener.source, error)) return reportFailure(exitEnvironment, "cannot listen: " + error);
-  if (!listener.beat.open() || !listener.loudness.open())
-    return reportFailure(exitEnvironment, "cannot listen: the beat or loudness analysis cannot start");
+  int code = 0;
+  if (!findSource(options.listenSource, listener.source, error, code)) return code;
+  if (!listener.capture.open(listener.source, error)) {
+    error = "cannot listen: " + error;
+    return exitEnvironment;
+  }
+  if (!listener.beat.open() || !listener.loudness.open()) {
+    error = "cannot listen: the beat or loudness analysis cannot start";
+    return exitEnvironment;
+  }
   const std::string description = listener.capture.sourceDescription;
   std::fprintf(stderr, "pulse165: listening to %s\n", description.c_str());
 
@@ -222,7 +228,7 @@ int runListening(const Options& options) {
   window.requestWidth = options.windowWidth;
   window.requestHeight = options.windowHeight;
   window.displayIndex = options.display;
-  if (!window.open(error)) return reportFailure(window.displayOutOfRange ? exitUsage : exitEnvironment, error);
+  if (!window.open(error)) return window.displayOutOfRange ? exitUsage : exitEnvironment;
   startShow(listeningMusic(), nullptr, 0, window.clientWidth, window.clientHeight, &window);
 
   ListenFeed feed;
@@ -237,4 +243,17 @@ int runListening(const Options& options) {
   const int result = runFrameLoop(window, clock, player);
   listener.stop();
   return result;
+}
+}  // namespace
+
+int runListening(const Options& options) {
+  std::string error;
+  const int code = listenLive(options, error);
+  if (error.empty()) return code;
+  if (code == exitUsage && error.rfind("no capture source", 0) == 0)
+    reportMisuse(error);
+  else
+    reportFailure(code, error);
+  tellDesktop(options, error);
+  return code;
 }

@@ -18,9 +18,9 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "app/start_up.h"
 #include "app/output_file.h"
 #include "app/preflight.h"
+#include "app/start_up.h"
 #include "app/track.h"
 #include "audio/playback.h"
 #include "platform/headless.h"
@@ -81,13 +81,15 @@ int runLiveShow(const Options& options) {
     reportRefusal(refusal, error);
   else
     reportFailure(code, error);
-  // Started from the menu, nobody reads stderr: the same line in a message box. Run
-  // from a shell or a script, nothing may wait for a click.
-  if (options.fromDesktop) {
-    const std::string line = error.rfind("pulse165: ", 0) == 0 ? error.substr(10) : error;
-    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "pulse165 cannot start", line.c_str(), nullptr);
-  }
+  tellDesktop(options, error);
   return code;
+}
+
+void tellDesktop(const Options& options, const std::string& error) {
+  // Run from a shell or a script, nothing may wait for a click.
+  if (!options.fromDesktop) return;
+  const std::string line = error.rfind("pulse165: ", 0) == 0 ? error.substr(10) : error;
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "pulse165 cannot start", line.c_str(), nullptr);
 }
 
 int runScreenshot(Options options) {
