@@ -17,6 +17,7 @@
 #include "platform/text_atlas.h"
 #include "show/frame.h"
 #include "show/live_loop.h"
+#include "show/music_source.h"
 #include "show/schedule.h"
 #include "show/seek.h"
 
@@ -207,6 +208,21 @@ TEST(Overlay, NamesTimeBeatPhaseSceneRateAndRendererAndTheSlowNoteOnlyWhenGiven)
   EXPECT_STREQ(out.lines[2],
                "sound delay 35 ms (from the sound server)   picture delay 8 ms   offset -20 ms ([ and ])");
   EXPECT_STREQ(out.lines[3], "llvmpipe");
+
+  // Listening: the show's beat and the one heard, the source, the tempo and how sure,
+  // and the note of a key that does nothing; before any music, that it waits.
+  playMusic(listeningMusic());
+  OverlayListen listen{true, "Monitor of Null Output", 127.94, true, true, false, 12, 3.4, "m does nothing"};
+  formatOverlay(out, 0, FrameTimes::Summary{20.0, 12.5, true}, "llvmpipe", true, false, 0, {}, listen);
+  ASSERT_EQ(out.count, 5);
+  EXPECT_STREQ(out.lines[0], "beat 0 (heard 0)   phase 1.00   scene 1   frozen");
+  EXPECT_STREQ(out.lines[1],
+               "listening to Monitor of Null Output   127.9 bpm, locked (12 measures agree)   gain +3.4 dB");
+  EXPECT_STREQ(out.lines[2], "m does nothing");
+  listen = {true, "Line In", 0.0, false, false, false, 0, 0.0, nullptr};
+  formatOverlay(out, 0, FrameTimes::Summary{20.0, 12.5, true}, "llvmpipe", false, false, 0, {}, listen);
+  EXPECT_STREQ(out.lines[1], "listening to Line In   0.0 bpm, waiting for music (0 measures agree)   gain +0.0 dB");
+  playMusic(embeddedMusic());
 }
 
 TEST(Overlay, LinesBreakToTheWidthAtTheirSeparatorsThenAtSpacesThenAnywhere) {
