@@ -224,11 +224,7 @@ int listenLive(const Options& options, std::string& error) {
   std::fprintf(stderr, "pulse165: listening to %s\n", description.c_str());
 
   LiveWindow window;
-  window.fullScreen = !options.windowed;
-  window.requestWidth = options.windowWidth;
-  window.requestHeight = options.windowHeight;
-  window.displayIndex = options.display;
-  if (!window.open(error)) return window.displayOutOfRange ? exitUsage : exitEnvironment;
+  if (const int code = openLiveWindow(options, window, error); code != 0) return code;
   startShow(listeningMusic(), nullptr, 0, window.clientWidth, window.clientHeight, &window);
 
   ListenFeed feed;

@@ -44,11 +44,7 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   std::fflush(stdout);
 
   LiveWindow window;
-  window.fullScreen = !options.windowed;
-  window.requestWidth = options.windowWidth;
-  window.requestHeight = options.windowHeight;
-  window.displayIndex = options.display;
-  if (!window.open(error)) return window.displayOutOfRange ? exitUsage : exitEnvironment;
+  if (const int code = openLiveWindow(options, window, error); code != 0) return code;
 
   startShow(music.source(), music.vorbisData(), music.vorbisSize(), window.clientWidth, window.clientHeight, &window);
 
@@ -71,6 +67,15 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   return runFrameLoop(window, clock, player);
 }
 }  // namespace
+
+int openLiveWindow(const Options& options, LiveWindow& window, std::string& error) {
+  window.fullScreen = !options.windowed;
+  window.requestWidth = options.windowWidth;
+  window.requestHeight = options.windowHeight;
+  window.displayIndex = options.display;
+  if (window.open(error)) return 0;
+  return window.displayOutOfRange ? exitUsage : exitEnvironment;
+}
 
 int runLiveShow(const Options& options) {
   std::string error;

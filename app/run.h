@@ -6,6 +6,10 @@
 #include "app/options.h"
 #include "show/virtual_clock.h"
 
+struct LiveWindow;
+// The live show's window as the options ask for it (full screen or --window, on
+// --display); 0, or the exit code with its line in `error`.
+int openLiveWindow(const Options& options, LiveWindow& window, std::string& error);
 int runLiveShow(const Options& options);
 // A live show that cannot start, started from the desktop's menu: its line (already on
 // stderr) in a message box too, since nobody reads stderr there.
