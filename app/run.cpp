@@ -94,7 +94,10 @@ void tellDesktop(const Options& options, const std::string& error) {
   // Run from a shell or a script, nothing may wait for a click.
   if (!options.fromDesktop) return;
   const std::string line = error.rfind("pulse165: ", 0) == 0 ? error.substr(10) : error;
-  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "pulse165 cannot start", line.c_str(), nullptr);
+  // The box is drawn by a child process of SDL's; one that failed to start is tried once more.
+  for (int attempt = 0; attempt < 2; ++attempt)
+    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "pulse165 cannot start", line.c_str(), nullptr) == 0) return;
+  std::fprintf(stderr, "pulse165: cannot show the message box either: %s\n", SDL_GetError());
 }
 
 int runScreenshot(Options options) {
