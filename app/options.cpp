@@ -39,6 +39,8 @@ enum OptionId {
   optFromDesktop,
   optAvOffset,
   optListen,
+  optRecursive,
+  optShuffle,
   optHelp,
   optVersion
 };
@@ -135,6 +137,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       {"from-desktop", no_argument, nullptr, optFromDesktop},
       {"av-offset", required_argument, nullptr, optAvOffset},
       {"listen", optional_argument, nullptr, optListen},
+      {"recursive", no_argument, nullptr, optRecursive},
+      {"shuffle", no_argument, nullptr, optShuffle},
       {"help", no_argument, nullptr, optHelp},
       {"version", no_argument, nullptr, optVersion},
       {nullptr, 0, nullptr, 0},
@@ -218,7 +222,13 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
           error = "--track needs a file name, e.g. --track=song.mp3";
           return false;
         }
-        options.trackPath = value;
+        options.songs.push_back(value);
+        break;
+      case optRecursive:
+        options.recursive = true;
+        break;
+      case optShuffle:
+        options.shuffle = true;
         break;
       case optBpm:
         if (!readDecimal(value, options.beatRequest.bpm) || options.beatRequest.bpm < lowestGivenBpm ||
@@ -313,10 +323,14 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
     }
   }
-  if (optind < argc) {
-    error = std::string("unexpected argument '") + argv[optind] + "'";
-    return false;
+  for (int i = optind; i < argc; ++i) {
+    if (argv[i][0] == '\0') {
+      error = "an empty argument: songs are named by their files";
+      return false;
+    }
+    options.songs.push_back(argv[i]);
   }
+  if (options.songs.size() == 1) options.trackPath = options.songs.front();
   const RunMode mode = options.mode;
   auto refuse = [&error](const char* message) {
     error = message;
@@ -341,7 +355,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if (options.windowed && mode != RunMode::live) return refuse("--window belongs to the live show");
   if ((displayGiven || options.loop || options.fromDesktop) && mode != RunMode::live)
     return refuse("--display, --loop and --from-desktop belong to the live show");
-  const bool track = !options.trackPath.empty();
+  const bool track = !options.songs.empty();
+  if ((options.recursive || options.shuffle) && (!track || mode != RunMode::live))
+    return refuse("--recursive and --shuffle belong to songs played live: pulse165 [--shuffle] FILE|FOLDER...");
   if (options.listen) {
     if (mode != RunMode::live)
       return refuse("--listen is the live show: not with --screenshot, --capture, --benchmark or --track-info");
@@ -353,6 +369,12 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   if (mode == RunMode::trackInfo && !track) return refuse("--track-info needs --track=FILE");
   if ((options.beatRequest.bpm > 0 || options.beatRequest.firstBeatSeconds >= 0) && !track)
     return refuse("--bpm and --first-beat belong to --track");
+  if (options.songs.size() > 1) {
+    if (mode != RunMode::live && mode != RunMode::trackInfo)
+      return refuse("--screenshot, --capture and --benchmark take one song");
+    if (options.beatRequest.bpm > 0 || options.beatRequest.firstBeatSeconds >= 0 || fromGiven)
+      return refuse("--bpm, --first-beat and --from belong to one song, not to a list");
+  }
   // A hand-picked track's times wait until its length and its beats are known.
   if (track) return true;
   if (options.atGiven && !parseShowTime(options.atText, options.atPosition, error)) return false;

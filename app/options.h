@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/show_time.h"
 #include "app/text.h"
@@ -39,6 +40,11 @@ struct Options {
   bool mute = false;        // live show on a monotonic clock, no audio device
   int avOffsetMs = 0;       // --av-offset: the live picture this much later against the sound
   std::string trackPath;    // a hand-picked track in any common format instead of the embedded one
+  // The songs as given (arguments and --track, in order): files, folders, .m3u lists.
+  // One file is the hand-picked track above; more play in turn, each with its own show.
+  std::vector<std::string> songs;
+  bool recursive = false;  // folders' subfolders too
+  bool shuffle = false;    // the songs in a random order
   BeatRequest beatRequest;  // --bpm and --first-beat
   // --listen[=SOURCE]: the live show draws to what it hears; the source by name or
   // number, empty for the default output's monitor, "list" to list them.
@@ -50,7 +56,7 @@ struct Options {
   std::string atText, fromText, toText;
   // The live show's screen and ending.
   int display = -1;   // --display=N; -1: the first display
-  bool loop = false;  // start again at the end
+  bool loop = false;  // start again at the end (a list: its first song after its last)
   // --from-desktop: started from the desktop's menu, where nobody reads stderr; a
   // failure to start also comes in a message box.
   bool fromDesktop = false;

@@ -13,12 +13,15 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/output_file.h"
+#include "app/playlist.h"
 #include "app/preflight.h"
 #include "app/start_up.h"
 #include "app/track.h"
@@ -33,38 +36,178 @@ extern "C" {
 #include "show/player.h"
 
 namespace {
-// The live show up to its end; on a failure to start, the exit code with its line in
-// `error`, and in `refusal` why the music was refused where it was. The window and
-// the audio device are gone when it returns.
-int playLive(Options options, std::string& error, MusicRefusal& refusal) {
-  ShowMusic music;
-  refusal = prepareMusic(options, music, error);
-  if (refusal != MusicRefusal::none) return exitUsage;
-  if (music.handPicked()) std::printf("pulse165: %s\n", trackSummary(music).c_str());
-  std::fflush(stdout);
+// The overlay's glyphs are ASCII: a song's name there, with the rest as '?'.
+std::string asciiLabel(const std::string& label) {
+  std::string out;
+  for (std::size_t i = 0; i < label.size(); ++i) {
+    const auto c = static_cast<unsigned char>(label[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (label.compare(i, 3, "\u2013") == 0) {
+      out += '-';
+      i += 2;
+    } else if ((c & 0xC0) != 0x80) {
+      out += '?';  // one for each character's leading byte
+    }
+  }
+  return out;
+}
 
-  LiveWindow window;
-  if (const int code = openLiveWindow(options, window, error); code != 0) return code;
+// The songs of a live run and the one playing: its show, its place and its name.
+struct SongTurn {
+  std::vector<std::string> songs;
+  std::vector<bool> refused;
+  int index = 0;
+  std::string label;
 
+  // The next song that may play, from `from` on in `step`'s direction, round the list
+  // where it loops; -1 where none is left.
+  int next(int from, int step, bool loop) const {
+    const int count = static_cast<int>(songs.size());
+    for (int tried = 0; tried < count; ++tried, from += step) {
+      if (from < 0 || from >= count) {
+        if (!loop) return -1;
+        from = (from + count) % count;
+      }
+      if (!refused[static_cast<std::size_t>(from)]) return from;
+    }
+    return -1;
+  }
+};
+
+// Starts `music`'s show in the open window: its sound from the first frame (--from for
+// the first), on the device opened for the first show.
+bool startSong(const Options& options, ShowMusic& music, LiveWindow& window, LiveAudio& audio, PlayClock& clock,
+               std::string& error) {
   startShow(music.source(), music.vorbisData(), music.vorbisSize(), window.clientWidth, window.clientHeight, &window);
-
   // Playback starts at --from (0 for the show as it is); the clock counts from there.
-  PlayClock clock;
-  LiveAudio audio;
+  clock = PlayClock{};
   if (options.mute) {
     clock.startFrame = options.fromPosition;
     clock.startNs = monotonicNanoseconds();
-  } else {
-    if (!audio.open(playing.samples, playing.frames, error)) return exitEnvironment;
+    return true;
+  }
+  if (audio.device == nullptr) {
+    if (!audio.open(playing.samples, playing.frames, error)) return false;
     if (options.fromPosition > 0) audio.seek(options.fromPosition);
     audio.start();
-    clock.audio = &audio;
-    clock.avOffsetMs = options.avOffsetMs;
+  } else {
+    audio.change(playing.samples, playing.frames);
+    audio.resume();  // where the last song was paused
   }
+  clock.audio = &audio;
+  clock.avOffsetMs = options.avOffsetMs;
+  return true;
+}
+
+// The live show up to its end, song by song where several are given; on a failure to
+// start, the exit code with its line in `error`, and in `refusal` why the music was
+// refused where it was. The window and the audio device are gone when it returns.
+int playLive(Options options, std::string& error, MusicRefusal& refusal) {
+  SongTurn turn;
+  if (!options.songs.empty()) turn.songs = expandSongs(options.songs, options.recursive);
+  if (options.shuffle) std::shuffle(turn.songs.begin(), turn.songs.end(), std::mt19937(std::random_device{}()));
+  turn.refused.assign(turn.songs.size(), false);
+  bool list = turn.songs.size() > 1 || options.songs.size() > 1 || (turn.songs.size() == 1 && options.trackPath != turn.songs.front());
+  if (!options.songs.empty() && turn.songs.empty()) {
+    refusal = MusicRefusal::track;
+    error = "no songs to play in " + options.songs.front() + (options.songs.size() > 1 ? " and the rest" : "");
+    return exitUsage;
+  }
+  if (list && (options.beatRequest.bpm > 0 || options.beatRequest.firstBeatSeconds >= 0 || !options.fromText.empty())) {
+    refusal = MusicRefusal::option;
+    error = "--bpm, --first-beat and --from belong to one song, not to a list";
+    return exitUsage;
+  }
+
+  LiveWindow window;
+  LiveAudio audio;
   LivePlayer player;
-  player.loop = options.loop;
-  player.start(window);
-  return runFrameLoop(window, clock, player);
+  player.loop = options.loop && !list;
+  player.loopList = options.loop && list;
+  bool played = false;
+  for (;;) {
+    ShowMusic music;
+    if (!turn.songs.empty()) options.trackPath = turn.songs[static_cast<std::size_t>(turn.index)];
+    refusal = prepareMusic(options, music, error);
+    if (refusal == MusicRefusal::track && list) {
+      // One line for a song that cannot be played, and on to the next.
+      std::fprintf(stderr, "pulse165: %s: skipped\n", error.c_str());
+      turn.refused[static_cast<std::size_t>(turn.index)] = true;
+      refusal = MusicRefusal::none;
+      error.clear();
+      turn.index = turn.next(turn.index + 1, 1, player.loopList || !played);
+      if (turn.index >= 0) continue;
+      if (played) return 0;
+      refusal = MusicRefusal::track;
+      error = "none of the songs can be played";
+      return exitUsage;
+    }
+    if (refusal != MusicRefusal::none) return exitUsage;
+    if (music.handPicked()) {
+      turn.label = songLabel(music.path, music.media.artist, music.media.title);
+      if (list)
+        std::printf("pulse165: %d/%zu %s: %s\n", turn.index + 1, turn.songs.size(), turn.label.c_str(),
+                    trackSummary(music).c_str());
+      else
+        std::printf("pulse165: %s\n", trackSummary(music).c_str());
+    }
+    std::fflush(stdout);
+
+    if (window.native == nullptr) {
+      if (const int code = openLiveWindow(options, window, error); code != 0) return code;
+      player.start(window);
+    }
+    PlayClock clock;
+    if (!startSong(options, music, window, audio, clock, error)) return exitEnvironment;
+    if (player.muted) clock.setMuted(true);
+    played = true;
+    const std::string overlayLabel = asciiLabel(turn.label);
+    player.songIndex = turn.index;
+    player.songCount = music.handPicked() && (list || turn.songs.size() > 1) ? static_cast<int>(turn.songs.size()) : 0;
+    player.songLabel = overlayLabel.c_str();
+    player.paused = false;
+    player.leave = LivePlayer::Leave::none;
+    player.note = nullptr;
+    options.fromPosition = 0;  // --from is the first song's
+    options.fromText.clear();
+    for (;;) {
+      runFrameLoop(window, clock, player);
+      if (player.leave != LivePlayer::Leave::dropped) break;
+      // Dropped files join the list, and the first of them plays now.
+      const std::vector<std::string> added = expandSongs(window.drops, true);
+      window.drops.clear();
+      if (!added.empty()) {
+        turn.index = static_cast<int>(turn.songs.size());
+        turn.songs.insert(turn.songs.end(), added.begin(), added.end());
+        turn.refused.resize(turn.songs.size(), false);
+        list = true;
+        player.loopList = options.loop;
+        player.loop = false;
+        break;
+      }
+      std::fprintf(stderr, "pulse165: nothing to play in what was dropped\n");
+      player.leave = LivePlayer::Leave::none;
+    }
+    player.songLabel = "";
+
+    switch (player.leave) {
+      case LivePlayer::Leave::none:  // the viewer ended the show
+        return 0;
+      case LivePlayer::Leave::ended:
+        turn.index = turn.songs.empty() ? -1 : turn.next(turn.index + 1, 1, player.loopList);
+        break;
+      case LivePlayer::Leave::next:
+        turn.index = turn.next(turn.index + 1, 1, player.loopList);
+        break;
+      case LivePlayer::Leave::previous:
+        turn.index = turn.next(turn.index - 1, -1, player.loopList);
+        break;
+      case LivePlayer::Leave::dropped:
+        break;  // turn.index is the first song dropped
+    }
+    if (turn.index < 0) return 0;
+  }
 }
 }  // namespace
 
@@ -134,14 +277,28 @@ int runScreenshot(Options options) {
 }
 
 int runTrackInfo(const Options& options) {
-  std::string error;
-  ShowMusic music;
-  if (const MusicRefusal refusal = loadMusic(options.trackPath, options.beatRequest, music, error);
-      refusal != MusicRefusal::none)
-    return reportRefusal(refusal, error);
-  if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
-  const std::string report = options.json ? trackInfoJson(music) : trackInfoText(music);
-  std::fputs(report.c_str(), stdout);
+  std::vector<std::string> songs = expandSongs(options.songs, options.recursive);
+  const bool several = songs.size() != 1 || options.songs.size() != 1 || songs.front() != options.trackPath;
+  if (!several) songs = {options.trackPath};
+  // Several songs: each report in turn (a JSON array), a song that cannot be read said
+  // in one line and left out.
+  std::string reports;
+  int told = 0;
+  for (const std::string& path : songs) {
+    std::string error;
+    ShowMusic music;
+    if (const MusicRefusal refusal = loadMusic(path, options.beatRequest, music, error); refusal != MusicRefusal::none) {
+      if (!several) return reportRefusal(refusal, error);
+      std::fprintf(stderr, "pulse165: %s: skipped\n", error.c_str());
+      continue;
+    }
+    if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
+    if (told++ > 0) reports += options.json ? "," : "\n";
+    reports += options.json ? trackInfoJson(music) : trackInfoText(music);
+  }
+  if (told == 0) return reportFailure(exitUsage, "none of the songs can be read");
+  if (several && options.json) reports = "[" + reports + "]\n";
+  std::fputs(reports.c_str(), stdout);
   return 0;
 }
 

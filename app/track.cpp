@@ -92,6 +92,9 @@ std::string trackInfoText(const ShowMusic& music) {
   const BeatGrid& grid = music.grid;
   const Loudness& loudness = music.loudness;
   std::string out = "file:       " + music.path + "\n";
+  if (!media.title.empty() || !media.artist.empty())
+    out += "song:       " + (media.artist.empty() ? "" : media.artist + " \u2013 ") + media.title +
+           (media.album.empty() ? "" : " (" + media.album + ")") + "\n";
   out += format("duration:   %s (%.2f s)%s\n", clockText(media.seconds(), 2).c_str(), media.seconds(),
                 media.cut ? ", cut at the show's longest" : "");
   out += format("source:     %s in %s, %d Hz, %d channel%s; played at 44,100 Hz stereo\n", media.codecName.c_str(),
@@ -139,6 +142,9 @@ std::string trackInfoJson(const ShowMusic& music) {
   const Loudness& loudness = music.loudness;
   JsonWriter json;
   json.field("file", music.path)
+      .field("title", media.title)
+      .field("artist", media.artist)
+      .field("album", media.album)
       .number("duration_s", media.seconds())
       .field("cut", media.cut)
       .field("source_rate", media.sourceRate)

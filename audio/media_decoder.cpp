@@ -302,6 +302,15 @@ MediaResult MediaDecoding::open() {
                                                       " Hz that can be played");
   track.formatName = found->name;
   track.codecName = decoder->name;
+  // Tags live with the container (MP3, MP4, FLAC) or with the stream (Ogg).
+  auto tag = [&](const char* key) {
+    const AVDictionaryEntry* entry = av_dict_get(format->metadata, key, nullptr, 0);
+    if (entry == nullptr) entry = av_dict_get(stream->metadata, key, nullptr, 0);
+    return entry != nullptr ? std::string(entry->value).substr(0, 200) : std::string();
+  };
+  track.title = tag("title");
+  track.artist = tag("artist");
+  track.album = tag("album");
   track.sourceRate = codec->sample_rate;
   track.sourceChannels = codec->ch_layout.nb_channels;
 
@@ -539,6 +548,9 @@ MediaTrack& MediaTrack::operator=(MediaTrack&& other) noexcept {
     sourceChannels = other.sourceChannels;
     formatName = std::move(other.formatName);
     codecName = std::move(other.codecName);
+    title = std::move(other.title);
+    artist = std::move(other.artist);
+    album = std::move(other.album);
     resamplerSetups = other.resamplerSetups;
   }
   return *this;

@@ -46,6 +46,7 @@ struct MediaTrack {
   int sourceChannels = 0;
   std::string formatName;   // FFmpeg's demuxer, e.g. "ogg"
   std::string codecName;    // its decoder, e.g. "vorbis"
+  std::string title, artist, album;  // its tags, where it has them (the container's or the stream's)
   int resamplerSetups = 0;  // 1, or more where the rate or the channels change mid-file (a chained Ogg)
 
   MediaTrack() = default;

@@ -45,6 +45,9 @@ constexpr KeyLine keyTable[] = {
      {{{SDLK_LEFTBRACKET, Held::nothing, KeyAction::pictureEarlier},
        {SDLK_RIGHTBRACKET, Held::nothing, KeyAction::pictureLater}}}},
     {{"i", "information: time, beat, scene, frame rate, renderer"}, {{{SDLK_i, Held::nothing, KeyAction::overlay}}}},
+    {{"n, >", "next song (songs given as a list)"}, {{{SDLK_n, Held::nothing, KeyAction::nextSong}}}},
+    {{"p, <", "previous song; after a song's first 3 s, its start"},
+     {{{SDLK_p, Held::nothing, KeyAction::previousSong}}}},
 };
 
 constexpr std::array<KeyHelp, std::size(keyTable)> helpLines = [] {
@@ -96,6 +99,13 @@ KeyAction keyAction(int keycode, unsigned modifiers, bool repeat) {
       return chord.action;
     }
   }
+  return KeyAction::none;
+}
+
+KeyAction textAction(const char* typed) {
+  if (typed[0] == '\0' || typed[1] != '\0') return KeyAction::none;
+  if (typed[0] == '>') return KeyAction::nextSong;
+  if (typed[0] == '<') return KeyAction::previousSong;
   return KeyAction::none;
 }
 

@@ -20,12 +20,17 @@ enum class KeyAction {
   pictureEarlier,  // [: the picture 10 ms earlier against the sound
   pictureLater,    // ]
   overlay,         // i
+  nextSong,        // n, >
+  previousSong,    // p, <: the song before, or within its first 3 s the start of this one
 };
 
 // The action of a key-down, by SDL's keycode and modifier state (the browser build
 // gives the page's keys the same codes); none for other keys.
 // A held key's repeats step only the seeks and the picture's offset.
 KeyAction keyAction(int keycode, unsigned modifiers, bool repeat);
+// The action of a character typed (SDL's text input, in UTF-8), for the keys known by
+// what they type rather than where they sit: < and >, whatever the layout.
+KeyAction textAction(const char* typed);
 
 // One line of the keys' help: the keys, and what they do.
 struct KeyHelp {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/framebuffer.h"
 #include "platform/keys.h"
@@ -19,6 +20,7 @@ struct WindowEvents {
   bool closeRequested = false;  // the window manager's close button, or a quit request
   bool sizeChanged = false;     // the drawable may have another size now
   bool exposed = false;         // the window shows its content anew (uncovered, mapped)
+  bool dropped = false;         // files were dropped on the window: LiveWindow::drops
   void clear() { *this = WindowEvents{}; }
 };
 
@@ -85,6 +87,9 @@ struct LiveWindow {
   LiveWindow& operator=(const LiveWindow&) = delete;
   ~LiveWindow() { close(); }
 
+  // Paths of the files and folders dropped on the window, in order, until taken.
+  std::vector<std::string> drops;
+
   // The show's picture; framebuffer 0 where the context has no framebuffer objects,
   // and the show then draws straight into the back buffer.
   OffscreenPicture picture;
@@ -107,6 +112,9 @@ struct LiveAudio {
   // Moves the play position to `frame`: what the device still holds plays out, the
   // position stays at `frame` meanwhile, then rises with the sound from there.
   void seek(std::uint32_t frame);
+  // Plays another `frameCount` frames from their first, as a seek to it: the device,
+  // its pause and its muting stay as they are.
+  void change(const float* frames, std::uint32_t frameCount);
   // Stops and restarts the device. Stopped, the position is not to be trusted: the
   // caller keeps the one it read and seeks back to it before resuming.
   void pause();

@@ -80,6 +80,12 @@ void PlayCursor::moveCursor(std::uint32_t frame) {
   lastReported = frame;
 }
 
+void PlayCursor::changeTrack(const float* track, std::uint32_t count) {
+  frames = track;
+  frameCount = count;
+  moveCursor(0);
+}
+
 std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t handedAfter, std::uint64_t callbackTimeNs,
                                     std::uint64_t nowNs, std::uint32_t latencyFrames, std::uint32_t lastReported) {
   // Long gaps (a stalled device) cannot move the cursor past the cap below anyway;

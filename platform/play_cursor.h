@@ -27,6 +27,8 @@ struct PlayCursor {
   std::uint32_t positionAt(std::uint64_t nowNs);
   // With the device locked: the next buffer starts at `frame`.
   void moveCursor(std::uint32_t frame);
+  // With the device locked: another track from its first frame, as a seek there.
+  void changeTrack(const float* track, std::uint32_t count);
 };
 
 // Pure arithmetic of the play cursor, kept apart so that it can be tested without

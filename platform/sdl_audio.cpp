@@ -124,6 +124,19 @@ void LiveAudio::seek(std::uint32_t frame) {
   SDL_UnlockAudioDevice(device->id);
 }
 
+void LiveAudio::change(const float* frames, std::uint32_t frameCount) {
+  if (device == nullptr) return;
+  if (device->throughServer()) {
+    device->server.lock();
+    device->cursor.changeTrack(frames, frameCount);
+    device->server.unlock();
+    return;
+  }
+  SDL_LockAudioDevice(device->id);
+  device->cursor.changeTrack(frames, frameCount);
+  SDL_UnlockAudioDevice(device->id);
+}
+
 void LiveAudio::pause() {
   if (device == nullptr) return;
   if (device->throughServer()) {

@@ -197,6 +197,19 @@ void LiveWindow::takeEvents(WindowEvents& events, int waitMs) {
           events.actions[events.actionCount++] = action;
         break;
       }
+      case SDL_TEXTINPUT: {
+        const KeyAction action = textAction(event.text.text);
+        if (action != KeyAction::none && events.actionCount < WindowEvents::maxActions)
+          events.actions[events.actionCount++] = action;
+        break;
+      }
+      case SDL_DROPFILE:
+        if (event.drop.file != nullptr) {
+          drops.emplace_back(event.drop.file);
+          SDL_free(event.drop.file);
+          events.dropped = true;
+        }
+        break;
       case SDL_QUIT:
         events.closeRequested = true;
         break;

@@ -126,7 +126,10 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
   if (step == LivePlayer::Step::end) return false;
   if (step == LivePlayer::Step::moved) return true;  // the end is judged on the new position
   if (clock.listen == nullptr && after >= playing.frames) {
-    if (!player.loop) return false;
+    if (!player.loop) {
+      player.leave = LivePlayer::Leave::ended;
+      return false;
+    }
     player.seek(clock, frame, 0);
   }
   return true;

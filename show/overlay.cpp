@@ -28,7 +28,8 @@ const char* beatState(const OverlayListen& listen) {
 }  // namespace
 
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
-                   bool paused, bool muted, double slowFps, const OverlaySync& sync, const OverlayListen& listen) {
+                   bool paused, bool muted, double slowFps, const OverlaySync& sync, const OverlayListen& listen,
+                   const OverlaySong& song) {
   const BeatClock clock = showClock.at(position);
   int n = 0;
   if (listen.on) {
@@ -51,6 +52,9 @@ void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::
                   tenths % 10, showSeconds / 60, showSeconds % 60, clock.beat, trackBeat,
                   static_cast<double>(clock.beatPhase), sceneForBeat(clock.beat), paused ? "   paused" : "",
                   muted ? "   muted" : "");
+  if (song.count > 0)
+    std::snprintf(out.lines[n++], OverlayLines::lineLength, "%d/%d %s", song.index + 1, song.count, song.label);
+  if (!listen.on && song.note != nullptr) std::snprintf(out.lines[n++], OverlayLines::lineLength, "%s", song.note);
   if (times.frameMs > 0)
     std::snprintf(out.lines[n++], OverlayLines::lineLength,
                   "%.1f frames per second   %.1f ms a frame (%.1f ms drawing)", 1000.0 / times.frameMs, times.frameMs,

@@ -40,9 +40,17 @@ struct OverlayListen {
   double gainDb = 0;
   const char* note = nullptr;
 };
+// Songs played in turn: which of how many, and its name; a note for a key that does
+// nothing here.
+struct OverlaySong {
+  int index = 0;
+  int count = 0;
+  const char* label = "";
+  const char* note = nullptr;
+};
 void formatOverlay(OverlayLines& out, std::uint32_t position, const FrameTimes::Summary& times, const char* renderer,
                    bool paused, bool muted, double slowFps, const OverlaySync& sync = {},
-                   const OverlayListen& listen = {});
+                   const OverlayListen& listen = {}, const OverlaySong& song = {});
 
 // The lines of `in` broken into lines no wider than `width` pixels of `text`: at their
 // "   " separators, at single spaces within a part that is wider on its own, and

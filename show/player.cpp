@@ -18,6 +18,7 @@
 namespace {
 constexpr int barBeats = 4;
 constexpr int phraseBeats = 16;
+constexpr std::uint32_t restartSeconds = 3;  // p within a song's first seconds: the song before
 constexpr int pausedWaitMs = 100;          // how long a paused player sleeps between looks at the window
 constexpr int overlayLinesPerWindow = 40;  // the overlay's glyphs: a fortieth of the window's height
 }  // namespace
@@ -39,6 +40,10 @@ void LivePlayer::seek(PlayClock& clock, ShowFrame& frame, std::uint32_t position
 
 LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window, PlayClock& clock, ShowFrame& frame) {
   if (events.closeRequested) return Step::end;
+  if (events.dropped && clock.listen == nullptr) {
+    leave = Leave::dropped;  // the first of them plays now
+    return Step::end;
+  }
   Step step = Step::go;
   bool repaint = events.exposed;
   bool sought = false;
@@ -88,6 +93,25 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
         repaint = true;
         continue;
       }
+      case KeyAction::nextSong:
+      case KeyAction::previousSong:
+        if (songCount == 0) {
+          note = clock.listen != nullptr ? "n and p do nothing while listening"
+                                         : "n and p move through songs: pulse165 FILE... or files dropped here";
+          repaint = true;
+          continue;
+        }
+        // Past a song's first seconds, p goes back to its start.
+        if (action == KeyAction::previousSong &&
+            (clock.read() >= restartSeconds * sampleRate || (songIndex == 0 && !loopList)))
+          break;
+        if (action == KeyAction::nextSong && songIndex + 1 >= songCount && !loopList) {
+          note = "this is the last song";
+          repaint = true;
+          continue;
+        }
+        leave = action == KeyAction::nextSong ? Leave::next : Leave::previous;
+        return Step::end;
       case KeyAction::overlay:
         // Without a picture of its own the overlay would enter the trail: none then.
         overlayOn = !overlayOn && text.texture != 0 && window.picture.framebuffer != 0;
@@ -210,7 +234,8 @@ void LivePlayer::drawOverlay(LiveWindow& window, std::uint32_t position, const P
     sync.pictureMs = static_cast<double>(clock.picture.delayNs()) / 1e6;
     sync.offsetMs = clock.avOffsetMs;
   }
+  const OverlaySong song{songIndex, songCount, songLabel, note};
   formatOverlay(lines, position, times.summary(slowSpanNs), renderer, paused, muted, slowToldOnce ? slowFps : 0, sync,
-                listen);
+                listen, song);
   drawOverlayLines(window, text, lines);
 }

@@ -29,7 +29,17 @@ struct LivePlayer {
   FrameTimes times;
   TextAtlas text;
   const char* renderer = "";
-  const char* note = nullptr;  // listening: what a key that does nothing says in the overlay
+  const char* note = nullptr;  // what a key that does nothing says in the overlay
+  // Songs played in turn: this one's place and its name for the overlay (songCount 0
+  // for the embedded show and for listening), and why its show ended early: the viewer
+  // asked for another song, or dropped files on the window (LiveWindow::drops); `ended`
+  // at the song's end, `none` where the viewer ended the show.
+  int songIndex = 0;
+  int songCount = 0;
+  bool loopList = false;  // --loop with songs: the first again after the last
+  const char* songLabel = "";
+  enum class Leave { none, ended, next, previous, dropped };
+  Leave leave = Leave::none;
 
   // Once the window and its context are open: the overlay's glyphs.
   void start(LiveWindow& window);

@@ -93,7 +93,8 @@ unsigned modifiersOf(const EmscriptenKeyboardEvent& event) {
 }
 
 EM_BOOL onKeyDown(int, const EmscriptenKeyboardEvent* event, void*) {
-  const KeyAction action = keyAction(keycodeOf(*event), modifiersOf(*event), event->repeat != 0);
+  KeyAction action = keyAction(keycodeOf(*event), modifiersOf(*event), event->repeat != 0);
+  if (action == KeyAction::none && event->repeat == 0) action = textAction(event->key);
   if (action == KeyAction::none) return EM_FALSE;
   if (canvas.pendingCount < WindowEvents::maxActions) canvas.pending[canvas.pendingCount++] = action;
   return EM_TRUE;  // the page's own use of the key (Space scrolls, F11) is not wanted
