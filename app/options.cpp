@@ -151,7 +151,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
   opterr = 0;
   for (;;) {
     int index = 0;
-    const int id = getopt_long(argc, argv, "hV", longOptions, &index);
+    // "-": arguments that are no options come in their place among the options, as
+    // songs, so that songs and --track keep the order they are given in.
+    const int id = getopt_long(argc, argv, "-hV", longOptions, &index);
     if (id == -1) break;
     const std::string value = optarg ? optarg : "";
     switch (id) {
@@ -220,6 +222,13 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       case optTrack:
         if (value.empty()) {
           error = "--track needs a file name, e.g. --track=song.mp3";
+          return false;
+        }
+        options.songs.push_back(value);
+        break;
+      case 1:
+        if (value.empty()) {
+          error = "an empty argument: songs are named by their files";
           return false;
         }
         options.songs.push_back(value);
@@ -323,13 +332,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
     }
   }
-  for (int i = optind; i < argc; ++i) {
-    if (argv[i][0] == '\0') {
-      error = "an empty argument: songs are named by their files";
-      return false;
-    }
-    options.songs.push_back(argv[i]);
-  }
+  for (int i = optind; i < argc; ++i) options.songs.push_back(argv[i]);  // those after "--"
   if (options.songs.size() == 1) options.trackPath = options.songs.front();
   const RunMode mode = options.mode;
   auto refuse = [&error](const char* message) {

@@ -169,6 +169,16 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
     player.paused = false;
     player.leave = LivePlayer::Leave::none;
     player.note = nullptr;
+    LiveWindow::MediaSong media;
+    media.title = music.handPicked() ? music.media.title : "pulse165";
+    if (media.title.empty()) media.title = songLabel(music.path, "", "");
+    media.artist = music.media.artist;
+    media.album = music.media.album;
+    media.frames = playing.frames;
+    media.index = turn.index;
+    media.canGoNext = player.songCount > 0 && (player.loopList || turn.index + 1 < player.songCount);
+    media.canGoPrevious = player.songCount > 0;
+    window.announce(media);
     options.fromPosition = 0;  // --from is the first song's
     options.fromText.clear();
     for (;;) {

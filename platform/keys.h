@@ -22,6 +22,10 @@ enum class KeyAction {
   overlay,         // i
   nextSong,        // n, >
   previousSong,    // p, <: the song before, or within its first 3 s the start of this one
+  // Asked for by the desktop's media controls alone:
+  play,  // resume where paused
+  hold,  // pause where playing
+  stop,  // pause at the start
 };
 
 // The action of a key-down, by SDL's keycode and modifier state (the browser build

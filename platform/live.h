@@ -21,6 +21,10 @@ struct WindowEvents {
   bool sizeChanged = false;     // the drawable may have another size now
   bool exposed = false;         // the window shows its content anew (uncovered, mapped)
   bool dropped = false;         // files were dropped on the window: LiveWindow::drops
+  // The desktop's media controls asked for a position (seekTo) or a step (seekBy).
+  enum class MediaSeek { none, to, by };
+  MediaSeek seek = MediaSeek::none;
+  std::int64_t seekMicroseconds = 0;
   void clear() { *this = WindowEvents{}; }
 };
 
@@ -86,6 +90,18 @@ struct LiveWindow {
   LiveWindow(const LiveWindow&) = delete;
   LiveWindow& operator=(const LiveWindow&) = delete;
   ~LiveWindow() { close(); }
+
+  // What the desktop's media controls show (MPRIS, where a session bus answers): the
+  // song that plays, or the show, with whether another lies either side of it; and
+  // each frame whether it plays and where, and whether the player jumped there.
+  struct MediaSong {
+    std::string title, artist, album;
+    std::uint32_t frames = 0;
+    int index = 0;
+    bool canGoNext = false, canGoPrevious = false;
+  };
+  void announce(const MediaSong& song);
+  void tellPlayback(bool paused, std::uint32_t position, bool jumped);
 
   // Paths of the files and folders dropped on the window, in order, until taken.
   std::vector<std::string> drops;

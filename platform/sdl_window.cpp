@@ -1,13 +1,15 @@
 // The live window on SDL2: the full-screen (or windowed) show window with its
 // compatibility OpenGL context and the offscreen picture the show draws into, and the
-// window's input.
+// window's input, the desktop's media controls among it.
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
 
 #include <cstring>
 #include <string>
 
+#include "audio/sample_rate.h"
 #include "platform/live.h"
+#include "platform/mpris.h"
 #include "platform/render_queue.h"
 #include "platform/sdl.h"
 #include "platform/sdl_quiet.h"
@@ -22,6 +24,7 @@ struct LiveWindow::Native {
   int windowedY = 0;
   int windowedWidth = 0;  // 0 until the window has been one
   int windowedHeight = 0;
+  MprisPlayer media;  // the desktop's media controls, where a session bus answers
 };
 
 bool LiveWindow::open(std::string& error) {
@@ -117,7 +120,9 @@ bool LiveWindow::open(std::string& error) {
       SDL_DestroyWindow(created);
       continue;
     }
-    native = new Native{created, createdContext};
+    native = new Native;
+    native->window = created;
+    native->glContext = createdContext;
     break;
   }
   if (native == nullptr) {
@@ -152,6 +157,7 @@ bool LiveWindow::open(std::string& error) {
   // straight into the back buffer, as it did before the picture existed.
   if (loadFramebufferCalls([](const char* name) { return SDL_GL_GetProcAddress(name); }, why))
     picture.create(clientWidth, clientHeight, why);
+  native->media.open();
   return true;
 }
 
@@ -185,7 +191,72 @@ std::uint64_t LiveWindow::refreshNs() const {
   return 1'000'000'000ull / static_cast<std::uint64_t>(mode.refresh_rate);
 }
 
+namespace {
+// What the desktop's media controls asked since the last look, as the keys' actions.
+void takeMediaRequests(MprisPlayer& media, SDL_Window* window, WindowEvents& events) {
+  MprisCommand commands[8];
+  const int count = media.poll(commands, 8);
+  for (int i = 0; i < count; ++i) {
+    KeyAction action = KeyAction::none;
+    switch (commands[i].request) {
+      case MprisRequest::playPause:
+        action = KeyAction::pause;
+        break;
+      case MprisRequest::play:
+        action = KeyAction::play;
+        break;
+      case MprisRequest::pause:
+        action = KeyAction::hold;
+        break;
+      case MprisRequest::stop:
+        action = KeyAction::stop;
+        break;
+      case MprisRequest::next:
+        action = KeyAction::nextSong;
+        break;
+      case MprisRequest::previous:
+        action = KeyAction::previousSong;
+        break;
+      case MprisRequest::seek:
+      case MprisRequest::setPosition:
+        events.seek = commands[i].request == MprisRequest::seek ? WindowEvents::MediaSeek::by
+                                                                : WindowEvents::MediaSeek::to;
+        events.seekMicroseconds = commands[i].microseconds;
+        break;
+      case MprisRequest::raise:
+        SDL_RaiseWindow(window);
+        break;
+      case MprisRequest::quit:
+        events.closeRequested = true;
+        break;
+      case MprisRequest::none:
+        break;
+    }
+    if (action != KeyAction::none && events.actionCount < WindowEvents::maxActions)
+      events.actions[events.actionCount++] = action;
+  }
+}
+
+std::int64_t microseconds(std::uint32_t frames) {
+  return static_cast<std::int64_t>(frames) * 1'000'000 / sampleRate;
+}
+}  // namespace
+
+void LiveWindow::announce(const MediaSong& song) {
+  if (native == nullptr) return;
+  MprisSong now{song.title, song.artist, song.album, microseconds(song.frames), song.index};
+  native->media.setSong(now, song.canGoNext, song.canGoPrevious);
+}
+
+void LiveWindow::tellPlayback(bool paused, std::uint32_t position, bool jumped) {
+  if (native == nullptr) return;
+  native->media.setStatus(paused ? MprisStatus::paused : MprisStatus::playing);
+  native->media.setPosition(microseconds(position));
+  if (jumped) native->media.seeked(microseconds(position));
+}
+
 void LiveWindow::takeEvents(WindowEvents& events, int waitMs) {
+  if (native != nullptr && native->media.isOpen()) takeMediaRequests(native->media, native->window, events);
   SDL_Event event;
   bool have = SDL_PollEvent(&event) != 0;
   if (!have && waitMs > 0) have = SDL_WaitEventTimeout(&event, waitMs) != 0;
@@ -306,6 +377,7 @@ const char* LiveWindow::renderer() const {
 void LiveWindow::close() {
   if (native == nullptr) return;
   picture.destroy();
+  native->media.close();
   SDL_GL_DeleteContext(native->glContext);
   SDL_DestroyWindow(native->window);
   SDL_ShowCursor(SDL_ENABLE);

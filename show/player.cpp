@@ -47,6 +47,17 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
   Step step = Step::go;
   bool repaint = events.exposed;
   bool sought = false;
+  auto pauseNow = [&] {
+    clock.pause();
+    paused = true;
+    repaint = true;
+  };
+  auto resumeNow = [&] {
+    clock.resume();
+    paused = false;
+    times.clear();  // the pause is no frame time
+    step = Step::moved;
+  };
   for (int i = 0; i < events.actionCount; ++i) {
     std::uint32_t target = 0;
     const KeyAction action = events.actions[i];
@@ -62,16 +73,19 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
       case KeyAction::end:
         return Step::end;
       case KeyAction::pause:
-        if (paused) {
-          clock.resume();
-          paused = false;
-          times.clear();  // the pause is no frame time
-          step = Step::moved;
-        } else {
-          clock.pause();
-          paused = true;
-          repaint = true;
-        }
+        paused ? resumeNow() : pauseNow();
+        continue;
+      // The media controls' own: each does what its name says, whatever the state.
+      case KeyAction::play:
+        if (paused) resumeNow();
+        continue;
+      case KeyAction::hold:
+        if (!paused) pauseNow();
+        continue;
+      case KeyAction::stop:
+        if (!paused) pauseNow();
+        seek(clock, frame, 0);
+        sought = true;
         continue;
       case KeyAction::fullScreen:
         window.toggleFullScreen();
@@ -143,6 +157,15 @@ LivePlayer::Step LivePlayer::act(const WindowEvents& events, LiveWindow& window,
     sought = true;
     step = Step::moved;
   }
+  if (events.seek != WindowEvents::MediaSeek::none && clock.listen == nullptr) {
+    // The media controls' seek, in microseconds of the song (or of the show).
+    const std::int64_t from = events.seek == WindowEvents::MediaSeek::by ? clock.read() : 0;
+    const std::int64_t target = from + events.seekMicroseconds * sampleRate / 1'000'000;
+    seek(clock, frame, static_cast<std::uint32_t>(std::clamp<std::int64_t>(target, 0, playing.frames)));
+    sought = true;
+    step = Step::moved;
+  }
+  if (clock.listen == nullptr) window.tellPlayback(paused, clock.read(), sought);
   if (events.sizeChanged && window.followSize()) repaint = true;
   // Paused, the held picture keeps its size, letterboxed anew in the window's; the
   // picture follows the window once the show plays on.

@@ -133,7 +133,13 @@ TEST(CommandLine, RejectsUnknownAndIncompleteOptions) {
                                              {"--screenshot=a.png"},
                                              {"--at=4b"},
                                              {"--screenshot="},
-                                             {"stray"},
+                                             {""},
+                                             {"a.mp3", "b.mp3", "--bpm=120"},
+                                             {"a.mp3", "b.mp3", "--from=10"},
+                                             {"a.mp3", "b.mp3", "--capture=a.mp4"},
+                                             {"--shuffle"},
+                                             {"a.mp3", "--recursive", "--screenshot=a.png", "--at=4b"},
+                                             {"--listen", "a.mp3"},
                                              {"--window=0x0"},
                                              {"--help=yes"},
                                              {"--screenshot=a.png", "--at=200"},
@@ -207,6 +213,12 @@ TEST(CommandLine, TrackOptionsBelongToATrackAndItsTimesWaitForIt) {
   EXPECT_EQ(o.mode, RunMode::trackInfo);
   EXPECT_EQ(o.beatRequest.bpm, 127.5);
   EXPECT_EQ(o.beatRequest.firstBeatSeconds, 1.25);
+  Options songs;  // arguments and --track are songs in turn; one alone is the track
+  ASSERT_TRUE(parse({"a.mp3", "--track=b.ogg", "--shuffle", "c/"}, songs, error)) << error;
+  EXPECT_EQ(songs.songs, (std::vector<std::string>{"a.mp3", "b.ogg", "c/"}));
+  EXPECT_TRUE(songs.trackPath.empty());
+  ASSERT_TRUE(parse({"a.mp3", "--bpm=120"}, songs = Options{}, error)) << error;
+  EXPECT_EQ(songs.trackPath, "a.mp3");
   Options later;  // a time beyond the embedded show waits for the track
   ASSERT_TRUE(parse({"--track=a.mp3", "--screenshot=a.png", "--at=900b"}, later, error)) << error;
   for (std::vector<const char*> args :

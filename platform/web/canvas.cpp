@@ -258,6 +258,10 @@ std::uint64_t LiveWindow::refreshNs() const {
   return static_cast<std::uint64_t>(canvas.periodNs);
 }
 
+// The page has no media controls of the desktop's to tell.
+void LiveWindow::announce(const MediaSong&) {}
+void LiveWindow::tellPlayback(bool, std::uint32_t, bool) {}
+
 void LiveWindow::takeEvents(WindowEvents& events, int) {
   for (int i = 0; i < canvas.pendingCount && events.actionCount < WindowEvents::maxActions; ++i)
     events.actions[events.actionCount++] = canvas.pending[i];
