@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <SDL.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <strings.h>
 #include <unistd.h>
 #include <vorbis/codec.h>
@@ -14,8 +15,11 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,30 +79,59 @@ struct SongTurn {
   }
 };
 
-// Starts `music`'s show in the open window: its sound from the first frame (--from for
-// the first), on the device opened for the first show.
-bool startSong(const Options& options, ShowMusic& music, LiveWindow& window, LiveAudio& audio, PlayClock& clock,
-               std::string& error) {
-  startShow(music.source(), music.vorbisData(), music.vorbisSize(), window.clientWidth, window.clientHeight, &window);
-  // Playback starts at --from (0 for the show as it is); the clock counts from there.
-  clock = PlayClock{};
-  if (options.mute) {
-    clock.startFrame = options.fromPosition;
-    clock.startNs = monotonicNanoseconds();
-    return true;
+// The next song, decoded and analysed on a thread of its own at low priority while
+// this one plays, and handed to the audio device to follow it without a gap.
+struct SongPreload {
+  int index = -1;
+  std::thread worker;
+  std::mutex mutex;  // guards what follows, which the worker sets when it is done
+  std::unique_ptr<ShowMusic> music;
+  MusicRefusal refusal = MusicRefusal::none;
+  std::string error;
+  bool wanted = false;  // the song playing still ends into it
+  bool queued = false;  // the device plays it after the song playing
+
+  void start(int at, const std::string& path, LiveAudio* audio) {
+    index = at;
+    wanted = true;
+    queued = false;
+    worker = std::thread([this, path, audio] {
+      setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), preloadNice);  // this thread alone
+      auto loaded = std::make_unique<ShowMusic>();
+      std::string why;
+      const MusicRefusal refused = loadMusic(path, BeatRequest{}, *loaded, why);
+      const std::lock_guard<std::mutex> lock(mutex);
+      refusal = refused;
+      error = why;
+      music = std::move(loaded);
+      if (wanted && refusal == MusicRefusal::none && audio != nullptr && audio->device != nullptr) {
+        audio->queue(music->media.samples, static_cast<std::uint32_t>(music->media.frames));
+        queued = true;
+      }
+    });
   }
-  if (audio.device == nullptr) {
-    if (!audio.open(playing.samples, playing.frames, error)) return false;
-    if (options.fromPosition > 0) audio.seek(options.fromPosition);
-    audio.start();
-  } else {
-    audio.change(playing.samples, playing.frames);
-    audio.resume();  // where the last song was paused
+  // The song playing ends otherwise than into it: it is not queued from now on.
+  void unwant() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    wanted = false;
   }
-  clock.audio = &audio;
-  clock.avOffsetMs = options.avOffsetMs;
-  return true;
-}
+  // Waits for the worker; the song loaded for `at`, or null with nothing taken.
+  std::unique_ptr<ShowMusic> take(int at, MusicRefusal& refused, std::string& why) {
+    if (worker.joinable()) worker.join();
+    if (at != index || !music) {
+      music.reset();  // loaded for a song that does not come next after all
+      return nullptr;
+    }
+    index = -1;
+    refused = refusal;
+    why = error;
+    return std::move(music);
+  }
+  ~SongPreload() {
+    if (worker.joinable()) worker.join();
+  }
+  static constexpr int preloadNice = 10;
+};
 
 // The live show up to its end, song by song where several are given; on a failure to
 // start, the exit code with its line in `error`, and in `refusal` why the music was
@@ -108,7 +141,8 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   if (!options.songs.empty()) turn.songs = expandSongs(options.songs, options.recursive);
   if (options.shuffle) std::shuffle(turn.songs.begin(), turn.songs.end(), std::mt19937(std::random_device{}()));
   turn.refused.assign(turn.songs.size(), false);
-  bool list = turn.songs.size() > 1 || options.songs.size() > 1 || (turn.songs.size() == 1 && options.trackPath != turn.songs.front());
+  bool list = turn.songs.size() > 1 || options.songs.size() > 1 ||
+              (turn.songs.size() == 1 && options.trackPath != turn.songs.front());
   if (!options.songs.empty() && turn.songs.empty()) {
     refusal = MusicRefusal::track;
     error = "no songs to play in " + options.songs.front() + (options.songs.size() > 1 ? " and the rest" : "");
@@ -125,17 +159,31 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   LivePlayer player;
   player.loop = options.loop && !list;
   player.loopList = options.loop && list;
+  SongPreload preload;
+  std::unique_ptr<ShowMusic> music;
   bool played = false;
+  bool gapless = false;  // the device has turned to this song already
   for (;;) {
-    ShowMusic music;
+    std::unique_ptr<ShowMusic> previous = std::move(music);  // its sound may play on until this one starts
     if (!turn.songs.empty()) options.trackPath = turn.songs[static_cast<std::size_t>(turn.index)];
-    refusal = prepareMusic(options, music, error);
+    music = preload.take(turn.index, refusal, error);
+    if (music) {
+      if (refusal == MusicRefusal::none) {
+        if (!music->notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music->notice.c_str());
+        playMusic(music->source());
+      }
+    } else {
+      music = std::make_unique<ShowMusic>();
+      refusal = prepareMusic(options, *music, error);
+    }
     if (refusal == MusicRefusal::track && list) {
       // One line for a song that cannot be played, and on to the next.
       std::fprintf(stderr, "pulse165: %s: skipped\n", error.c_str());
       turn.refused[static_cast<std::size_t>(turn.index)] = true;
       refusal = MusicRefusal::none;
       error.clear();
+      music = std::move(previous);
+      gapless = false;
       turn.index = turn.next(turn.index + 1, 1, player.loopList || !played);
       if (turn.index >= 0) continue;
       if (played) return 0;
@@ -144,43 +192,70 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
       return exitUsage;
     }
     if (refusal != MusicRefusal::none) return exitUsage;
-    if (music.handPicked()) {
-      turn.label = songLabel(music.path, music.media.artist, music.media.title);
+    if (music->handPicked()) {
+      turn.label = songLabel(music->path, music->media.artist, music->media.title);
       if (list)
         std::printf("pulse165: %d/%zu %s: %s\n", turn.index + 1, turn.songs.size(), turn.label.c_str(),
-                    trackSummary(music).c_str());
+                    trackSummary(*music).c_str());
       else
-        std::printf("pulse165: %s\n", trackSummary(music).c_str());
+        std::printf("pulse165: %s\n", trackSummary(*music).c_str());
     }
     std::fflush(stdout);
 
-    if (window.native == nullptr) {
+    PlayClock clock;
+    if (!played) {
       if (const int code = openLiveWindow(options, window, error); code != 0) return code;
       player.start(window);
+      startShow(music->source(), music->vorbisData(), music->vorbisSize(), window.clientWidth, window.clientHeight,
+                &window);
     }
-    PlayClock clock;
-    if (!startSong(options, music, window, audio, clock, error)) return exitEnvironment;
-    if (player.muted) clock.setMuted(true);
+    // Later songs carry the picture's trails on, as a seek does.
+    if (options.mute) {
+      // Playback starts at --from (0 for the show as it is); the clock counts from there.
+      clock.startFrame = options.fromPosition;
+      clock.startNs = monotonicNanoseconds();
+    } else {
+      if (audio.device == nullptr) {
+        if (!audio.open(playing.samples, playing.frames, error)) return exitEnvironment;
+        if (options.fromPosition > 0) audio.seek(options.fromPosition);
+        audio.start();
+      } else if (!gapless) {
+        audio.change(playing.samples, playing.frames);
+        audio.resume();  // where the last song was paused
+      }
+      clock.audio = &audio;
+      clock.tracksBegun = audio.tracksBegun();
+      clock.avOffsetMs = options.avOffsetMs;
+      clock.setMuted(player.muted);
+    }
+    previous.reset();
     played = true;
+    options.fromPosition = 0;  // --from is the first song's
+    options.fromText.clear();
+
     const std::string overlayLabel = asciiLabel(turn.label);
     player.songIndex = turn.index;
-    player.songCount = music.handPicked() && (list || turn.songs.size() > 1) ? static_cast<int>(turn.songs.size()) : 0;
+    player.songCount = music->handPicked() && list ? static_cast<int>(turn.songs.size()) : 0;
     player.songLabel = overlayLabel.c_str();
     player.paused = false;
     player.leave = LivePlayer::Leave::none;
     player.note = nullptr;
     LiveWindow::MediaSong media;
-    media.title = music.handPicked() ? music.media.title : "pulse165";
-    if (media.title.empty()) media.title = songLabel(music.path, "", "");
-    media.artist = music.media.artist;
-    media.album = music.media.album;
+    media.title = music->handPicked() ? music->media.title : "pulse165";
+    if (media.title.empty()) media.title = songLabel(music->path, "", "");
+    media.artist = music->media.artist;
+    media.album = music->media.album;
     media.frames = playing.frames;
     media.index = turn.index;
     media.canGoNext = player.songCount > 0 && (player.loopList || turn.index + 1 < player.songCount);
     media.canGoPrevious = player.songCount > 0;
     window.announce(media);
-    options.fromPosition = 0;  // --from is the first song's
-    options.fromText.clear();
+
+    // The next song gets ready meanwhile.
+    const int following = list ? turn.next(turn.index + 1, 1, player.loopList) : -1;
+    if (following >= 0 && following != turn.index)
+      preload.start(following, turn.songs[static_cast<std::size_t>(following)], options.mute ? nullptr : &audio);
+
     for (;;) {
       runFrameLoop(window, clock, player);
       if (player.leave != LivePlayer::Leave::dropped) break;
@@ -200,6 +275,21 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
       player.leave = LivePlayer::Leave::none;
     }
     player.songLabel = "";
+
+    // At the song's end the device may have turned to the next already, or be about to.
+    gapless = false;
+    if (player.leave == LivePlayer::Leave::ended && !options.mute) {
+      for (int look = 0; look < 50 && !clock.nextTrackBegun(); ++look) {
+        {
+          const std::lock_guard<std::mutex> lock(preload.mutex);
+          if (!preload.queued) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        audio.position();
+      }
+      gapless = clock.nextTrackBegun();
+    }
+    if (!gapless) preload.unwant();
 
     switch (player.leave) {
       case LivePlayer::Leave::none:  // the viewer ended the show

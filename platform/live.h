@@ -131,6 +131,11 @@ struct LiveAudio {
   // Plays another `frameCount` frames from their first, as a seek to it: the device,
   // its pause and its muting stay as they are.
   void change(const float* frames, std::uint32_t frameCount);
+  // Plays `frameCount` frames after the last of these, without a gap; position() then
+  // counts in them, from the moment the device turns to them (tracksBegun() rises).
+  void queue(const float* frames, std::uint32_t frameCount);
+  // How many queued tracks have begun, as of the last position().
+  std::uint32_t tracksBegun() const;
   // Stops and restarts the device. Stopped, the position is not to be trusted: the
   // caller keeps the one it read and seeks back to it before resuming.
   void pause();

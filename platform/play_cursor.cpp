@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "audio/sample_rate.h"
 
@@ -24,11 +25,26 @@ void PlayCursor::reset(const float* track, std::uint32_t count, std::uint32_t la
 }
 
 void PlayCursor::fill(float* out, std::uint32_t outFrames, std::uint64_t nowNs) {
-  const std::uint32_t before = handedOver.load(std::memory_order_relaxed);  // only this thread writes it
-  const std::uint32_t remaining = before < frameCount ? frameCount - before : 0;
-  const std::uint32_t copied = remaining < outFrames ? remaining : outFrames;
+  std::uint32_t before = handedOver.load(std::memory_order_relaxed);  // only this thread writes it
+  std::uint32_t remaining = before < frameCount ? frameCount - before : 0;
+  const bool silent = muted.load(std::memory_order_relaxed);
   constexpr std::size_t frameBytes = audioChannels * sizeof(float);
-  if (muted.load(std::memory_order_relaxed)) {
+  if (nextFrames != nullptr && remaining < outFrames) {
+    // This track ends within the buffer: its last frames, then the next one's first.
+    if (remaining > 0 && !silent)
+      std::memcpy(out, frames + static_cast<std::size_t>(before) * audioChannels, remaining * frameBytes);
+    else
+      std::memset(out, 0, remaining * frameBytes);
+    out += static_cast<std::size_t>(remaining) * audioChannels;
+    outFrames -= remaining;
+    frames = std::exchange(nextFrames, nullptr);
+    frameCount = nextCount;
+    before = 0;  // the buffer's rest counts in the new track's frames
+    remaining = frameCount;
+    tracksBegun.fetch_add(1, std::memory_order_release);
+  }
+  const std::uint32_t copied = remaining < outFrames ? remaining : outFrames;
+  if (silent) {
     std::memset(out, 0, outFrames * frameBytes);
   } else {
     if (copied > 0) std::memcpy(out, frames + static_cast<std::size_t>(before) * audioChannels, copied * frameBytes);
@@ -49,6 +65,7 @@ void PlayCursor::fill(float* out, std::uint32_t outFrames, std::uint64_t nowNs) 
 }
 
 std::uint32_t PlayCursor::positionAt(std::uint64_t nowNs) {
+  followTrack();
   std::uint32_t before = 0;
   std::uint32_t after = 0;
   std::uint64_t timeNs = 0;
@@ -83,7 +100,20 @@ void PlayCursor::moveCursor(std::uint32_t frame) {
 void PlayCursor::changeTrack(const float* track, std::uint32_t count) {
   frames = track;
   frameCount = count;
+  nextFrames = nullptr;
   moveCursor(0);
+}
+
+void PlayCursor::queueTrack(const float* track, std::uint32_t count) {
+  nextFrames = track;
+  nextCount = count;
+}
+
+void PlayCursor::followTrack() {
+  const std::uint32_t begun = tracksBegun.load(std::memory_order_acquire);
+  if (begun == tracksSeen) return;
+  tracksSeen = begun;
+  lastReported = 0;
 }
 
 std::uint32_t interpolatePlayCursor(std::uint32_t handedBefore, std::uint32_t handedAfter, std::uint64_t callbackTimeNs,

@@ -17,6 +17,12 @@ struct PlayCursor {
   std::atomic<std::uint32_t> latencyFrames{0};   // the device's buffering
   std::atomic<bool> muted{false};
   std::uint32_t lastReported = 0;  // never report less than this (until a seek)
+  // The track that follows, gapless: the callback turns to it on the frame after the
+  // last of this one, counts it in `tracksBegun`, and the cursor counts its frames.
+  const float* nextFrames = nullptr;
+  std::uint32_t nextCount = 0;
+  std::atomic<std::uint32_t> tracksBegun{0};
+  std::uint32_t tracksSeen = 0;  // the reader's: the count its position belongs to
 
   // Plays `count` frames from the first, on a device that buffers `latency` frames.
   void reset(const float* track, std::uint32_t count, std::uint32_t latency);
@@ -27,8 +33,14 @@ struct PlayCursor {
   std::uint32_t positionAt(std::uint64_t nowNs);
   // With the device locked: the next buffer starts at `frame`.
   void moveCursor(std::uint32_t frame);
-  // With the device locked: another track from its first frame, as a seek there.
+  // With the device locked: another track from its first frame, as a seek there (any
+  // track queued is forgotten).
   void changeTrack(const float* track, std::uint32_t count);
+  // With the device locked: `track` plays after this one without a gap.
+  void queueTrack(const float* track, std::uint32_t count);
+  // The reader's first step: where the next track has begun, positions count from its
+  // start.
+  void followTrack();
 };
 
 // Pure arithmetic of the play cursor, kept apart so that it can be tested without

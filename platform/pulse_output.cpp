@@ -79,6 +79,7 @@ void PulseOutput::hold(bool held) {
 std::uint32_t PulseOutput::position() {
   if (stream == nullptr) return 0;
   pa_threaded_mainloop_lock(server.loop);
+  cursor->followTrack();
   if (pa_stream_get_state(stream) != PA_STREAM_READY) {
     // The server went away: the show plays on silently, on the computer's clock.
     // From where it was, or where a seek has put it since.

@@ -98,7 +98,28 @@ void LiveAudio::start() {
 std::uint32_t LiveAudio::position() {
   if (device == nullptr) return 0;
   if (device->throughServer()) return device->server.position();
-  return device->cursor.positionAt(monotonicNanoseconds());
+  // Locked: the callback moves the cursor on to the next track.
+  SDL_LockAudioDevice(device->id);
+  const std::uint32_t position = device->cursor.positionAt(monotonicNanoseconds());
+  SDL_UnlockAudioDevice(device->id);
+  return position;
+}
+
+std::uint32_t LiveAudio::tracksBegun() const {
+  return device != nullptr ? device->cursor.tracksSeen : 0;
+}
+
+void LiveAudio::queue(const float* frames, std::uint32_t frameCount) {
+  if (device == nullptr) return;
+  if (device->throughServer()) {
+    device->server.lock();
+    device->cursor.queueTrack(frames, frameCount);
+    device->server.unlock();
+    return;
+  }
+  SDL_LockAudioDevice(device->id);
+  device->cursor.queueTrack(frames, frameCount);
+  SDL_UnlockAudioDevice(device->id);
 }
 
 std::uint32_t LiveAudio::latency() const {

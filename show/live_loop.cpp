@@ -83,6 +83,10 @@ void PlayClock::resume() {
   if (audio) audio->resume();
 }
 
+bool PlayClock::nextTrackBegun() const {
+  return audio != nullptr && audio->tracksBegun() != tracksBegun;
+}
+
 void PlayClock::setMuted(bool silent) {
   if (audio) audio->setMuted(silent);
 }
@@ -91,6 +95,11 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
   if (player.paused) return player.holdStill(window, clock, frame) != LivePlayer::Step::end;
   const std::uint64_t startNs = monotonicNanoseconds();
   const std::uint32_t heard = clock.read();
+  if (clock.nextTrackBegun()) {
+    // The position counts in the next song already: its own show draws it.
+    player.leave = LivePlayer::Leave::ended;
+    return false;
+  }
   const std::uint64_t heardFrame = clock.heardFrame;
   const std::uint32_t position = clock.aim(heard);
   if (clock.beatJumped) {

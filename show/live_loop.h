@@ -30,6 +30,10 @@ struct PlayClock {
   ListenReport report;
   std::uint64_t heardFrame = 0;
   bool beatJumped = false;
+  // With sound: queued tracks begun when this clock started; the device turns to the
+  // next song without a gap, and the position then counts in it.
+  std::uint32_t tracksBegun = 0;
+  bool nextTrackBegun() const;
 
   // The position heard now.
   std::uint32_t read();

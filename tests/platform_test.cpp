@@ -557,6 +557,30 @@ TEST(PlayCursor, ASeekHoldsThePositionUntilTheDevicePlaysTheNewPlaceThenRisesFro
   }
 }
 
+TEST(PlayCursor, AQueuedTrackFollowsTheLastFrameWithoutAGapAndThePositionCountsInIt) {
+  SimulatedPlayback playback(1500);
+  std::vector<float> next(2 * (3000 + 512));
+  for (std::size_t i = 0; i < next.size(); ++i) next[i] = -1.0f - static_cast<float>(i);
+  playback.audio.fill(playback.out.data(), 1024, 0);
+  playback.audio.queueTrack(next.data(), 3000);
+  playback.audio.fill(playback.out.data(), 1024, 1);
+  // The first track's last 476 frames, then the next one's first 548.
+  EXPECT_EQ(std::memcmp(playback.out.data(), playback.track.data() + 2 * 1024, 2 * 476 * sizeof(float)), 0);
+  EXPECT_EQ(std::memcmp(playback.out.data() + 2 * 476, next.data(), 2 * 548 * sizeof(float)), 0);
+  EXPECT_EQ(playback.audio.tracksBegun.load(), 1u);
+  EXPECT_EQ(playback.audio.handedOver.load(), 548u);
+  // The reader's position, far along the first track, starts again in the second.
+  playback.audio.lastReported = 1400;
+  EXPECT_LE(playback.audio.positionAt(1), 548u);
+  EXPECT_EQ(playback.audio.tracksSeen, 1u);
+  playback.audio.fill(playback.out.data(), 1024, 2);
+  EXPECT_EQ(std::memcmp(playback.out.data(), next.data() + 2 * 548, 2 * 1024 * sizeof(float)), 0);
+  // A change of track forgets what was queued.
+  playback.audio.queueTrack(playback.track.data(), 1500);
+  playback.audio.changeTrack(next.data(), 3000);
+  EXPECT_EQ(playback.audio.nextFrames, nullptr);
+}
+
 TEST(PlayCursor, MutedCallbacksHandOverSilenceAndTheCursorRunsOn) {
   SimulatedPlayback playback(4096);
   playback.audio.muted.store(true);

@@ -153,6 +153,11 @@ void LiveAudio::seek(std::uint32_t frame) {
   playPageAudioFrom(frame);
 }
 
+// The page plays one song; nothing is queued after it.
+std::uint32_t LiveAudio::tracksBegun() const {
+  return 0;
+}
+
 void LiveAudio::pause() {
   if (device != nullptr) holdPageAudio(1);
 }
