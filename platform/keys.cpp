@@ -44,10 +44,10 @@ constexpr KeyLine keyTable[] = {
     {{"[, ]", "the picture 10 ms earlier or later against the sound (with sound)"},
      {{{SDLK_LEFTBRACKET, Held::nothing, KeyAction::pictureEarlier},
        {SDLK_RIGHTBRACKET, Held::nothing, KeyAction::pictureLater}}}},
-    {{"i", "information: time, beat, scene, frame rate, renderer"}, {{{SDLK_i, Held::nothing, KeyAction::overlay}}}},
     {{"n, >", "next song (songs given as a list)"}, {{{SDLK_n, Held::nothing, KeyAction::nextSong}}}},
     {{"p, <", "previous song; after a song's first 3 s, its start"},
      {{{SDLK_p, Held::nothing, KeyAction::previousSong}}}},
+    {{"i", "information: time, beat, scene, frame rate, renderer"}, {{{SDLK_i, Held::nothing, KeyAction::overlay}}}},
 };
 
 constexpr std::array<KeyHelp, std::size(keyTable)> helpLines = [] {

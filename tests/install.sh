@@ -86,10 +86,13 @@ entry="$stage/usr/share/applications/pulse165.desktop"
 if [ -f "$entry" ]; then
   report=$(desktop-file-validate "$entry" 2>&1) || true
   [ -z "$report" ] || fail "desktop-file-validate: $report"
-  for line in Type=Application Name=pulse165 'Exec=pulse165 --from-desktop' Icon=pulse165 Terminal=false 'Categories=AudioVideo;'; do
+  for line in Type=Application Name=pulse165 'Exec=pulse165 --from-desktop %F' Icon=pulse165 Terminal=false 'Categories=AudioVideo;'; do
     grep -qxF "$line" "$entry" || fail "the menu entry lacks the line $line"
   done
   grep -q '^Comment=.' "$entry" || fail "the menu entry has no Comment"
+  for type in audio/mpeg audio/flac audio/ogg audio/x-wav audio/mp4 audio/aac audio/opus; do
+    grep -q "^MimeType=.*$type;" "$entry" || fail "the menu entry does not offer to open $type"
+  done
 fi
 
 # --- The manual page --------------------------------------------------------------------

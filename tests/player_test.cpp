@@ -136,11 +136,18 @@ TEST(Keys, EachKeyWithItsModifiersActsOnceAndOnlyTheSeeksAndEndRepeat) {
            Case{SDLK_i, KMOD_NONE, false, KeyAction::overlay},
            Case{SDLK_LEFTBRACKET, KMOD_NONE, false, KeyAction::pictureEarlier},
            Case{SDLK_RIGHTBRACKET, KMOD_NONE, true, KeyAction::pictureLater},
+           Case{SDLK_n, KMOD_NONE, false, KeyAction::nextSong},
+           Case{SDLK_p, KMOD_NONE, true, KeyAction::none},
            Case{SDLK_x, KMOD_NONE, false, KeyAction::none},
        }) {
     EXPECT_EQ(keyAction(c.key, c.modifiers, c.repeat), c.expected)
         << SDL_GetKeyName(c.key) << " modifiers " << c.modifiers << (c.repeat ? " repeated" : "");
   }
+  // < and > by the character typed, whatever key typed it.
+  EXPECT_EQ(textAction(">"), KeyAction::nextSong);
+  EXPECT_EQ(textAction("<"), KeyAction::previousSong);
+  EXPECT_EQ(textAction("<<"), KeyAction::none);
+  EXPECT_EQ(textAction("n"), KeyAction::none);
 }
 
 TEST(FrameTimes, TheMedianOverTheLastTwoSecondsJudgesTheRendererWhenItSpansThem) {

@@ -3,8 +3,9 @@
 # as arguments (with a file that cannot be played between them), muted in a small window
 # under a virtual X server, with a private session bus. playerctl names the first song,
 # moves to the second (the show says its tempo), pauses it (two grabs identical) and
-# plays it on, sets its position; a third song dropped on the window (XDND, as a file
-# manager drops) plays at once; q ends with exit code 0. A list in which nothing plays,
+# plays it on, sets its position; previous goes to its start, then to the first song; a
+# third song dropped on the window (XDND, as a file manager drops) plays at once; q ends
+# with exit code 0. A list in which nothing plays,
 # and --bpm with several songs, end with exit code 2.   tests/playlist.sh BUILD/pulse165
 set -u
 binary=$(realpath "$1")
@@ -98,6 +99,13 @@ cmp -s "$work/b.xwd" "$work/c.xwd" && fail "played on, the picture holds still"
 player position 20
 near_20() { awk -v p="$(player position)" 'BEGIN { exit !(p >= 19.5 && p < 23) }'; }
 until_true 5 near_20 || fail "position 20: at $(player position)"
+# Previous: past a song's first seconds its start, within them the song before.
+player previous
+near_start() { awk -v p="$(player position)" 'BEGIN { exit !(p < 2.5) }'; }
+until_true 5 near_start || fail "previous at 20 s: at $(player position), not the start"
+title_is "Second Song" || fail "previous at 20 s left the song: '$(player metadata title)'"
+player previous
+until_true 20 title_is "First Song" || fail "previous at the start did not bring the first song back"
 
 # A song dropped on the window joins the list and plays now.
 "$here/harness/xdnd_drop.py" "$window" "$work/three.mp3" || fail "the drop did not reach the window"
