@@ -118,21 +118,20 @@ struct SongPreload {
     const std::lock_guard<std::mutex> lock(mutex);
     wanted = false;
   }
-  // Waits for the worker; the song loaded for `at`, or null with nothing taken.
-  std::unique_ptr<ShowMusic> take(int at, MusicRefusal& refused, std::string& why) {
+  // Waits for the worker; the song loaded for `at` with why it cannot be played where
+  // it cannot, or null with nothing taken (-1: only the wait).
+  std::unique_ptr<ShowMusic> take(int at, MusicRefusal* refused = nullptr, std::string* why = nullptr) {
     if (worker.joinable()) worker.join();
     if (at != index || !music) {
-      music.reset();  // loaded for a song that does not come next after all
+      if (at >= 0) music.reset();  // loaded for a song that does not come next after all
       return nullptr;
     }
     index = -1;
-    refused = refusal;
-    why = error;
+    *refused = refusal;
+    *why = error;
     return std::move(music);
   }
-  ~SongPreload() {
-    if (worker.joinable()) worker.join();
-  }
+  ~SongPreload() { take(-1); }
 };
 
 // The live show up to its end, song by song where several are given; on a failure to
@@ -157,18 +156,27 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   }
 
   LiveWindow window;
+  // Samples outlive the device that may play them: the device closes first, then the
+  // song playing and the one readied go; the worker that readies it is done before.
+  SongPreload preload;
+  std::unique_ptr<ShowMusic> music;
   LiveAudio audio;
+  struct PreloadDone {
+    SongPreload& preload;
+    ~PreloadDone() {
+      preload.unwant();
+      preload.take(-1);
+    }
+  } preloadDone{preload};
   LivePlayer player;
   player.loop = options.loop && !list;
   player.loopList = options.loop && list;
-  SongPreload preload;
-  std::unique_ptr<ShowMusic> music;
   bool played = false;
   bool gapless = false;  // the device has turned to this song already
   for (;;) {
     std::unique_ptr<ShowMusic> previous = std::move(music);  // its sound may play on until this one starts
     if (!turn.songs.empty()) options.trackPath = turn.songs[static_cast<std::size_t>(turn.index)];
-    music = preload.take(turn.index, refusal, error);
+    music = preload.take(turn.index, &refusal, &error);
     if (music) {
       if (refusal == MusicRefusal::none) {
         if (!music->notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music->notice.c_str());
