@@ -118,20 +118,23 @@ struct SongPreload {
     const std::lock_guard<std::mutex> lock(mutex);
     wanted = false;
   }
-  // Waits for the worker; the song loaded for `at` with why it cannot be played where
-  // it cannot, or null with nothing taken (-1: only the wait).
-  std::unique_ptr<ShowMusic> take(int at, MusicRefusal* refused = nullptr, std::string* why = nullptr) {
+  void wait() {
     if (worker.joinable()) worker.join();
+  }
+  // Waits for the worker; the song loaded for `at` with why it cannot be played where
+  // it cannot, or null with nothing taken.
+  std::unique_ptr<ShowMusic> take(int at, MusicRefusal& refused, std::string& why) {
+    wait();
     if (at != index || !music) {
-      if (at >= 0) music.reset();  // loaded for a song that does not come next after all
+      music.reset();  // loaded for a song that does not come next after all
       return nullptr;
     }
     index = -1;
-    *refused = refusal;
-    *why = error;
+    refused = refusal;
+    why = error;
     return std::move(music);
   }
-  ~SongPreload() { take(-1); }
+  ~SongPreload() { wait(); }
 };
 
 // The live show up to its end, song by song where several are given; on a failure to
@@ -165,7 +168,7 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
     SongPreload& preload;
     ~PreloadDone() {
       preload.unwant();
-      preload.take(-1);
+      preload.wait();
     }
   } preloadDone{preload};
   LivePlayer player;
@@ -176,7 +179,7 @@ int playLive(Options options, std::string& error, MusicRefusal& refusal) {
   for (;;) {
     std::unique_ptr<ShowMusic> previous = std::move(music);  // its sound may play on until this one starts
     if (!turn.songs.empty()) options.trackPath = turn.songs[static_cast<std::size_t>(turn.index)];
-    music = preload.take(turn.index, &refusal, &error);
+    music = preload.take(turn.index, refusal, error);
     if (music) {
       if (refusal == MusicRefusal::none) {
         if (!music->notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music->notice.c_str());
