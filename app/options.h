@@ -37,14 +37,14 @@ struct Options {
   int benchmarkFrames = 180;
   bool json = false;  // --benchmark and --track-info
   // Sound.
-  bool mute = false;        // live show on a monotonic clock, no audio device
-  int avOffsetMs = 0;       // --av-offset: the live picture this much later against the sound
-  std::string trackPath;    // a hand-picked track in any common format instead of the embedded one
+  bool mute = false;      // live show on a monotonic clock, no audio device
+  int avOffsetMs = 0;     // --av-offset: the live picture this much later against the sound
+  std::string trackPath;  // a hand-picked track in any common format instead of the embedded one
   // The songs as given (arguments and --track, in order): files, folders, .m3u lists.
   // One file is the hand-picked track above; more play in turn, each with its own show.
   std::vector<std::string> songs;
-  bool recursive = false;  // folders' subfolders too
-  bool shuffle = false;    // the songs in a random order
+  bool recursive = false;   // folders' subfolders too
+  bool shuffle = false;     // the songs in a random order
   BeatRequest beatRequest;  // --bpm and --first-beat
   // --listen[=SOURCE]: the live show draws to what it hears; the source by name or
   // number, empty for the default output's monitor, "list" to list them.

@@ -13,9 +13,9 @@ namespace fs = std::filesystem;
 
 namespace {
 // The extensions of the audio files that FFmpeg's demuxers read.
-constexpr const char* audioExtensions[] = {"mp3", "mp2",  "flac", "ogg", "oga", "opus", "spx", "wav", "wave", "aif",
-                                           "aiff", "aifc", "m4a", "m4b", "mp4", "aac",  "wma", "ape", "wv",   "mka",
-                                           "ac3", "eac3", "dts", "caf", "tta", "mpc",  "au",  "snd", "w64",  "webm"};
+constexpr const char* audioExtensions[] = {"mp3",  "mp2",  "flac", "ogg", "oga", "opus", "spx", "wav", "wave", "aif",
+                                           "aiff", "aifc", "m4a",  "m4b", "mp4", "aac",  "wma", "ape", "wv",   "mka",
+                                           "ac3",  "eac3", "dts",  "caf", "tta", "mpc",  "au",  "snd", "w64",  "webm"};
 constexpr int deepestList = 8;  // lists that name lists, at most this deep
 
 bool endsWith(const std::string& name, const char* extension) {

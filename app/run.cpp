@@ -17,11 +17,11 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <random>
-#include <thread>
-#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/output_file.h"
@@ -400,7 +400,8 @@ int runTrackInfo(const Options& options) {
   for (const std::string& path : songs) {
     std::string error;
     ShowMusic music;
-    if (const MusicRefusal refusal = loadMusic(path, options.beatRequest, music, error); refusal != MusicRefusal::none) {
+    if (const MusicRefusal refusal = loadMusic(path, options.beatRequest, music, error);
+        refusal != MusicRefusal::none) {
       if (!several) return reportRefusal(refusal, error);
       std::fprintf(stderr, "pulse165: %s: skipped\n", error.c_str());
       continue;

@@ -106,12 +106,24 @@ std::int64_t seekBytes(void* opaque, std::int64_t offset, int whence) {
 }
 
 // One sample as a float at full scale 1, as the resampler converts it.
-float asFloat(std::uint8_t v) { return static_cast<float>(static_cast<int>(v) - 128) * (1.0f / 128); }
-float asFloat(std::int16_t v) { return static_cast<float>(v) * (1.0f / 32768); }
-float asFloat(std::int32_t v) { return static_cast<float>(static_cast<double>(v) * (1.0 / 2147483648.0)); }
-float asFloat(std::int64_t v) { return static_cast<float>(static_cast<double>(v) * (1.0 / 9223372036854775808.0)); }
-float asFloat(float v) { return v; }
-float asFloat(double v) { return static_cast<float>(v); }
+float asFloat(std::uint8_t v) {
+  return static_cast<float>(static_cast<int>(v) - 128) * (1.0f / 128);
+}
+float asFloat(std::int16_t v) {
+  return static_cast<float>(v) * (1.0f / 32768);
+}
+float asFloat(std::int32_t v) {
+  return static_cast<float>(static_cast<double>(v) * (1.0 / 2147483648.0));
+}
+float asFloat(std::int64_t v) {
+  return static_cast<float>(static_cast<double>(v) * (1.0 / 9223372036854775808.0));
+}
+float asFloat(float v) {
+  return v;
+}
+float asFloat(double v) {
+  return static_cast<float>(v);
+}
 
 // The frame's channels mixed into interleaved stereo: the even channels averaged on the
 // left, the odd ones on the right (one channel alone on both).

@@ -32,7 +32,7 @@ enum class MediaRefusal {
 struct MediaLimits {
   std::int64_t maxFrames = 15 * 60 * sampleRate;  // a longer track is cut here, and says so
   std::int64_t minFrames = 30 * sampleRate;       // a shorter one is refused
-  double deadlineSeconds = 60.0;                 // processor time for opening and decoding together
+  double deadlineSeconds = 60.0;                  // processor time for opening and decoding together
 };
 
 // The decoded track. `samples` holds 2 x (frames + mediaGuardFrames) floats, left then
@@ -44,10 +44,10 @@ struct MediaTrack {
   // What the file held, for the track summary.
   int sourceRate = 0;
   int sourceChannels = 0;
-  std::string formatName;   // FFmpeg's demuxer, e.g. "ogg"
-  std::string codecName;    // its decoder, e.g. "vorbis"
+  std::string formatName;            // FFmpeg's demuxer, e.g. "ogg"
+  std::string codecName;             // its decoder, e.g. "vorbis"
   std::string title, artist, album;  // its tags, where it has them (the container's or the stream's)
-  int resamplerSetups = 0;  // 1, or more where the rate or the channels change mid-file (a chained Ogg)
+  int resamplerSetups = 0;           // 1, or more where the rate or the channels change mid-file (a chained Ogg)
 
   MediaTrack() = default;
   ~MediaTrack();

@@ -38,9 +38,8 @@ struct Samples {
   void report(const char* name) {
     std::sort(ms.begin(), ms.end());
     const double over = static_cast<double>(std::count_if(ms.begin(), ms.end(), [](double m) { return m > budgetMs; }));
-    std::printf("%-22s median %6.2f ms   p95 %6.2f ms   over budget %5.1f %%   (%zu frames)\n", name,
-                ms[ms.size() / 2], ms[ms.size() * 95 / 100], 100.0 * over / static_cast<double>(ms.size()),
-                ms.size());
+    std::printf("%-22s median %6.2f ms   p95 %6.2f ms   over budget %5.1f %%   (%zu frames)\n", name, ms[ms.size() / 2],
+                ms[ms.size() * 95 / 100], 100.0 * over / static_cast<double>(ms.size()), ms.size());
   }
 };
 }  // namespace

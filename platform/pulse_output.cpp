@@ -13,7 +13,7 @@
 
 namespace {
 constexpr std::size_t frameBytes = PulseServer::frameBytes;
-constexpr pa_usec_t targetLatencyUs = 40'000;              // the server's buffer and the sink's together
+constexpr pa_usec_t targetLatencyUs = 40'000;  // the server's buffer and the sink's together
 
 // On the server's thread: as much sound as it asks for, from the cursor.
 void writeSound(pa_stream* stream, std::size_t bytes, void* user) {
@@ -90,7 +90,8 @@ std::uint32_t PulseOutput::position() {
       lostFrom = cursor->lastReported;
     }
     const std::uint64_t heard = lostFrom + (now - lostAtNs) * sampleRate / 1'000'000'000u;
-    cursor->lastReported = lostReturned = heard < cursor->frameCount ? static_cast<std::uint32_t>(heard) : cursor->frameCount;
+    cursor->lastReported = lostReturned =
+        heard < cursor->frameCount ? static_cast<std::uint32_t>(heard) : cursor->frameCount;
     return lostReturned;
   }
   pa_usec_t latencyUs = 0;

@@ -219,8 +219,8 @@ void takeMediaRequests(MprisPlayer& media, SDL_Window* window, WindowEvents& eve
         break;
       case MprisRequest::seek:
       case MprisRequest::setPosition:
-        events.seek = commands[i].request == MprisRequest::seek ? WindowEvents::MediaSeek::by
-                                                                : WindowEvents::MediaSeek::to;
+        events.seek =
+            commands[i].request == MprisRequest::seek ? WindowEvents::MediaSeek::by : WindowEvents::MediaSeek::to;
         events.seekMicroseconds = commands[i].microseconds;
         break;
       case MprisRequest::raise:

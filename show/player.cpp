@@ -19,8 +19,8 @@ namespace {
 constexpr int barBeats = 4;
 constexpr int phraseBeats = 16;
 constexpr std::uint32_t restartSeconds = 3;  // p within a song's first seconds: the song before
-constexpr int pausedWaitMs = 100;          // how long a paused player sleeps between looks at the window
-constexpr int overlayLinesPerWindow = 40;  // the overlay's glyphs: a fortieth of the window's height
+constexpr int pausedWaitMs = 100;            // how long a paused player sleeps between looks at the window
+constexpr int overlayLinesPerWindow = 40;    // the overlay's glyphs: a fortieth of the window's height
 }  // namespace
 
 void LivePlayer::start(LiveWindow& window) {
