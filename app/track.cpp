@@ -1,16 +1,12 @@
-// Loading the music, and telling the user what the show will do with a hand-picked track.
+// The analysis of decoded music, and telling the user what the show will do with a
+// hand-picked track.
 #include "app/track.h"
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
-#include "app/options.h"
 #include "app/text.h"
 #include "resources/embedded.h"
 #include "show/show_clock.h"
@@ -43,43 +39,20 @@ MusicSource ShowMusic::source() const {
   return fittedMusic(media.samples, static_cast<std::uint32_t>(media.frames), grid.map(), schedule);
 }
 
-MusicRefusal loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error) {
-  music.path = path;
+MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error,
+                          const BeatFeatures* heard) {
   music.request = request;
-  if (path.empty()) return MusicRefusal::none;
-  const int level = av_log_get_level();
-  av_log_set_level(AV_LOG_QUIET);
-  const MediaResult result = decodeMediaFile(path, music.media);
-  av_log_set_level(level);
-  if (!result.ok()) {
-    error = result.message;
-    return MusicRefusal::track;
-  }
-  music.notice = result.message;  // where a long track was cut
   if (request.firstBeatSeconds >= music.media.seconds()) {
-    error = path + ": --first-beat lies past the end of the track (" + clockText(music.media.seconds(), 2) + ")";
+    error = music.path + ": --first-beat lies past the end of the track (" + clockText(music.media.seconds(), 2) + ")";
     return MusicRefusal::option;
   }
   // The beat on the music as it is; the gain only scales it.
-  music.grid = findBeatGrid(music.media.samples, music.media.frames, request);
+  music.grid = heard != nullptr ? beatGridFrom(*heard, music.media.frames, request)
+                                 : findBeatGrid(music.media.samples, music.media.frames, request);
   music.loudness = measureLoudness(music.media.samples, music.media.frames);
   applyGain(music.media.samples, music.media.frames, music.loudness.gain());
   music.schedule = fitSchedule(static_cast<int>(music.grid.beats));
   return MusicRefusal::none;
-}
-
-MusicRefusal prepareMusic(Options& options, ShowMusic& music, std::string& error) {
-  if (const MusicRefusal refusal = loadMusic(options.trackPath, options.beatRequest, music, error);
-      refusal != MusicRefusal::none)
-    return refusal;
-  if (!music.notice.empty()) std::fprintf(stderr, "pulse165: %s\n", music.notice.c_str());
-  playMusic(music.source());
-  if (music.handPicked() && !resolveTrackTimes(options, showClock, error)) return MusicRefusal::option;
-  return MusicRefusal::none;
-}
-
-int reportRefusal(MusicRefusal refusal, const std::string& line) {
-  return refusal == MusicRefusal::option ? reportMisuse(line) : reportFailure(exitUsage, line);
 }
 
 std::string trackSummary(const ShowMusic& music) {

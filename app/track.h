@@ -46,6 +46,15 @@ enum class MusicRefusal { none, track, option };
 // FFmpeg's own log is silent meanwhile: failures come in the show's line.
 MusicRefusal loadMusic(const std::string& path, const BeatRequest& request, ShowMusic& music, std::string& error);
 
+// The analysis of music decoded into `music.media` (and named by `music.path`): its
+// beat with what the user gave of it, its loudness brought to the embedded track's, and
+// the show's schedule fitted to its beats. A refusal with one line in `error` for a first
+// beat past its end. `heard`: what a pass over the samples heard already, where a caller
+// made it in steps (audio/beat_features.h).
+struct BeatFeatures;
+MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error,
+                          const BeatFeatures* heard = nullptr);
+
 struct Options;
 // loadMusic for the options' --track, --bpm and --first-beat; then the music plays
 // (playMusic) and, for a hand-picked track, the options' times are resolved on

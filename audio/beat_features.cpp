@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "audio/sample_rate.h"
 
@@ -68,33 +69,49 @@ struct Aubio {
 };
 }  // namespace
 
-BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames) {
-  BeatFeatures f;
+// What one pass carries from hop to hop.
+struct BeatFeatureReader::State {
   Aubio aubio;
-  if (!aubio.ok()) return f;  // nothing heard: the analysis falls back
-  constexpr int hop = BeatFeatures::hop;
-  const std::int64_t hops = (frames + hop - 1) / hop;
+  int bins = window / 2 + 1;
+  int firstHighBin = static_cast<int>(std::ceil(highBandHz * window / sampleRate));
+  std::vector<float> lastLog = std::vector<float>(static_cast<std::size_t>(window / 2 + 1), 0.0f);
+  // The pitch class of each chroma bin, or -1 outside the range.
+  std::vector<int> pitchClass = std::vector<int>(static_cast<std::size_t>(chromaWindow / 2 + 1), -1);
+  LowPass low{lowBandHz};
+  double lastLowLevel = 0.0, lastBeat = 0.0, lastOnset = 0.0, confidence = 0.0;
+};
+
+BeatFeatureReader::BeatFeatureReader(const float* stereoFrames, std::int64_t frameCount)
+    : stereo(stereoFrames), frames(frameCount), hops((frameCount + BeatFeatures::hop - 1) / BeatFeatures::hop) {
+  state = new State;
+  if (!state->aubio.ok()) {
+    hops = 0;  // nothing heard: the analysis falls back
+    return;
+  }
   f.flux.reserve(static_cast<std::size_t>(hops));
   f.lowFlux.reserve(static_cast<std::size_t>(hops));
   f.highFlux.reserve(static_cast<std::size_t>(hops));
   f.chroma.reserve(static_cast<std::size_t>(hops / BeatFeatures::chromaHops + 1));
-
-  const int bins = window / 2 + 1;
-  const int firstHighBin = static_cast<int>(std::ceil(highBandHz * window / sampleRate));
-  std::vector<float> lastLog(static_cast<std::size_t>(bins), 0.0f);
-  // The pitch class of each chroma bin, or -1 outside the range.
   const int chromaBins = chromaWindow / 2 + 1;
-  std::vector<int> pitchClass(static_cast<std::size_t>(chromaBins), -1);
   for (int k = 1; k < chromaBins; ++k) {
     const double hz = static_cast<double>(k) * sampleRate / chromaWindow;
     if (hz < lowestPitchHz || hz > highestPitchHz) continue;
     const long midi = std::lround(69.0 + 12.0 * std::log2(hz / 440.0));
-    pitchClass[k] = static_cast<int>(((midi % 12) + 12) % 12);
+    state->pitchClass[k] = static_cast<int>(((midi % 12) + 12) % 12);
   }
+}
 
-  LowPass low(lowBandHz);
-  double lastLowLevel = 0.0, lastBeat = 0.0, lastOnset = 0.0, confidence = 0.0;
-  for (std::int64_t n = 0; n < hops; ++n) {
+BeatFeatureReader::~BeatFeatureReader() {
+  delete state;
+}
+
+bool BeatFeatureReader::step(std::int64_t most) {
+  constexpr int hop = BeatFeatures::hop;
+  State& st = *state;
+  Aubio& aubio = st.aubio;
+  const int chromaBins = chromaWindow / 2 + 1;
+  for (const std::int64_t end = std::min(hops, next + most); next < end; ++next) {
+    const std::int64_t n = next;
     const std::int64_t start = n * hop;
     double energy = 0.0;
     for (int i = 0; i < hop; ++i) {
@@ -102,23 +119,23 @@ BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames) {
       const double x = s < frames ? 0.5 * (stereo[2 * s] + stereo[2 * s + 1]) : 0.0;
       aubio.in->data[i] = static_cast<smpl_t>(x);
       aubio.chromaIn->data[(n % BeatFeatures::chromaHops) * hop + i] = static_cast<smpl_t>(x);
-      const double y = low(x);
+      const double y = st.low(x);
       energy += y * y;
     }
     // Low onset strength: the rise of the band's log energy from one hop to the next.
     const double level = std::log1p(1000.0 * energy / hop);
-    f.lowFlux.push_back(static_cast<float>(std::max(0.0, level - lastLowLevel)));
-    lastLowLevel = level;
+    f.lowFlux.push_back(static_cast<float>(std::max(0.0, level - st.lastLowLevel)));
+    st.lastLowLevel = level;
 
     // Spectral flux: the rise of each bin's log magnitude, summed.
     aubio_pvoc_do(aubio.pvoc, aubio.in, aubio.grain);
     double all = 0.0, high = 0.0;
-    for (int k = 1; k < bins; ++k) {
+    for (int k = 1; k < st.bins; ++k) {
       const float logMagnitude = std::log1p(static_cast<float>(compression) * aubio.grain->norm[k]);
-      const float rise = std::max(0.0f, logMagnitude - lastLog[k]);
-      lastLog[k] = logMagnitude;
+      const float rise = std::max(0.0f, logMagnitude - st.lastLog[k]);
+      st.lastLog[k] = logMagnitude;
       all += rise;
-      if (k >= firstHighBin) high += rise;
+      if (k >= st.firstHighBin) high += rise;
     }
     f.flux.push_back(static_cast<float>(all));
     f.highFlux.push_back(static_cast<float>(high));
@@ -128,8 +145,8 @@ BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames) {
       BeatFeatures::Chroma c{};
       float sum = 0.0f;
       for (int k = 1; k < chromaBins; ++k)
-        if (pitchClass[k] >= 0) {
-          c[pitchClass[k]] += aubio.chromaGrain->norm[k];
+        if (st.pitchClass[k] >= 0) {
+          c[st.pitchClass[k]] += aubio.chromaGrain->norm[k];
           sum += aubio.chromaGrain->norm[k];
         }
       if (sum > 1e-6f)
@@ -146,14 +163,24 @@ BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames) {
     // the track.
     aubio_tempo_do(aubio.tempo, aubio.in, aubio.out);
     const double beat = aubio_tempo_get_last(aubio.tempo);
-    if (beat != lastBeat && beat < static_cast<double>(frames)) f.trackerBeats.push_back(beat);
-    lastBeat = beat;
-    confidence += aubio_tempo_get_confidence(aubio.tempo);
+    if (beat != st.lastBeat && beat < static_cast<double>(frames)) f.trackerBeats.push_back(beat);
+    st.lastBeat = beat;
+    st.confidence += aubio_tempo_get_confidence(aubio.tempo);
     aubio_onset_do(aubio.onset, aubio.in, aubio.out);
     const double when = aubio_onset_get_last(aubio.onset);
-    if (when != lastOnset && when < static_cast<double>(frames)) f.onsets.push_back(when);
-    lastOnset = when;
+    if (when != st.lastOnset && when < static_cast<double>(frames)) f.onsets.push_back(when);
+    st.lastOnset = when;
   }
-  if (hops > 0) f.confidence = confidence / static_cast<double>(hops);
-  return f;
+  return next >= hops;
+}
+
+BeatFeatures BeatFeatureReader::take() {
+  if (hops > 0) f.confidence = state->confidence / static_cast<double>(hops);
+  return std::move(f);
+}
+
+BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames) {
+  BeatFeatureReader reader(stereo, frames);
+  reader.step(reader.hops);
+  return reader.take();
 }

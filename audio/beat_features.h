@@ -28,5 +28,28 @@ struct BeatFeatures {
   static double positionOf(double hopIndex) { return (hopIndex + 0.5) * hop; }
 };
 
+// The pass in steps of a given number of hops, for a caller that must not stop for
+// long (the page reads a song between its frames). `stereo` outlives the reader.
+struct BeatFeatureReader {
+  BeatFeatureReader(const float* stereo, std::int64_t frames);
+  ~BeatFeatureReader();
+  BeatFeatureReader(const BeatFeatureReader&) = delete;
+  BeatFeatureReader& operator=(const BeatFeatureReader&) = delete;
+
+  // Reads up to `most` hops more; true once every hop is read.
+  bool step(std::int64_t most);
+  double done() const { return hops > 0 ? static_cast<double>(next) / static_cast<double>(hops) : 1.0; }
+  // What was heard, once step() has said so.
+  BeatFeatures take();
+
+  const float* stereo;
+  std::int64_t frames;
+  std::int64_t hops;
+  std::int64_t next = 0;
+  BeatFeatures f;
+  struct State;  // aubio's objects and what passes from hop to hop
+  State* state = nullptr;
+};
+
 // Interleaved stereo floats at 44,100 Hz.
 BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames);

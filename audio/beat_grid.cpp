@@ -689,6 +689,12 @@ double foldTempo(double bpm) {
 }
 
 BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatRequest& request) {
+  // With both given there is nothing to hear.
+  if (request.bpm > 0 && request.firstBeatSeconds >= 0) return beatGridFrom(BeatFeatures{}, frames, request);
+  return beatGridFrom(readBeatFeatures(stereo, frames), frames, request);
+}
+
+BeatGrid beatGridFrom(const BeatFeatures& f, std::int64_t frames, const BeatRequest& request) {
   BeatGrid grid;
   const bool givenTempo = request.bpm > 0;
   const bool givenFirst = request.firstBeatSeconds >= 0;
@@ -706,7 +712,6 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
     grid.bpm = request.bpm;
     return finish(givenFirstSamples, periodOf(request.bpm));
   }
-  const BeatFeatures f = readBeatFeatures(stereo, frames);
   const std::vector<float> e = onsetStrength(f);
   double total = 0.0, meanFlux = 0.0;
   for (float v : e) total += v;

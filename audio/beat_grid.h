@@ -61,6 +61,10 @@ std::vector<TempoStretch> tempoMap(const BeatGrid& grid);
 // Interleaved stereo floats at 44,100 Hz.
 BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatRequest& request = {});
 
+struct BeatFeatures;
+// The same from what one pass over the track's `frames` heard (audio/beat_features.h).
+BeatGrid beatGridFrom(const BeatFeatures& features, std::int64_t frames, const BeatRequest& request = {});
+
 // A tempo doubled or halved into [lowestBpm, highestBpm]. The range is narrower than an
 // octave: where no octave lands inside (95 to 110 bpm, and its octaves), the one
 // nearer to the range by ratio is taken.

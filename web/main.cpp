@@ -8,6 +8,12 @@
 //   index.html?benchmark[&size=WxH][&frames=N]
 //                                       times every scene as --benchmark does and writes
 //                                       the JSON report into the page
+//   index.html?track-info               a song chosen with the page's button (or dropped):
+//                                       its report as --track-info --json gives it, into
+//                                       the page, then the title "pulse165 ready"
+// A song dropped on the show's page, or chosen with its button, is decoded by the
+// browser, analysed between frames as the desktop analyses a --track, and played with
+// the show fitted to it.
 #include <GL/gl.h>
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
@@ -18,6 +24,8 @@
 #include <vector>
 
 #include "app/benchmark.h"
+#include "app/track.h"
+#include "audio/beat_features.h"
 #include "app/start_up.h"
 #include "app/options.h"
 #include "show/virtual_clock.h"
@@ -32,9 +40,13 @@
 #include "show/player.h"
 #include "tests/playback_digest.h"
 
+// The page's side of songs (web/js/song.js).
+extern "C" void pulse165_watchForSongs();
+
 namespace {
 
 constexpr int defaultBenchmarkFrames = 180;
+
 
 struct BrowserShow {
   LiveWindow window;
@@ -43,6 +55,7 @@ struct BrowserShow {
   LivePlayer player;
   std::unique_ptr<ShowFrame> frame;
   bool started = false;
+  bool looping = false;  // the animation loop runs
   std::uint32_t lastPosition = 0;  // the clock after the latest turn, or the moment drawn
   std::uint64_t framesDrawn = 0;
 };
@@ -70,28 +83,35 @@ EM_BOOL liveFrame(double, void*) {
   if (going) return EM_TRUE;
   show.audio.close();
   show.frame.reset();
-  setPagePrompt("the end: reload the page to play again");
+  show.looping = false;
+  setPagePrompt("the end: reload the page to play again, or drop a song on it");
   return EM_FALSE;
+}
+
+// The sound of what plays now (the soundtrack, or a song), from its start, and the
+// frames on its clock; the animation loop runs from the first start on.
+void beginShow() {
+  show.started = true;
+  show.audio.close();
+  std::string error;
+  if (!show.audio.open(playing.samples, playing.frames, error)) return fail(error);
+  show.frame = std::make_unique<ShowFrame>();
+  WindowEvents early;  // keys pressed before the show began do nothing
+  show.window.takeEvents(early);
+  show.audio.start();
+  show.clock = PlayClock{};
+  show.clock.audio = &show.audio;
+  show.player.paused = false;
+  setPagePrompt("");
+  if (!show.looping) emscripten_request_animation_frame_loop(liveFrame, nullptr);
+  show.looping = true;
 }
 
 // The click that browsers ask for before they play sound.
 EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*) {
   if (show.started) return EM_FALSE;
-  show.started = true;
   emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, nullptr);
-  std::string error;
-  if (!show.audio.open(playing.samples, playing.frames, error)) {
-    fail(error);
-    return EM_TRUE;
-  }
-  show.frame = std::make_unique<ShowFrame>();
-  WindowEvents early;  // keys pressed before the show began do nothing
-  show.window.takeEvents(early);
-  show.audio.start();
-  show.clock.audio = &show.audio;
-  show.clock.startFrame = 0;
-  setPagePrompt("");
-  emscripten_request_animation_frame_loop(liveFrame, nullptr);
+  beginShow();
   return EM_TRUE;
 }
 
@@ -105,6 +125,109 @@ void runLive() {
   setPagePrompt("click to play");
   emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, startOnClick);
 }
+
+//----------------------------------------------------------------------------------
+// A song dropped on the page, or chosen with its button (web/js/song.js decodes it)
+//----------------------------------------------------------------------------------
+
+constexpr double sliceMs = 30.0;  // the analysis' share of the page's time between two looks at it
+
+struct PageSong {
+  std::unique_ptr<ShowMusic> playing;  // the song the show plays
+  std::unique_ptr<ShowMusic> heard;    // the song being analysed
+  std::unique_ptr<BeatFeatureReader> reader;
+  bool reportOnly = false;  // ?track-info: the report as JSON, no show
+  std::string label;        // what the overlay says of the song
+};
+constexpr std::int64_t hopsPerLook = 16;  // hops between two looks at the clock
+
+PageSong song;
+
+void songReady() {
+  ShowMusic& music = *song.heard;
+  const BeatFeatures features = song.reader->take();
+  song.reader.reset();
+  std::string error;
+  if (analyseMusic(BeatRequest{}, music, error, &features) != MusicRefusal::none) return fail(error);
+  const std::string summary = trackSummary(music);
+  std::printf("pulse165: %s\n", summary.c_str());
+  if (song.reportOnly) {
+    setPageReport(trackInfoJson(music).c_str());
+    setPageTitle("pulse165 ready");
+    return;
+  }
+  song.playing = std::move(song.heard);
+  song.label = summary;
+  startShow(song.playing->source(), nullptr, 0, show.window.clientWidth, show.window.clientHeight, &show.window);
+  show.player.songCount = 1;
+  show.player.songLabel = song.label.c_str();
+  beginShow();
+}
+
+// A slice of the analysis per turn of the page's event loop, the prompt saying how far.
+void hearSlice(void*) {
+  const double began = pageMilliseconds();
+  while (pageMilliseconds() - began < sliceMs) {
+    if (song.reader->step(hopsPerLook)) return songReady();
+  }
+  char line[160];
+  std::snprintf(line, sizeof line, "listening to %s: %.0f %%", song.heard->path.c_str(), 100.0 * song.reader->done());
+  setPagePrompt(line);
+  emscripten_set_timeout(hearSlice, 0, nullptr);
+}
+
+}  // namespace
+
+extern "C" {
+EMSCRIPTEN_KEEPALIVE void pulse165_song_decoding() {
+  setPagePrompt("decoding the song");
+}
+EMSCRIPTEN_KEEPALIVE void pulse165_song_refused(const char* line) {
+  std::fprintf(stderr, "pulse165: %s\n", line);
+  setPagePrompt(line);
+}
+// A block for `frames` decoded frames of the song called `name`, within the show's
+// limits (a longer song is cut, and the page says so); null for one too short or too
+// large for the page's memory, which the page is told.
+EMSCRIPTEN_KEEPALIVE float* pulse165_song_samples(double frames, const char* name) {
+  const MediaLimits limits;
+  const std::string label = name;
+  if (frames < static_cast<double>(limits.minFrames)) {
+    pulse165_song_refused((label + ": shorter than 30 s, the least the show takes").c_str());
+    return nullptr;
+  }
+  auto music = std::make_unique<ShowMusic>();
+  music->path = label;
+  MediaTrack& media = music->media;
+  media.cut = frames > static_cast<double>(limits.maxFrames);
+  media.frames = media.cut ? limits.maxFrames : static_cast<std::int64_t>(frames);
+  media.sourceRate = static_cast<int>(sampleRate);
+  media.sourceChannels = 2;
+  media.formatName = "the browser's";
+  media.codecName = "decoded";
+  media.samples = static_cast<float*>(std::calloc(static_cast<std::size_t>(media.frames + mediaGuardFrames) * 2, sizeof(float)));
+  if (media.samples == nullptr) {
+    pulse165_song_refused((label + ": too large for the page's memory").c_str());
+    return nullptr;
+  }
+  if (media.cut) music->notice = label + ": longer than 15:00; cut there";
+  song.reader.reset();
+  song.heard = std::move(music);
+  return song.heard->media.samples;
+}
+EMSCRIPTEN_KEEPALIVE double pulse165_song_frames() {
+  return song.heard ? static_cast<double>(song.heard->media.frames) : 0.0;
+}
+// The samples are in place: the analysis begins, a slice at a time.
+EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
+  if (!song.heard) return;
+  if (!song.heard->notice.empty()) std::fprintf(stderr, "pulse165: %s\n", song.heard->notice.c_str());
+  song.reader = std::make_unique<BeatFeatureReader>(song.heard->media.samples, song.heard->media.frames);
+  emscripten_set_timeout(hearSlice, 0, nullptr);
+}
+}
+
+namespace {
 
 //----------------------------------------------------------------------------------
 // One moment on the virtual clock
@@ -227,7 +350,11 @@ int main() {
   bool atGiven = false, benchmarkGiven = false;
   const std::string at = pageQuery("at", atGiven);
   pageQuery("benchmark", benchmarkGiven);
-  if (atGiven) {
+  pageQuery("track-info", song.reportOnly);
+  pulse165_watchForSongs();
+  if (song.reportOnly) {
+    setPagePrompt("choose a song for its report");
+  } else if (atGiven) {
     runMoment(at);
   } else if (benchmarkGiven) {
     runBenchmarkPage();

@@ -17,6 +17,12 @@
 #include "platform/web/gl/gl_subset.h"
 #include "platform/web/page.h"
 
+// The page's side, in web/js/canvas.js.
+extern "C" {
+void pulse165_sizeCanvasFromPage(int fill, int* width, int* height);
+void pulse165_togglePageFullScreen();
+}
+
 namespace {
 
 // The page has one canvas; the live window's handle points here. What the page's
@@ -40,32 +46,7 @@ Canvas canvas;
 
 constexpr const char* canvasSelector = "#canvas";
 
-// clang-format off
-EM_JS(void, sizeCanvasFromPage, (int fill, int* width, int* height), {
-  const c = document.getElementById('canvas');
-  if (fill) {
-    const ratio = window.devicePixelRatio || 1;
-    c.style.width = '100%';
-    c.style.height = '100%';
-    HEAP32[width >> 2] = Math.max(1, Math.round(window.innerWidth * ratio));
-    HEAP32[height >> 2] = Math.max(1, Math.round(window.innerHeight * ratio));
-  } else {
-    c.style.width = HEAP32[width >> 2] + 'px';
-    c.style.height = HEAP32[height >> 2] + 'px';
-  }
-});
 
-// Browsers let a page go full screen only while a key press or a click is recent: the
-// player acts on the key in the next animation frame, well within that.
-EM_JS(void, togglePageFullScreen, (), {
-  const c = document.getElementById('canvas');
-  if (document.fullscreenElement) {
-    document.exitFullscreen().catch(() => {});
-  } else if (c.requestFullscreen) {
-    c.requestFullscreen().catch(() => {});
-  }
-});
-// clang-format on
 
 // The page's key as the SDL key code that the keys table knows it by: the named keys
 // the table uses, and letters by their lower case (SDL's codes for them).
@@ -182,7 +163,7 @@ bool LiveWindow::open(std::string& error) {
   close();
   int width = requestWidth;
   int height = requestHeight;
-  sizeCanvasFromPage(fullScreen ? 1 : 0, &width, &height);
+  pulse165_sizeCanvasFromPage(fullScreen ? 1 : 0, &width, &height);
   emscripten_set_canvas_element_size(canvasSelector, width, height);
 
   EmscriptenWebGLContextAttributes attributes;
@@ -274,7 +255,7 @@ bool LiveWindow::followSize() {
   if (!canvas.fillsPage) return false;
   int width = 0;
   int height = 0;
-  sizeCanvasFromPage(1, &width, &height);
+  pulse165_sizeCanvasFromPage(1, &width, &height);
   if (!takeClientSize(width, height)) return false;
   emscripten_set_canvas_element_size(canvasSelector, width, height);
   return true;
@@ -297,7 +278,7 @@ bool LiveWindow::fitPicture() {
 }
 
 void LiveWindow::toggleFullScreen() {
-  togglePageFullScreen();
+  pulse165_togglePageFullScreen();
 }
 
 const char* LiveWindow::renderer() const {

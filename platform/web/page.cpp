@@ -7,44 +7,16 @@
 #include <cstdint>
 #include <cstdlib>
 
+// The page's side, in web/js/page.js.
+extern "C" {
+char* pulse165_readPageQuery(const char* name);
+void pulse165_writePageTitle(const char* title);
+void pulse165_writePagePrompt(const char* text);
+void pulse165_writePageReport(const char* text);
+char* pulse165_readWebglRenderer();
+}
+
 namespace {
-// clang-format off
-EM_JS(char*, readPageQuery, (const char* name), {
-  const value = new URLSearchParams(location.search).get(UTF8ToString(name));
-  if (value === null) return 0;
-  const size = lengthBytesUTF8(value) + 1;
-  const text = _malloc(size);
-  stringToUTF8(value, text, size);
-  return text;
-});
-
-EM_JS(void, writePageTitle, (const char* title), { document.title = UTF8ToString(title); });
-
-EM_JS(void, writePagePrompt, (const char* text), {
-  const p = document.getElementById('prompt');
-  if (!p) return;
-  p.textContent = UTF8ToString(text);
-  p.style.display = p.textContent ? 'flex' : 'none';
-});
-
-EM_JS(void, writePageReport, (const char* text), {
-  const r = document.getElementById('report');
-  if (r) r.textContent = UTF8ToString(text);
-});
-
-EM_JS(char*, readWebglRenderer, (), {
-  const gl = GL.currentContext && GL.currentContext.GLctx;
-  let name = "";
-  if (gl) {
-    const info = gl.getExtension('WEBGL_debug_renderer_info');
-    name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
-  }
-  const size = lengthBytesUTF8(name) + 1;
-  const text = _malloc(size);
-  stringToUTF8(name, text, size);
-  return text;
-});
-// clang-format on
 
 std::string takeText(char* text) {
   std::string value = text != nullptr ? text : "";
@@ -54,22 +26,22 @@ std::string takeText(char* text) {
 }  // namespace
 
 std::string pageQuery(const char* name, bool& present) {
-  char* value = readPageQuery(name);
+  char* value = pulse165_readPageQuery(name);
   present = value != nullptr;
   return takeText(value);
 }
 
 void setPageTitle(const char* title) {
-  writePageTitle(title);
+  pulse165_writePageTitle(title);
 }
 void setPagePrompt(const char* text) {
-  writePagePrompt(text);
+  pulse165_writePagePrompt(text);
 }
 void setPageReport(const char* text) {
-  writePageReport(text);
+  pulse165_writePageReport(text);
 }
 std::string webglRenderer() {
-  return takeText(readWebglRenderer());
+  return takeText(pulse165_readWebglRenderer());
 }
 double pageMilliseconds() {
   return emscripten_get_now();

@@ -13,6 +13,8 @@
 //    a page of 16x8 and back shows the held picture again, not a blow-up; Home
 //    and Page Down three times reach scene 4, far brighter than the opening; a page of
 //    another shape is letterboxed anew; Escape ends the show.
+// 4. A generated 128-bpm song given to ?track-info through the file input: its report
+//    (tempo, first beat, scenes, gain) equals the desktop's --track-info --json.
 // No page may log a console error or throw. --benchmark also times every scene.
 'use strict';
 const { spawnSync } = require('child_process');
@@ -308,6 +310,54 @@ async function checkLiveShow(browser, base) {
   await page.close();
 }
 
+// A song handed to the page through its file input, as a visitor chooses one: a
+// generated 128-bpm WAV at 44.1 kHz stereo (so that the browser's decoder and FFmpeg's
+// give the same samples). Its report equals the desktop's --track-info --json.
+async function checkSong(browser, base) {
+  const wav = path.join(outDir, 'song-128.wav');
+  const made = spawnSync('ffmpeg', ['-nostdin', '-v', 'error', '-y', '-f', 'lavfi', '-i',
+    'aevalsrc=0.6*sin(2*PI*55*t)*exp(-25*mod(t\\,60/128))+0.2*sin(2*PI*440*t)*exp(-40*mod(t+0.234375\\,60/128)):s=44100:d=40',
+    '-ac', '2', '-c:a', 'pcm_s16le', wav], { encoding: 'utf8' });
+  if (made.status !== 0) return fail(`ffmpeg cannot make the song: ${made.stderr.trim()}`);
+  const run = spawnSync(program, ['--track-info', '--json', wav], { encoding: 'utf8' });
+  if (run.status !== 0) return fail(`pulse165 --track-info: ${run.stderr.trim()}`);
+  const desktop = JSON.parse(run.stdout);
+  const page = await browser.openPage(width, height);
+  await page.goto(`${base}/index.html?track-info`);
+  await page.waitFor("document.getElementById('song') && document.title === 'pulse165'", 60);
+  const began = Date.now();
+  const { root } = await page.send('DOM.getDocument', {});
+  const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#song' });
+  await page.send('DOM.setFileInputFiles', { nodeId, files: [path.resolve(wav)] });
+  try {
+    await page.waitFor("document.title === 'pulse165 ready' || document.title.startsWith('pulse165:')", 120);
+  } catch (e) {
+    fail(`the song's report: ${e.message}`);
+  }
+  const seconds = (Date.now() - began) / 1000;
+  const report = await page.evaluate("document.getElementById('report').textContent");
+  problemsOf(page, 'the song');
+  await page.close();
+  let web;
+  try {
+    web = JSON.parse(report);
+  } catch (e) {
+    return fail(`the page's report is no JSON: ${report.slice(0, 200)}`);
+  }
+  console.log(`song: desktop ${desktop.tempo_bpm} bpm, first beat ${desktop.first_beat_s} s; ` +
+    `page ${web.tempo_bpm} bpm, first beat ${web.first_beat_s} s (decoded and analysed in ${seconds.toFixed(1)} s)`);
+  if (Math.abs(web.tempo_bpm - desktop.tempo_bpm) > 0.01) fail('the page finds another tempo than the desktop');
+  if (Math.abs(web.first_beat_s - desktop.first_beat_s) > 0.005) fail('the page puts the first beat elsewhere');
+  if (web.scenes.length !== desktop.scenes.length) fail('the page fits another schedule');
+  web.scenes.forEach((scene, i) => {
+    const d = desktop.scenes[i];
+    if (!d || scene.scene !== d.scene || Math.abs(scene.start_s - d.start_s) > 0.005 ||
+        Math.abs(scene.end_s - d.end_s) > 0.005)
+      fail(`scene ${i}: the page's ${JSON.stringify(scene)}, the desktop's ${JSON.stringify(d)}`);
+  });
+  if (Math.abs(web.gain_db - desktop.gain_db) > 0.05) fail(`gain: page ${web.gain_db}, desktop ${desktop.gain_db}`);
+}
+
 async function runBenchmark(browser, base, frames) {
   const page = await browser.openPage(width, height);
   await page.goto(`${base}/index.html?benchmark&size=${width}x${height}&frames=${frames}`);
@@ -334,6 +384,7 @@ async function runBenchmark(browser, base, frames) {
     const digest = await checkMoments(browser, base);
     checkDigest(digest);
     await checkLiveShow(browser, base);
+    await checkSong(browser, base);
     if (benchmarkArg) await runBenchmark(browser, base, Number(benchmarkArg.split('=')[1]));
   } catch (e) {
     fail(e.stack || String(e));

@@ -1,0 +1,58 @@
+// A song for the show: an audio file dropped on the page or chosen with its button,
+// decoded by the browser at the show's 44,100 Hz stereo, and handed to the page's
+// program (web/song.cpp) as interleaved floats in its memory. Nothing leaves the page.
+mergeInto(LibraryManager.library, {
+  pulse165_watchForSongs__deps: ['malloc', 'free'],
+  pulse165_watchForSongs: function () {
+    const take = async (file) => {
+      if (!file) return;
+      const name = file.name || 'song';
+      Module._pulse165_song_decoding();
+      let audio;
+      try {
+        const bytes = await file.arrayBuffer();
+        // An offline context at the show's rate: the browser resamples as it decodes.
+        audio = await new OfflineAudioContext(2, 1, 44100).decodeAudioData(bytes);
+      } catch (e) {
+        const text = name + ': the browser cannot decode it as audio';
+        const size = lengthBytesUTF8(text) + 1;
+        const line = _malloc(size);
+        stringToUTF8(text, line, size);
+        Module._pulse165_song_refused(line);
+        _free(line);
+        return;
+      }
+      const size = lengthBytesUTF8(name) + 1;
+      const label = _malloc(size);
+      stringToUTF8(name, label, size);
+      // The program holds the samples (once, with the guard after them); null where it
+      // refuses the song, which it says.
+      const at = Module._pulse165_song_samples(audio.length, label);
+      if (at) {
+        const frames = Module._pulse165_song_frames();
+        const left = audio.getChannelData(0);
+        const right = audio.numberOfChannels > 1 ? audio.getChannelData(1) : left;
+        const samples = HEAPF32.subarray(at >> 2, (at >> 2) + 2 * frames);
+        for (let i = 0; i < frames; ++i) {
+          samples[2 * i] = left[i];
+          samples[2 * i + 1] = right[i];
+        }
+        Module._pulse165_song_decoded();
+      }
+      _free(label);
+    };
+    const input = document.getElementById('song');
+    if (input) input.addEventListener('change', () => take(input.files[0]));
+    document.addEventListener('dragover', (event) => event.preventDefault());
+    document.addEventListener('drop', (event) => {
+      event.preventDefault();
+      take(event.dataTransfer && event.dataTransfer.files[0]);
+    });
+    const choose = document.getElementById('choose');
+    if (choose) {
+      // Its clicks choose a song; they do not start the soundtrack (the document's click).
+      choose.addEventListener('click', (event) => event.stopPropagation());
+      choose.style.display = 'block';
+    }
+  },
+});
