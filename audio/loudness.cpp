@@ -13,26 +13,34 @@ float Loudness::gain() const {
   return static_cast<float>(std::pow(10.0, gainDb / 20.0));
 }
 
-Loudness measureLoudness(const float* stereo, std::int64_t frames, double targetLufs) {
+struct LoudnessMeter::State {
+  ebur128_state* meter = nullptr;
+};
+
+bool LoudnessMeter::open() {
+  state = new State;
+  state->meter = ebur128_init(2, sampleRate, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
+  return state->meter != nullptr;
+}
+
+bool LoudnessMeter::add(const float* stereo, std::size_t frames) {
+  if (state == nullptr || state->meter == nullptr) return false;
+  fed = fed && ebur128_add_frames_float(state->meter, stereo, frames) == EBUR128_SUCCESS;
+  return fed;
+}
+
+Loudness LoudnessMeter::finish(double targetLufs) {
   Loudness result;
   result.lufs = result.peakDb = -std::numeric_limits<double>::infinity();
-  ebur128_state* state = ebur128_init(2, sampleRate, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
-  if (!state) return result;
-  constexpr std::int64_t chunk = 1 << 16;
-  bool fed = true;
-  for (std::int64_t at = 0; at < frames && fed; at += chunk)
-    fed = ebur128_add_frames_float(state, stereo + 2 * at, static_cast<std::size_t>(std::min(chunk, frames - at))) ==
-          EBUR128_SUCCESS;
   double lufs = 0.0, left = 0.0, right = 0.0;
-  if (fed && ebur128_loudness_global(state, &lufs) == EBUR128_SUCCESS &&
-      ebur128_sample_peak(state, 0, &left) == EBUR128_SUCCESS &&
-      ebur128_sample_peak(state, 1, &right) == EBUR128_SUCCESS) {
+  if (state != nullptr && state->meter != nullptr && fed &&
+      ebur128_loudness_global(state->meter, &lufs) == EBUR128_SUCCESS &&
+      ebur128_sample_peak(state->meter, 0, &left) == EBUR128_SUCCESS &&
+      ebur128_sample_peak(state->meter, 1, &right) == EBUR128_SUCCESS) {
     result.lufs = lufs;
     const double peak = std::max(left, right);
     if (peak > 0) result.peakDb = 20.0 * std::log10(peak);
   }
-  ebur128_destroy(&state);
-
   // Silence (or a track below the gate throughout) keeps its level.
   if (std::isfinite(result.lufs) && std::isfinite(result.peakDb)) {
     result.gainDb = targetLufs - result.lufs;
@@ -42,6 +50,20 @@ Loudness measureLoudness(const float* stereo, std::int64_t frames, double target
     }
   }
   return result;
+}
+
+LoudnessMeter::~LoudnessMeter() {
+  if (state != nullptr && state->meter != nullptr) ebur128_destroy(&state->meter);
+  delete state;
+}
+
+Loudness measureLoudness(const float* stereo, std::int64_t frames, double targetLufs) {
+  LoudnessMeter meter;
+  constexpr std::int64_t chunk = 1 << 16;
+  if (meter.open())
+    for (std::int64_t at = 0; at < frames; at += chunk)
+      if (!meter.add(stereo + 2 * at, static_cast<std::size_t>(std::min(chunk, frames - at)))) break;
+  return meter.finish(targetLufs);
 }
 
 void applyGain(float* stereo, std::int64_t frames, float gain) {

@@ -26,6 +26,23 @@ struct Loudness {
 // Interleaved stereo floats at 44,100 Hz.
 Loudness measureLoudness(const float* stereo, std::int64_t frames, double targetLufs = embeddedLoudnessLufs);
 
+// The same in pieces, for a caller that must not stop for long (the page).
+struct LoudnessMeter {
+  bool open();  // false where libebur128 cannot make its state
+  // Measures the next `frames` interleaved stereo frames; false where that failed.
+  bool add(const float* stereo, std::size_t frames);
+  // The track's loudness and its gain, once every piece is in.
+  Loudness finish(double targetLufs = embeddedLoudnessLufs);
+  LoudnessMeter() = default;
+  LoudnessMeter(const LoudnessMeter&) = delete;
+  LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+  ~LoudnessMeter();
+
+  struct State;  // libebur128's
+  State* state = nullptr;
+  bool fed = true;
+};
+
 // Multiplies every sample by `gain`.
 void applyGain(float* stereo, std::int64_t frames, float gain);
 

@@ -18,6 +18,7 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -26,6 +27,7 @@
 #include "app/benchmark.h"
 #include "app/track.h"
 #include "audio/beat_features.h"
+#include "audio/loudness.h"
 #include "app/start_up.h"
 #include "app/options.h"
 #include "show/virtual_clock.h"
@@ -42,6 +44,8 @@
 
 // The page's side of songs (web/js/song.js).
 extern "C" void pulse165_watchForSongs();
+// Shows or hides the song's button.
+extern "C" void pulse165_offerSongs(int shown);
 
 namespace {
 
@@ -84,7 +88,8 @@ EM_BOOL liveFrame(double, void*) {
   show.audio.close();
   show.frame.reset();
   show.looping = false;
-  setPagePrompt("the end: reload the page to play again, or drop a song on it");
+  setPagePrompt("the end: reload the page to play again");
+  pulse165_offerSongs(1);
   return EM_FALSE;
 }
 
@@ -103,6 +108,7 @@ void beginShow() {
   show.clock.audio = &show.audio;
   show.player.paused = false;
   setPagePrompt("");
+  pulse165_offerSongs(0);  // a drop still brings another song
   if (!show.looping) emscripten_request_animation_frame_loop(liveFrame, nullptr);
   show.looping = true;
 }
@@ -135,24 +141,34 @@ constexpr double sliceMs = 30.0;  // the analysis' share of the page's time betw
 struct PageSong {
   std::unique_ptr<ShowMusic> playing;  // the song the show plays
   std::unique_ptr<ShowMusic> heard;    // the song being analysed
-  std::unique_ptr<BeatFeatureReader> reader;
+  std::unique_ptr<BeatFeatureReader> reader;  // hearing the beat
+  BeatFeatures features;                      // what it heard
+  std::unique_ptr<LoudnessMeter> meter;       // then measuring the loudness
+  std::int64_t metered = 0;                   // frames measured
   bool reportOnly = false;  // ?track-info: the report as JSON, no show
   std::string label;        // what the overlay says of the song
+  double heardSince = 0;    // when the analysis began, on the page's clock
 };
-constexpr std::int64_t hopsPerLook = 16;  // hops between two looks at the clock
+constexpr std::int64_t hopsPerLook = 16;      // hops between two looks at the clock
+constexpr std::int64_t framesPerLook = 16384;  // frames measured between two looks
 
 PageSong song;
 
 void songReady() {
   ShowMusic& music = *song.heard;
-  const BeatFeatures features = song.reader->take();
-  song.reader.reset();
+  const Loudness loudness = song.meter->finish();
+  song.meter.reset();
   std::string error;
-  if (analyseMusic(BeatRequest{}, music, error, &features) != MusicRefusal::none) return fail(error);
+  const double began = pageMilliseconds();
+  if (analyseMusic(BeatRequest{}, music, error, &song.features, &loudness) != MusicRefusal::none) return fail(error);
+  song.features = BeatFeatures{};
   const std::string summary = trackSummary(music);
   std::printf("pulse165: %s\n", summary.c_str());
+  std::printf("pulse165: analysed in %.1f s, the last step (the beat grid, the gain and the schedule) %.0f ms\n",
+              (pageMilliseconds() - song.heardSince) / 1000.0, pageMilliseconds() - began);
   if (song.reportOnly) {
     setPageReport(trackInfoJson(music).c_str());
+    setPagePrompt("");
     setPageTitle("pulse165 ready");
     return;
   }
@@ -164,14 +180,34 @@ void songReady() {
   beginShow();
 }
 
-// A slice of the analysis per turn of the page's event loop, the prompt saying how far.
+// A slice of the analysis per turn of the page's event loop, the prompt saying how far:
+// the pass that hears the beat, then the loudness, then the rest at once.
 void hearSlice(void*) {
   const double began = pageMilliseconds();
+  const MediaTrack& media = song.heard->media;
   while (pageMilliseconds() - began < sliceMs) {
-    if (song.reader->step(hopsPerLook)) return songReady();
+    if (song.reader) {
+      if (!song.reader->step(hopsPerLook)) continue;
+      song.features = song.reader->take();
+      song.reader.reset();
+      song.meter = std::make_unique<LoudnessMeter>();
+      song.metered = 0;
+      if (!song.meter->open()) song.metered = media.frames;
+    } else if (song.metered < media.frames) {
+      const std::int64_t frames = std::min<std::int64_t>(framesPerLook, media.frames - song.metered);
+      if (!song.meter->add(media.samples + 2 * song.metered, static_cast<std::size_t>(frames))) {
+        song.metered = media.frames;
+      } else {
+        song.metered += frames;
+      }
+    } else {
+      return songReady();
+    }
   }
+  const double done = song.reader ? 0.8 * song.reader->done()
+                                  : 0.8 + 0.2 * static_cast<double>(song.metered) / static_cast<double>(media.frames);
   char line[160];
-  std::snprintf(line, sizeof line, "listening to %s: %.0f %%", song.heard->path.c_str(), 100.0 * song.reader->done());
+  std::snprintf(line, sizeof line, "listening to %s: %.0f %%", song.heard->path.c_str(), 100.0 * done);
   setPagePrompt(line);
   emscripten_set_timeout(hearSlice, 0, nullptr);
 }
@@ -212,6 +248,7 @@ EMSCRIPTEN_KEEPALIVE float* pulse165_song_samples(double frames, const char* nam
   }
   if (media.cut) music->notice = label + ": longer than 15:00; cut there";
   song.reader.reset();
+  song.meter.reset();
   song.heard = std::move(music);
   return song.heard->media.samples;
 }
@@ -223,6 +260,7 @@ EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
   if (!song.heard) return;
   if (!song.heard->notice.empty()) std::fprintf(stderr, "pulse165: %s\n", song.heard->notice.c_str());
   song.reader = std::make_unique<BeatFeatureReader>(song.heard->media.samples, song.heard->media.frames);
+  song.heardSince = pageMilliseconds();
   emscripten_set_timeout(hearSlice, 0, nullptr);
 }
 }

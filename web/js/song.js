@@ -55,4 +55,9 @@ mergeInto(LibraryManager.library, {
       choose.style.display = 'block';
     }
   },
+
+  pulse165_offerSongs: function (shown) {
+    const choose = document.getElementById('choose');
+    if (choose) choose.style.display = shown ? 'block' : 'none';
+  },
 });

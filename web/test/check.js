@@ -312,11 +312,11 @@ async function checkLiveShow(browser, base) {
 
 // A song handed to the page through its file input, as a visitor chooses one: a
 // generated 128-bpm WAV at 44.1 kHz stereo (so that the browser's decoder and FFmpeg's
-// give the same samples). Its report equals the desktop's --track-info --json.
+// give the same samples): kicks from 0.3 s on, hats between them. Its report equals the desktop's --track-info --json.
 async function checkSong(browser, base) {
   const wav = path.join(outDir, 'song-128.wav');
   const made = spawnSync('ffmpeg', ['-nostdin', '-v', 'error', '-y', '-f', 'lavfi', '-i',
-    'aevalsrc=0.6*sin(2*PI*55*t)*exp(-25*mod(t\\,60/128))+0.2*sin(2*PI*440*t)*exp(-40*mod(t+0.234375\\,60/128)):s=44100:d=40',
+    'aevalsrc=gte(t\\,0.3)*(0.6*sin(2*PI*55*t)*exp(-25*mod(t-0.3\\,60/128))+0.2*sin(2*PI*440*t)*exp(-40*mod(t-0.0656\\,60/128))):s=44100:d=40',
     '-ac', '2', '-c:a', 'pcm_s16le', wav], { encoding: 'utf8' });
   if (made.status !== 0) return fail(`ffmpeg cannot make the song: ${made.stderr.trim()}`);
   const run = spawnSync(program, ['--track-info', '--json', wav], { encoding: 'utf8' });
@@ -324,7 +324,8 @@ async function checkSong(browser, base) {
   const desktop = JSON.parse(run.stdout);
   const page = await browser.openPage(width, height);
   await page.goto(`${base}/index.html?track-info`);
-  await page.waitFor("document.getElementById('song') && document.title === 'pulse165'", 60);
+  // The page listens for a song once its program runs, and says so.
+  await page.waitFor("document.getElementById('prompt').textContent === 'choose a song for its report'", 60);
   const began = Date.now();
   const { root } = await page.send('DOM.getDocument', {});
   const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#song' });
