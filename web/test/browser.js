@@ -81,6 +81,7 @@ class Browser {
     await page.send('Runtime.enable');
     await page.send('Log.enable');
     await page.send('Page.enable');
+    await page.send('Network.enable');
     await page.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: 1, mobile: false });
     return page;
   }
@@ -106,6 +107,7 @@ class Page {
     this.sessionId = sessionId;
     this.problems = [];  // console errors, uncaught exceptions, failed loads
     this.messages = [];  // every console line
+    this.requests = [];  // every address the page asked for
   }
 
   send(method, params = {}) { return this.browser.send(method, params, this.sessionId); }
@@ -118,6 +120,8 @@ class Page {
     } else if (m.method === 'Runtime.exceptionThrown') {
       const d = m.params.exceptionDetails;
       this.problems.push(`exception: ${d.exception ? d.exception.description : d.text}`);
+    } else if (m.method === 'Network.requestWillBeSent') {
+      this.requests.push(m.params.request.url);
     } else if (m.method === 'Log.entryAdded' && m.params.entry.level === 'error') {
       this.problems.push(`log: ${m.params.entry.text} ${m.params.entry.url || ''}`.trim());
     }

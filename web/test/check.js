@@ -14,7 +14,8 @@
 //    and Page Down three times reach scene 4, far brighter than the opening; a page of
 //    another shape is letterboxed anew; Escape ends the show.
 // 4. A generated 128-bpm song given to ?track-info through the file input: its report
-//    (tempo, first beat, scenes, gain) equals the desktop's --track-info --json.
+//    (tempo, first beat, scenes, gain) equals the desktop's --track-info --json, and no
+//    request leaves the page after it has loaded, none ever beyond its own files.
 // No page may log a console error or throw. --benchmark also times every scene.
 'use strict';
 const { spawnSync } = require('child_process');
@@ -327,6 +328,7 @@ async function checkSong(browser, base) {
   // The page listens for a song once its program runs, and says so.
   await page.waitFor("document.getElementById('prompt').textContent === 'choose a song for its report'", 60);
   const began = Date.now();
+  const loaded = page.requests.length;
   const { root } = await page.send('DOM.getDocument', {});
   const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#song' });
   await page.send('DOM.setFileInputFiles', { nodeId, files: [path.resolve(wav)] });
@@ -338,6 +340,13 @@ async function checkSong(browser, base) {
   const seconds = (Date.now() - began) / 1000;
   const report = await page.evaluate("document.getElementById('report').textContent");
   problemsOf(page, 'the song');
+  // Nothing leaves the machine: the song goes nowhere, and the page fetches only its own files.
+  const after = page.requests.slice(loaded);
+  const foreign = page.requests.filter((url) => !url.startsWith(base + '/') && !url.startsWith('data:'));
+  console.log(`song: ${loaded} requests while the page loaded, ${after.length} after`);
+  if (loaded === 0) fail('no request seen at all: the check cannot see them');
+  if (after.length > 0) fail(`requests after the page had loaded: ${after.join(', ')}`);
+  if (foreign.length > 0) fail(`requests beyond the page's own files: ${foreign.join(', ')}`);
   await page.close();
   let web;
   try {
