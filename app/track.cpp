@@ -39,8 +39,8 @@ MusicSource ShowMusic::source() const {
   return fittedMusic(media.samples, static_cast<std::uint32_t>(media.frames), grid.map(), schedule);
 }
 
-MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error,
-                          const BeatFeatures* heard, const Loudness* measured) {
+MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error, const BeatFeatures* heard,
+                          const Loudness* measured) {
   music.request = request;
   if (request.firstBeatSeconds >= music.media.seconds()) {
     error = music.path + ": --first-beat lies past the end of the track (" + clockText(music.media.seconds(), 2) + ")";
@@ -48,7 +48,7 @@ MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::str
   }
   // The beat on the music as it is; the gain only scales it.
   music.grid = heard != nullptr ? beatGridFrom(*heard, music.media.frames, request)
-                                 : findBeatGrid(music.media.samples, music.media.frames, request);
+                                : findBeatGrid(music.media.samples, music.media.frames, request);
   music.loudness = measured != nullptr ? *measured : measureLoudness(music.media.samples, music.media.frames);
   applyGain(music.media.samples, music.media.frames, music.loudness.gain());
   music.schedule = fitSchedule(static_cast<int>(music.grid.beats));

@@ -36,7 +36,6 @@ MusicRefusal prepareMusic(Options& options, ShowMusic& music, std::string& error
   return MusicRefusal::none;
 }
 
-
 int reportRefusal(MusicRefusal refusal, const std::string& line) {
   return refusal == MusicRefusal::option ? reportMisuse(line) : reportFailure(exitUsage, line);
 }

@@ -542,7 +542,6 @@ MediaResult decodeFrom(ByteSource& source, MediaTrack& track, const MediaLimits&
 }
 }  // namespace
 
-
 MediaResult decodeMediaFile(const std::string& path, MediaTrack& track, const MediaLimits& limits) {
   track.release();
   // Exactly this path, as a file: no name is ever read as a URL. Non-blocking, so

@@ -25,12 +25,11 @@
 #include <vector>
 
 #include "app/benchmark.h"
+#include "app/options.h"
+#include "app/start_up.h"
 #include "app/track.h"
 #include "audio/beat_features.h"
 #include "audio/loudness.h"
-#include "app/start_up.h"
-#include "app/options.h"
-#include "show/virtual_clock.h"
 #include "audio/playback.h"
 #include "platform/live.h"
 #include "platform/web/page.h"
@@ -40,6 +39,7 @@
 #include "show/music_source.h"
 #include "show/offline_run.h"
 #include "show/player.h"
+#include "show/virtual_clock.h"
 #include "tests/playback_digest.h"
 
 // The page's side of songs (web/js/song.js).
@@ -51,7 +51,6 @@ namespace {
 
 constexpr int defaultBenchmarkFrames = 180;
 
-
 struct BrowserShow {
   LiveWindow window;
   LiveAudio audio;
@@ -59,7 +58,7 @@ struct BrowserShow {
   LivePlayer player;
   std::unique_ptr<ShowFrame> frame;
   bool started = false;
-  bool looping = false;  // the animation loop runs
+  bool looping = false;            // the animation loop runs
   std::uint32_t lastPosition = 0;  // the clock after the latest turn, or the moment drawn
   std::uint64_t framesDrawn = 0;
 };
@@ -139,17 +138,17 @@ void runLive() {
 constexpr double sliceMs = 30.0;  // the analysis' share of the page's time between two looks at it
 
 struct PageSong {
-  std::unique_ptr<ShowMusic> playing;  // the song the show plays
-  std::unique_ptr<ShowMusic> heard;    // the song being analysed
+  std::unique_ptr<ShowMusic> playing;         // the song the show plays
+  std::unique_ptr<ShowMusic> heard;           // the song being analysed
   std::unique_ptr<BeatFeatureReader> reader;  // hearing the beat
   BeatFeatures features;                      // what it heard
   std::unique_ptr<LoudnessMeter> meter;       // then measuring the loudness
   std::int64_t metered = 0;                   // frames measured
-  bool reportOnly = false;  // ?track-info: the report as JSON, no show
-  std::string label;        // what the overlay says of the song
-  double heardSince = 0;    // when the analysis began, on the page's clock
+  bool reportOnly = false;                    // ?track-info: the report as JSON, no show
+  std::string label;                          // what the overlay says of the song
+  double heardSince = 0;                      // when the analysis began, on the page's clock
 };
-constexpr std::int64_t hopsPerLook = 16;      // hops between two looks at the clock
+constexpr std::int64_t hopsPerLook = 16;       // hops between two looks at the clock
 constexpr std::int64_t framesPerLook = 16384;  // frames measured between two looks
 
 PageSong song;
@@ -241,7 +240,8 @@ EMSCRIPTEN_KEEPALIVE float* pulse165_song_samples(double frames, const char* nam
   media.sourceChannels = 2;
   media.formatName = "the browser's";
   media.codecName = "decoded";
-  media.samples = static_cast<float*>(std::calloc(static_cast<std::size_t>(media.frames + mediaGuardFrames) * 2, sizeof(float)));
+  media.samples =
+      static_cast<float*>(std::calloc(static_cast<std::size_t>(media.frames + mediaGuardFrames) * 2, sizeof(float)));
   if (media.samples == nullptr) {
     pulse165_song_refused((label + ": too large for the page's memory").c_str());
     return nullptr;

@@ -19,14 +19,7 @@ void pulse165_mutePageAudio(int silent);
 void pulse165_closePageAudio();
 }
 
-namespace {
-
-
-
-
-
-
-}  // namespace
+namespace {}  // namespace
 
 //----------------------------------------------------------------------------------
 // LiveAudio on Web Audio

@@ -46,8 +46,6 @@ Canvas canvas;
 
 constexpr const char* canvasSelector = "#canvas";
 
-
-
 // The page's key as the SDL key code that the keys table knows it by: the named keys
 // the table uses, and letters by their lower case (SDL's codes for them).
 int keycodeOf(const EmscriptenKeyboardEvent& event) {
