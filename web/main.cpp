@@ -258,7 +258,7 @@ EMSCRIPTEN_KEEPALIVE double pulse165_song_frames() {
 // The samples are in place: the analysis begins, a slice at a time.
 EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
   if (!song.heard) return;
-  if (!song.heard->notice.empty()) std::fprintf(stderr, "pulse165: %s\n", song.heard->notice.c_str());
+  if (!song.heard->notice.empty()) std::printf("pulse165: %s\n", song.heard->notice.c_str());
   song.reader = std::make_unique<BeatFeatureReader>(song.heard->media.samples, song.heard->media.frames);
   song.heardSince = pageMilliseconds();
   emscripten_set_timeout(hearSlice, 0, nullptr);
