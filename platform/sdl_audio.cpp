@@ -43,6 +43,23 @@ struct LiveAudio::Device {
   bool throughServer() const { return server.stream != nullptr; }
 };
 
+namespace {
+// Does `act` to the cursor while the device's feeding waits: the sound server's thread
+// or SDL's callback.
+template <typename Act>
+void withCursor(LiveAudio::Device& device, Act act) {
+  if (device.throughServer()) {
+    device.server.lock();
+    act(device.cursor);
+    device.server.unlock();
+    return;
+  }
+  SDL_LockAudioDevice(device.id);
+  act(device.cursor);
+  SDL_UnlockAudioDevice(device.id);
+}
+}  // namespace
+
 std::uint64_t monotonicNanoseconds() {
   return static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -99,9 +116,8 @@ std::uint32_t LiveAudio::position() {
   if (device == nullptr) return 0;
   if (device->throughServer()) return device->server.position();
   // Locked: the callback moves the cursor on to the next track.
-  SDL_LockAudioDevice(device->id);
-  const std::uint32_t position = device->cursor.positionAt(monotonicNanoseconds());
-  SDL_UnlockAudioDevice(device->id);
+  std::uint32_t position = 0;
+  withCursor(*device, [&position](PlayCursor& cursor) { position = cursor.positionAt(monotonicNanoseconds()); });
   return position;
 }
 
@@ -110,16 +126,7 @@ std::uint32_t LiveAudio::tracksBegun() const {
 }
 
 void LiveAudio::queue(const float* frames, std::uint32_t frameCount) {
-  if (device == nullptr) return;
-  if (device->throughServer()) {
-    device->server.lock();
-    device->cursor.queueTrack(frames, frameCount);
-    device->server.unlock();
-    return;
-  }
-  SDL_LockAudioDevice(device->id);
-  device->cursor.queueTrack(frames, frameCount);
-  SDL_UnlockAudioDevice(device->id);
+  if (device != nullptr) withCursor(*device, [=](PlayCursor& cursor) { cursor.queueTrack(frames, frameCount); });
 }
 
 std::uint32_t LiveAudio::latency() const {
@@ -133,29 +140,11 @@ const char* LiveAudio::latencySource() const {
 }
 
 void LiveAudio::seek(std::uint32_t frame) {
-  if (device == nullptr) return;
-  if (device->throughServer()) {
-    device->server.lock();
-    device->cursor.moveCursor(frame);
-    device->server.unlock();
-    return;
-  }
-  SDL_LockAudioDevice(device->id);
-  device->cursor.moveCursor(frame);
-  SDL_UnlockAudioDevice(device->id);
+  if (device != nullptr) withCursor(*device, [frame](PlayCursor& cursor) { cursor.moveCursor(frame); });
 }
 
 void LiveAudio::change(const float* frames, std::uint32_t frameCount) {
-  if (device == nullptr) return;
-  if (device->throughServer()) {
-    device->server.lock();
-    device->cursor.changeTrack(frames, frameCount);
-    device->server.unlock();
-    return;
-  }
-  SDL_LockAudioDevice(device->id);
-  device->cursor.changeTrack(frames, frameCount);
-  SDL_UnlockAudioDevice(device->id);
+  if (device != nullptr) withCursor(*device, [=](PlayCursor& cursor) { cursor.changeTrack(frames, frameCount); });
 }
 
 void LiveAudio::pause() {
