@@ -147,6 +147,7 @@ struct PageSong {
   bool reportOnly = false;                    // ?track-info: the report as JSON, no show
   std::string label;                          // what the overlay says of the song
   double heardSince = 0;                      // when the analysis began, on the page's clock
+  bool hearing = false;                       // a chain of the analysis' slices runs
 };
 constexpr std::int64_t hopsPerLook = 16;       // hops between two looks at the clock
 constexpr std::int64_t framesPerLook = 16384;  // frames measured between two looks
@@ -200,6 +201,7 @@ void hearSlice(void*) {
         song.metered += frames;
       }
     } else {
+      song.hearing = false;
       return songReady();
     }
   }
@@ -261,7 +263,9 @@ EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
   if (!song.heard->notice.empty()) std::printf("pulse165: %s\n", song.heard->notice.c_str());
   song.reader = std::make_unique<BeatFeatureReader>(song.heard->media.samples, song.heard->media.frames);
   song.heardSince = pageMilliseconds();
-  emscripten_set_timeout(hearSlice, 0, nullptr);
+  // One chain of slices at a time: a song dropped while another is heard takes its place.
+  if (!song.hearing) emscripten_set_timeout(hearSlice, 0, nullptr);
+  song.hearing = true;
 }
 }
 
