@@ -39,7 +39,7 @@ MusicSource ShowMusic::source() const {
   return fittedMusic(media.samples, static_cast<std::uint32_t>(media.frames), grid.map(), schedule);
 }
 
-MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error, const BeatFeatures* heard,
+MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error, const BeatGrid* found,
                           const Loudness* measured) {
   music.request = request;
   if (request.firstBeatSeconds >= music.media.seconds()) {
@@ -47,8 +47,7 @@ MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::str
     return MusicRefusal::option;
   }
   // The beat on the music as it is; the gain only scales it.
-  music.grid = heard != nullptr ? beatGridFrom(*heard, music.media.frames, request)
-                                : findBeatGrid(music.media.samples, music.media.frames, request);
+  music.grid = found != nullptr ? *found : findBeatGrid(music.media.samples, music.media.frames, request);
   music.loudness = measured != nullptr ? *measured : measureLoudness(music.media.samples, music.media.frames);
   applyGain(music.media.samples, music.media.frames, music.loudness.gain());
   music.schedule = fitSchedule(static_cast<int>(music.grid.beats));

@@ -49,11 +49,10 @@ MusicRefusal loadMusic(const std::string& path, const BeatRequest& request, Show
 // The analysis of music decoded into `music.media` (and named by `music.path`): its
 // beat with what the user gave of it, its loudness brought to the embedded track's, and
 // the show's schedule fitted to its beats. A refusal with one line in `error` for a first
-// beat past its end. `heard` and `measured`: what a pass over the samples heard and the
-// loudness measured already, where a caller made them in steps (the page).
-struct BeatFeatures;
+// beat past its end. `found` and `measured`: the beat grid found and the loudness
+// measured already, where a caller went through them in steps (the page).
 MusicRefusal analyseMusic(const BeatRequest& request, ShowMusic& music, std::string& error,
-                          const BeatFeatures* heard = nullptr, const Loudness* measured = nullptr);
+                          const BeatGrid* found = nullptr, const Loudness* measured = nullptr);
 
 struct Options;
 // loadMusic for the options' --track, --bpm and --first-beat; then the music plays

@@ -483,10 +483,14 @@ struct LocalBeat {
   double offBy = 0.0;  // its beats against the steady grid's, within a quarter beat
 };
 
-std::vector<LocalBeat> localBeats(const std::vector<float>& e, double first, double period, std::int64_t frames) {
+// Appends the next `most` windows' local beats to `local`; true once the track's end is
+// reached.
+bool localBeatsOn(const std::vector<float>& e, double first, double period, std::int64_t frames,
+                  std::vector<LocalBeat>& local, int most) {
   constexpr double span = 32, step = 8, reach = 0.12, fine = 0.001;
-  std::vector<LocalBeat> local;
-  for (double start = first; start + span * period <= static_cast<double>(frames); start += step * period) {
+  for (double start = first + static_cast<double>(local.size()) * step * period;
+       start + span * period <= static_cast<double>(frames); start += step * period) {
+    if (most-- == 0) return false;
     const auto from = static_cast<std::size_t>(start / hop),
                to = static_cast<std::size_t>((start + span * period) / hop);
     double total = 0.0;
@@ -511,7 +515,7 @@ std::vector<LocalBeat> localBeats(const std::vector<float>& e, double first, dou
     }
     local.push_back(best);
   }
-  return local;
+  return true;
 }
 
 // Whether the music parts from a steady grid for good: its local beats further than
@@ -694,78 +698,145 @@ BeatGrid findBeatGrid(const float* stereo, std::int64_t frames, const BeatReques
   return beatGridFrom(readBeatFeatures(stereo, frames), frames, request);
 }
 
-BeatGrid beatGridFrom(const BeatFeatures& f, std::int64_t frames, const BeatRequest& request) {
-  BeatGrid grid;
-  const bool givenTempo = request.bpm > 0;
-  const bool givenFirst = request.firstBeatSeconds >= 0;
-  const double givenFirstSamples = givenFirst ? request.firstBeatSeconds * sampleRate : -1.0;
+// The search's state from one step to the next.
+struct BeatGridFinder::State {
+  State(const BeatFeatures& features, std::int64_t frameCount, const BeatRequest& given)
+      : f(features),
+        frames(frameCount),
+        request(given),
+        givenTempo(given.bpm > 0),
+        givenFirst(given.firstBeatSeconds >= 0),
+        givenFirstSamples(givenFirst ? given.firstBeatSeconds * sampleRate : -1.0) {}
+  const BeatFeatures& f;
+  std::int64_t frames;
+  BeatRequest request;
+  bool givenTempo, givenFirst;
+  double givenFirstSamples;
+  enum class Stage { start, candidates, grid, localBeats, map, done } stage = Stage::start;
+  std::vector<float> e;
+  double total = 0.0, meanFlux = 0.0;
+  std::vector<double> candidates;
+  std::vector<Comb> combs;
+  Comb best, runnerUp;
+  double offset = 0.0, period = 0.0, showPeriod = 0.0;
+  double beatsInTrack = 0.0;
+  int onsetsOnBeats = 0;
+  bool silent = false, beats = false, placeable = false;
+  std::vector<LocalBeat> local;
+  std::vector<TempoStretch> later;
+};
+
+namespace {
+constexpr int localWindowsPerStep = 8;
+}  // namespace
+
+BeatGridFinder::BeatGridFinder(const BeatFeatures& features, std::int64_t frames, const BeatRequest& request)
+    : state(new State(features, frames, request)) {}
+
+BeatGridFinder::~BeatGridFinder() {
+  delete state;
+}
+
+bool BeatGridFinder::step() {
+  State& st = *state;
+  const BeatFeatures& f = st.f;
+  const std::int64_t frames = st.frames;
+  const BeatRequest& request = st.request;
+  const bool givenTempo = st.givenTempo, givenFirst = st.givenFirst;
+  const double givenFirstSamples = st.givenFirstSamples;
   auto finish = [&](double first, double period) {
     grid.firstBeatSamples = first;
     grid.firstBeatSeconds = first / sampleRate;
     grid.beatSamples = period;
     grid.beats = grid.stretches.empty() ? beatsBegun(frames, first, period) : beatsBegun(frames, grid.map());
-    return grid;
+    st.stage = State::Stage::done;
+    return true;
   };
-  if (givenTempo && givenFirst) {
-    // Nothing left to find.
-    grid.source = TempoSource::given;
-    grid.bpm = request.bpm;
-    return finish(givenFirstSamples, periodOf(request.bpm));
-  }
-  const std::vector<float> e = onsetStrength(f);
-  double total = 0.0, meanFlux = 0.0;
-  for (float v : e) total += v;
-  for (float v : f.flux) meanFlux += v;
-  meanFlux = f.flux.empty() ? 0.0 : meanFlux / static_cast<double>(f.flux.size());
-
-  // The tempo: the given one, or the best of the candidates.
-  Comb best, runnerUp;
-  if (givenTempo) {
-    best = combAt(e, total, periodOf(request.bpm), givenFirstSamples);
-  } else {
-    std::vector<Comb> combs;
-    for (double candidate : tempoCandidates(f, e))
-      combs.push_back(searchAround(e, total, candidate, givenFirstSamples));
-    for (Comb& c : combs) c.bars = barRepetition(e, c.period);
-    std::sort(combs.begin(), combs.end(), [](const Comb& a, const Comb& b) { return a.rank() > b.rank(); });
-    if (!combs.empty()) best = combs.front();
-    for (const Comb& c : combs)
-      if (std::fabs(c.period / best.period - 1.0) > sameTempo) {
-        runnerUp = c;
-        break;
+  switch (st.stage) {
+    case State::Stage::start:
+      if (givenTempo && givenFirst) {
+        // Nothing left to find.
+        grid.source = TempoSource::given;
+        grid.bpm = request.bpm;
+        return finish(givenFirstSamples, periodOf(request.bpm));
       }
+      st.e = onsetStrength(f);
+      for (float v : st.e) st.total += v;
+      for (float v : f.flux) st.meanFlux += v;
+      st.meanFlux = f.flux.empty() ? 0.0 : st.meanFlux / static_cast<double>(f.flux.size());
+      // The tempo: the given one, or the best of the candidates, one searched a step.
+      if (givenTempo) {
+        st.best = combAt(st.e, st.total, periodOf(request.bpm), givenFirstSamples);
+        st.stage = State::Stage::grid;
+      } else {
+        st.candidates = tempoCandidates(f, st.e);
+        st.stage = State::Stage::candidates;
+      }
+      return false;
+    case State::Stage::candidates:
+      if (st.combs.size() < st.candidates.size()) {
+        st.combs.push_back(searchAround(st.e, st.total, st.candidates[st.combs.size()], givenFirstSamples));
+        return false;
+      }
+      for (Comb& c : st.combs) c.bars = barRepetition(st.e, c.period);
+      std::sort(st.combs.begin(), st.combs.end(), [](const Comb& a, const Comb& b) { return a.rank() > b.rank(); });
+      if (!st.combs.empty()) st.best = st.combs.front();
+      for (const Comb& c : st.combs)
+        if (std::fabs(c.period / st.best.period - 1.0) > sameTempo) {
+          st.runnerUp = c;
+          break;
+        }
+      st.stage = State::Stage::grid;
+      return false;
+    case State::Stage::grid: {
+      st.offset = givenFirst ? givenFirstSamples : st.best.phase;
+      st.period = st.best.period;
+      const double period = st.period;
+      if (period > 0) grid.gridErrorMs = refineGrid(f.onsets, st.offset, st.period, givenFirst, givenTempo);
+      grid.pulse = st.best.pulse;
+      if (st.runnerUp.period > 0) {
+        grid.runnerUpBpm = foldTempo(bpmOf(st.runnerUp.period));
+        grid.runnerUpPulse = st.runnerUp.pulse;
+      }
+      st.beatsInTrack = st.period > 0 ? static_cast<double>(frames) / st.period : 0.0;
+      for (double t : f.onsets)
+        st.onsetsOnBeats += st.period > 0 && std::fabs(residual(t, st.offset, st.period)) <= st.period / 8;
+      st.silent = !(st.meanFlux > silentFlux) || !(st.total > 0);
+      st.beats = !st.silent && st.period > 0 && st.beatsInTrack >= minimumBeats && st.onsetsOnBeats >= minimumBeats;
+      if (givenTempo) {
+        grid.source = TempoSource::given;
+        grid.bpm = request.bpm;
+      } else {
+        grid.source = TempoSource::detected;
+        grid.bpm = foldTempo(bpmOf(st.period));
+      }
+      st.showPeriod = givenTempo ? st.period : periodOf(grid.bpm);
+      // A given tempo is placed on what onsets there are.
+      st.placeable = st.beats || (givenTempo && !st.silent && st.period > 0);
+      st.stage = st.beats && !givenTempo ? State::Stage::localBeats : State::Stage::map;
+      return false;
+    }
+    case State::Stage::localBeats:
+      // A tempo that moves: the local combs part from the steady grid for good.
+      if (localBeatsOn(st.e, st.offset, st.showPeriod, frames, st.local, localWindowsPerStep))
+        st.stage = State::Stage::map;
+      return false;
+    case State::Stage::map:
+      break;
+    case State::Stage::done:
+      return true;
   }
-  double offset = givenFirst ? givenFirstSamples : best.phase, period = best.period;
-  double showPeriod;
-  if (period > 0) grid.gridErrorMs = refineGrid(f.onsets, offset, period, givenFirst, givenTempo);
-  grid.pulse = best.pulse;
-  if (runnerUp.period > 0) {
-    grid.runnerUpBpm = foldTempo(bpmOf(runnerUp.period));
-    grid.runnerUpPulse = runnerUp.pulse;
-  }
-
-  const double beatsInTrack = period > 0 ? static_cast<double>(frames) / period : 0.0;
-  int onsetsOnBeats = 0;
-  for (double t : f.onsets) onsetsOnBeats += period > 0 && std::fabs(residual(t, offset, period)) <= period / 8;
-  const bool silent = !(meanFlux > silentFlux) || !(total > 0);
-  const bool beats = !silent && period > 0 && beatsInTrack >= minimumBeats && onsetsOnBeats >= minimumBeats;
-  if (givenTempo) {
-    grid.source = TempoSource::given;
-    grid.bpm = request.bpm;
-  } else {
-    grid.source = TempoSource::detected;
-    grid.bpm = foldTempo(bpmOf(period));
-  }
-  showPeriod = givenTempo ? period : periodOf(grid.bpm);
-  const bool placeable =
-      beats || (givenTempo && !silent && period > 0);  // a given tempo is placed on what onsets there are
-  // A tempo that moves: the local combs part from the steady grid for good. The map
-  // follows the beats from a first beat; a first map from the grid's phase carries
-  // the choice of the bar, and the map is made again from the bar start.
-  std::vector<LocalBeat> local;
-  if (beats && !givenTempo) local = localBeats(e, offset, showPeriod, frames);
+  const std::vector<float>& e = st.e;
+  const double total = st.total, period = st.period;
+  double offset = st.offset, showPeriod = st.showPeriod;
+  const bool silent = st.silent, beats = st.beats, placeable = st.placeable;
+  const std::vector<LocalBeat>& local = st.local;
+  std::vector<TempoStretch>& later = st.later;
+  const double beatsInTrack = st.beatsInTrack;
+  const int onsetsOnBeats = st.onsetsOnBeats;
+  // The map follows the beats from a first beat; a first map from the grid's phase
+  // carries the choice of the bar, and the map is made again from the bar start.
   const bool moving = !local.empty() && strays(local, showPeriod, steadyErrorMs / 1000.0 * sampleRate);
-  std::vector<TempoStretch> later;
   auto mapFrom = [&](double first) {
     const std::vector<double> met = followBeats(f.onsets, local, first, showPeriod, frames);
     const std::vector<TempoStretch> stretches =
@@ -832,4 +903,11 @@ BeatGrid beatGridFrom(const BeatFeatures& f, std::int64_t frames, const BeatRequ
     }
   }
   return finish(offset, showPeriod);
+}
+
+BeatGrid beatGridFrom(const BeatFeatures& f, std::int64_t frames, const BeatRequest& request) {
+  BeatGridFinder finder(f, frames, request);
+  while (!finder.step()) {
+  }
+  return finder.grid;
 }

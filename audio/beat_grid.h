@@ -65,6 +65,23 @@ struct BeatFeatures;
 // The same from what one pass over the track's `frames` heard (audio/beat_features.h).
 BeatGrid beatGridFrom(const BeatFeatures& features, std::int64_t frames, const BeatRequest& request = {});
 
+// That search in steps, none of them long, for a caller that must not stop for long
+// (the page): a tempo candidate, a stretch of the local combs, the rest. `features`
+// outlives the finder.
+struct BeatGridFinder {
+  BeatGridFinder(const BeatFeatures& features, std::int64_t frames, const BeatRequest& request = {});
+  ~BeatGridFinder();
+  BeatGridFinder(const BeatGridFinder&) = delete;
+  BeatGridFinder& operator=(const BeatGridFinder&) = delete;
+
+  // One step more; true once `grid` is found.
+  bool step();
+  BeatGrid grid;
+
+  struct State;  // what passes from step to step
+  State* state = nullptr;
+};
+
 // A tempo doubled or halved into [lowestBpm, highestBpm]. The range is narrower than an
 // octave: where no octave lands inside (95 to 110 bpm, and its octaves), the one
 // nearer to the range by ratio is taken.

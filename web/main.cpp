@@ -29,6 +29,7 @@
 #include "app/start_up.h"
 #include "app/track.h"
 #include "audio/beat_features.h"
+#include "audio/beat_grid.h"
 #include "audio/loudness.h"
 #include "audio/playback.h"
 #include "platform/live.h"
@@ -142,12 +143,14 @@ struct PageSong {
   std::unique_ptr<ShowMusic> heard;           // the song being analysed
   std::unique_ptr<BeatFeatureReader> reader;  // hearing the beat
   BeatFeatures features;                      // what it heard
+  std::unique_ptr<BeatGridFinder> finder;     // then finding the grid
   std::unique_ptr<LoudnessMeter> meter;       // then measuring the loudness
   std::int64_t metered = 0;                   // frames measured
   bool reportOnly = false;                    // ?track-info: the report as JSON, no show
   std::string label;                          // what the overlay says of the song
   double heardSince = 0;                      // when the analysis began, on the page's clock
   bool hearing = false;                       // a chain of the analysis' slices runs
+  double longestSliceMs = 0;                  // the longest of them
 };
 constexpr std::int64_t hopsPerLook = 16;       // hops between two looks at the clock
 constexpr std::int64_t framesPerLook = 16384;  // frames measured between two looks
@@ -160,12 +163,16 @@ void songReady() {
   song.meter.reset();
   std::string error;
   const double began = pageMilliseconds();
-  if (analyseMusic(BeatRequest{}, music, error, &song.features, &loudness) != MusicRefusal::none) return fail(error);
+  if (analyseMusic(BeatRequest{}, music, error, &song.finder->grid, &loudness) != MusicRefusal::none)
+    return fail(error);
+  song.finder.reset();
   song.features = BeatFeatures{};
   const std::string summary = trackSummary(music);
   std::printf("pulse165: %s\n", summary.c_str());
-  std::printf("pulse165: analysed in %.1f s, the last step (the beat grid, the gain and the schedule) %.0f ms\n",
-              (pageMilliseconds() - song.heardSince) / 1000.0, pageMilliseconds() - began);
+  const double lastMs = pageMilliseconds() - began;
+  std::printf(
+      "pulse165: analysed in %.1f s, in slices of at most %.0f ms, the last (the gain and the schedule) %.0f ms\n",
+      (pageMilliseconds() - song.heardSince) / 1000.0, song.longestSliceMs, lastMs);
   if (song.reportOnly) {
     setPageReport(trackInfoJson(music).c_str());
     setPagePrompt("");
@@ -181,8 +188,13 @@ void songReady() {
 }
 
 // A slice of the analysis per turn of the page's event loop, the prompt saying how far:
-// the pass that hears the beat, then the loudness, then the rest at once.
+// the pass that hears the beat, the search for its grid, the loudness, then the gain and
+// the schedule at once.
 void hearSlice(void*) {
+  if (!song.reader && !song.finder) {
+    song.hearing = false;  // another song's samples are being handed over: its own chain follows
+    return;
+  }
   const double began = pageMilliseconds();
   const MediaTrack& media = song.heard->media;
   while (pageMilliseconds() - began < sliceMs) {
@@ -190,6 +202,9 @@ void hearSlice(void*) {
       if (!song.reader->step(hopsPerLook)) continue;
       song.features = song.reader->take();
       song.reader.reset();
+      song.finder = std::make_unique<BeatGridFinder>(song.features, media.frames);
+    } else if (song.finder && !song.meter) {
+      if (!song.finder->step()) continue;
       song.meter = std::make_unique<LoudnessMeter>();
       song.metered = 0;
       if (!song.meter->open()) song.metered = media.frames;
@@ -205,8 +220,10 @@ void hearSlice(void*) {
       return songReady();
     }
   }
-  const double done = song.reader ? 0.8 * song.reader->done()
-                                  : 0.8 + 0.2 * static_cast<double>(song.metered) / static_cast<double>(media.frames);
+  song.longestSliceMs = std::max(song.longestSliceMs, pageMilliseconds() - began);
+  const double done = song.reader   ? 0.8 * song.reader->done()
+                      : !song.meter ? 0.8
+                                    : 0.8 + 0.2 * static_cast<double>(song.metered) / static_cast<double>(media.frames);
   char line[160];
   std::snprintf(line, sizeof line, "listening to %s: %.0f %%", song.heard->path.c_str(), 100.0 * done);
   setPagePrompt(line);
@@ -249,8 +266,9 @@ EMSCRIPTEN_KEEPALIVE float* pulse165_song_samples(double frames, const char* nam
     return nullptr;
   }
   if (media.cut) music->notice = label + ": longer than 15:00; cut there";
-  song.reader.reset();
   song.meter.reset();
+  song.finder.reset();
+  song.reader.reset();
   song.heard = std::move(music);
   return song.heard->media.samples;
 }
@@ -263,6 +281,7 @@ EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
   if (!song.heard->notice.empty()) std::printf("pulse165: %s\n", song.heard->notice.c_str());
   song.reader = std::make_unique<BeatFeatureReader>(song.heard->media.samples, song.heard->media.frames);
   song.heardSince = pageMilliseconds();
+  song.longestSliceMs = 0;
   // One chain of slices at a time: a song dropped while another is heard takes its place.
   if (!song.hearing) emscripten_set_timeout(hearSlice, 0, nullptr);
   song.hearing = true;

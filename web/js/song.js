@@ -1,11 +1,13 @@
 // A song for the show: an audio file dropped on the page or chosen with its button,
 // decoded by the browser at the show's 44,100 Hz stereo, and handed to the page's
-// program (web/song.cpp) as interleaved floats in its memory. Nothing leaves the page.
+// program (web/main.cpp) as interleaved floats in its memory. Nothing leaves the page.
 mergeInto(LibraryManager.library, {
   pulse165_watchForSongs__deps: ['malloc', 'free'],
   pulse165_watchForSongs: function () {
+    let turn = 0;  // the latest song's; an earlier one still being handed over stops
     const take = async (file) => {
       if (!file) return;
+      const mine = ++turn;
       const name = file.name || 'song';
       Module._pulse165_song_decoding();
       let audio;
@@ -13,6 +15,7 @@ mergeInto(LibraryManager.library, {
         const bytes = await file.arrayBuffer();
         // An offline context at the show's rate: the browser resamples as it decodes.
         audio = await new OfflineAudioContext(2, 1, 44100).decodeAudioData(bytes);
+        if (mine !== turn) return;
       } catch (e) {
         const text = name + ': the browser cannot decode it as audio';
         const size = lengthBytesUTF8(text) + 1;
@@ -32,10 +35,21 @@ mergeInto(LibraryManager.library, {
         const frames = Module._pulse165_song_frames();
         const left = audio.getChannelData(0);
         const right = audio.numberOfChannels > 1 ? audio.getChannelData(1) : left;
-        const samples = HEAPF32.subarray(at >> 2, (at >> 2) + 2 * frames);
-        for (let i = 0; i < frames; ++i) {
-          samples[2 * i] = left[i];
-          samples[2 * i + 1] = right[i];
+        // Interleaved into the program's block a slice at a time, so that the page stays
+        // responsive (HEAPF32 is looked up anew: the memory may have grown).
+        const slice = 1 << 18;
+        for (let from = 0; from < frames; from += slice) {
+          const samples = HEAPF32.subarray(at >> 2, (at >> 2) + 2 * frames);
+          const to = Math.min(frames, from + slice);
+          for (let i = from; i < to; ++i) {
+            samples[2 * i] = left[i];
+            samples[2 * i + 1] = right[i];
+          }
+          await new Promise((resolve) => setTimeout(resolve, 0));
+          if (mine !== turn) {
+            _free(label);
+            return;  // another song took the block's place
+          }
         }
         Module._pulse165_song_decoded();
       }
