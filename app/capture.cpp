@@ -29,35 +29,6 @@
 #include "platform/headless.h"
 #include "show/offline_run.h"
 
-//----------------------------------------------------------------------------------
-// Spans and formats
-//----------------------------------------------------------------------------------
-CaptureSpan captureSpan(std::uint32_t from, std::uint32_t to, int fps) {
-  CaptureSpan span;
-  span.firstFrame = firstFrameAtOrAfter(from, fps);
-  // Frame n lies before `to` exactly when n x 44,100 < to x fps, so the frame after
-  // the last one is the first frame at or after `to`.
-  const std::uint64_t after = firstFrameAtOrAfter(to, fps);
-  span.frameCount = after > span.firstFrame ? after - span.firstFrame : 0;
-  span.soundStart = virtualPosition(span.firstFrame, fps);
-  if (span.frameCount == 0) return span;
-  const std::uint32_t last = virtualPosition(span.firstFrame + span.frameCount - 1, fps);
-  const std::uint32_t end = std::min(virtualPosition(span.firstFrame + span.frameCount, fps), to);
-  span.soundFrames = end - span.soundStart;
-  span.lastFrameSamples = end - last;
-  return span;
-}
-
-CaptureSpan captureSegment(std::uint32_t from, std::uint32_t to, int fps, int k, int n) {
-  const CaptureSpan whole = captureSpan(from, to, fps);
-  if (n <= 1 || whole.frameCount == 0) return whole;
-  const std::uint64_t first = whole.firstFrame + whole.frameCount * static_cast<std::uint64_t>(k - 1) / n;
-  const std::uint64_t after = whole.firstFrame + whole.frameCount * static_cast<std::uint64_t>(k) / n;
-  // Each piece from its first frame's sample to the next piece's: the sound joins
-  // sample for sample, and the last piece ends where the whole does.
-  return captureSpan(virtualPosition(first, fps), k == n ? to : virtualPosition(after, fps), fps);
-}
-
 namespace {
 constexpr int queueDepth = 2;  // RGBA frames between the GL thread and the encoder: one drawn while one is encoded
 constexpr double progressInterval = 0.5;  // seconds between progress lines

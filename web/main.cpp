@@ -13,7 +13,9 @@
 //                                       the page, then the title "pulse165 ready"
 // A song dropped on the show's page, or chosen with its button, is decoded by the
 // browser, analysed between frames as the desktop analyses a --track, and played with
-// the show fitted to it.
+// the show fitted to it. "save video" (web/js/video.js) renders the show to what plays,
+// song or soundtrack, on the virtual clock as --capture does, frame by frame between the
+// page's turns, for the browser's encoders.
 #include <GL/gl.h>
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
@@ -32,6 +34,7 @@
 #include "audio/beat_grid.h"
 #include "audio/loudness.h"
 #include "audio/playback.h"
+#include "audio/resample.h"
 #include "platform/live.h"
 #include "platform/web/page.h"
 #include "resources/embedded.h"
@@ -47,6 +50,9 @@
 extern "C" void pulse165_watchForSongs();
 // Shows or hides the song's button.
 extern "C" void pulse165_offerSongs(int shown);
+// The page's side of saving a video (web/js/video.js): its controls, shown or hidden.
+extern "C" void pulse165_watchForVideo();
+extern "C" void pulse165_offerVideo(int shown);
 
 namespace {
 
@@ -60,6 +66,7 @@ struct BrowserShow {
   std::unique_ptr<ShowFrame> frame;
   bool started = false;
   bool looping = false;            // the animation loop runs
+  bool saving = false;             // a video is being rendered: the live show stands aside
   std::uint32_t lastPosition = 0;  // the clock after the latest turn, or the moment drawn
   std::uint64_t framesDrawn = 0;
 };
@@ -80,6 +87,10 @@ void fail(const std::string& what) {
 // and the keys' actions, or, paused, the keys alone. The browser paces the frames, so
 // there is no sleep.
 EM_BOOL liveFrame(double, void*) {
+  if (show.saving) {
+    show.looping = false;
+    return EM_FALSE;
+  }
   const bool drawing = !show.player.paused;
   const bool going = liveTurn(*show.frame, show.window, show.clock, show.player, false);
   if (drawing) ++show.framesDrawn;
@@ -90,6 +101,7 @@ EM_BOOL liveFrame(double, void*) {
   show.looping = false;
   setPagePrompt("the end: reload the page to play again");
   pulse165_offerSongs(1);
+  pulse165_offerVideo(1);
   return EM_FALSE;
 }
 
@@ -109,14 +121,16 @@ void beginShow() {
   show.player.paused = false;
   setPagePrompt("");
   pulse165_offerSongs(0);  // a drop still brings another song
+  pulse165_offerVideo(0);
   if (!show.looping) emscripten_request_animation_frame_loop(liveFrame, nullptr);
   show.looping = true;
 }
 
-// The click that browsers ask for before they play sound.
+// The click that browsers ask for before they play sound; one on the song's button or
+// the video's controls stops before it reaches the document (web/js).
 EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*) {
-  if (show.started) return EM_FALSE;
-  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, nullptr);
+  if (show.started || show.saving) return EM_FALSE;
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, nullptr);
   beginShow();
   return EM_TRUE;
 }
@@ -129,7 +143,8 @@ void runLive() {
             &show.window);
   show.player.start(show.window);
   setPagePrompt("click to play");
-  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_TRUE, startOnClick);
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
+  pulse165_offerVideo(1);
 }
 
 //----------------------------------------------------------------------------------
@@ -157,6 +172,16 @@ constexpr std::int64_t framesPerLook = 16384;  // frames measured between two lo
 
 PageSong song;
 
+// The show as a new process starts it, on what plays now (the song chosen last, or the
+// soundtrack), for a picture of W x H.
+void startWhatPlays(int width, int height, LiveWindow* window) {
+  if (song.playing) {
+    startShow(song.playing->source(), nullptr, 0, width, height, window);
+  } else {
+    startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, width, height, window);
+  }
+}
+
 void songReady() {
   ShowMusic& music = *song.heard;
   const Loudness loudness = song.meter->finish();
@@ -181,7 +206,7 @@ void songReady() {
   }
   song.playing = std::move(song.heard);
   song.label = summary;
-  startShow(song.playing->source(), nullptr, 0, show.window.clientWidth, show.window.clientHeight, &show.window);
+  startWhatPlays(show.window.clientWidth, show.window.clientHeight, &show.window);
   show.player.songCount = 1;
   show.player.songLabel = song.label.c_str();
   beginShow();
@@ -234,7 +259,7 @@ void hearSlice(void*) {
 
 extern "C" {
 EMSCRIPTEN_KEEPALIVE void pulse165_song_decoding() {
-  setPagePrompt("decoding the song");
+  if (!show.saving) setPagePrompt("decoding the song");
 }
 EMSCRIPTEN_KEEPALIVE void pulse165_song_refused(const char* line) {
   std::fprintf(stderr, "pulse165: %s\n", line);
@@ -246,6 +271,10 @@ EMSCRIPTEN_KEEPALIVE void pulse165_song_refused(const char* line) {
 EMSCRIPTEN_KEEPALIVE float* pulse165_song_samples(double frames, const char* name) {
   const MediaLimits limits;
   const std::string label = name;
+  if (show.saving) {
+    std::printf("pulse165: %s: a video is being saved; drop the song again once it is\n", name);
+    return nullptr;
+  }
   if (frames < static_cast<double>(limits.minFrames)) {
     pulse165_song_refused((label + ": shorter than 30 s, the least the show takes").c_str());
     return nullptr;
@@ -285,6 +314,92 @@ EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
   // One chain of slices at a time: a song dropped while another is heard takes its place.
   if (!song.hearing) emscripten_set_timeout(hearSlice, 0, nullptr);
   song.hearing = true;
+}
+}
+
+namespace {
+
+//----------------------------------------------------------------------------------
+// Saving a video: the show on the virtual clock, a frame a call, presented on the
+// canvas at the video's size; web/js/video.js encodes each frame from the canvas and
+// the sound of the same span from the play buffer.
+//----------------------------------------------------------------------------------
+constexpr int videoFps = 60;
+
+struct PageVideo {
+  OfflineRun run;
+  CaptureSpan span;
+  std::vector<float> sound;  // a second of the sound at a time, for the encoder
+};
+
+PageVideo video;
+
+}  // namespace
+
+extern "C" {
+// Begins a video of the first `seconds` of what plays (all of it for 0) at W x H, 60
+// frames a second, the live show set aside; the number of frames, or 0 where it
+// cannot be made, which the page is told.
+EMSCRIPTEN_KEEPALIVE double pulse165_video_begin(int width, int height, double seconds) {
+  if (show.saving) return 0;
+  if (song.hearing || song.reader || song.finder) {
+    setPagePrompt("the song is still being heard: save its video once it plays");
+    return 0;
+  }
+  if (width < 2 || height < 2 || width % 2 != 0 || height % 2 != 0) {
+    setPagePrompt("a video needs an even width and height, e.g. 1280x720");
+    return 0;
+  }
+  std::string why;
+  if (!holdCanvasAt(show.window, width, height, why)) {
+    setPagePrompt(
+        ("cannot save a video at " + std::to_string(width) + "x" + std::to_string(height) + ": " + why).c_str());
+    return 0;
+  }
+  show.saving = true;  // the animation loop stops at its next turn
+  pulse165_offerSongs(0);
+  show.audio.close();
+  show.frame.reset();
+  startWhatPlays(width, height, nullptr);
+  video.run.start(videoFps, 0);
+  const double wanted = seconds > 0 ? std::min(seconds * sampleRate, static_cast<double>(playing.frames))
+                                    : static_cast<double>(playing.frames);
+  video.span = captureSpan(0, static_cast<std::uint32_t>(wanted), videoFps);
+  return static_cast<double>(video.span.frameCount);
+}
+// Draws the video's next frame onto the canvas.
+EMSCRIPTEN_KEEPALIVE void pulse165_video_frame() {
+  if (!show.saving) return;
+  video.run.step();
+  show.window.present();
+  show.window.swap();
+}
+// The video's sound at 48,000 Hz (what Opus takes; the browser's own conversion would
+// delay it): how many frames, and frames [first, first + count) of them, interleaved
+// stereo, in a block that the next call reuses.
+EMSCRIPTEN_KEEPALIVE double pulse165_video_sound_frames() {
+  return static_cast<double>(framesAt48k(video.span.soundFrames));
+}
+EMSCRIPTEN_KEEPALIVE const float* pulse165_video_sound(double first, int count) {
+  video.sound.resize(2 * static_cast<std::size_t>(count));
+  resampleTo48k(playing.samples + 2 * static_cast<std::size_t>(video.span.soundStart), video.span.soundFrames,
+                static_cast<std::int64_t>(first), count, video.sound.data());
+  return video.sound.data();
+}
+// The video is saved, or given up: the canvas fills the page again and the show waits
+// for a click, the prompt saying `line` before "click to play".
+EMSCRIPTEN_KEEPALIVE void pulse165_video_end(const char* line) {
+  if (!show.saving) return;
+  video.run.finish();
+  fillPageAgain(show.window);
+  startWhatPlays(show.window.clientWidth, show.window.clientHeight, &show.window);
+  show.player.start(show.window);
+  show.saving = false;
+  show.started = false;
+  setPagePrompt((std::string(line) + ": click to play").c_str());
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
+  pulse165_offerSongs(1);
+  pulse165_offerVideo(1);
 }
 }
 
@@ -413,6 +528,7 @@ int main() {
   pageQuery("benchmark", benchmarkGiven);
   pageQuery("track-info", song.reportOnly);
   pulse165_watchForSongs();
+  if (!song.reportOnly && !atGiven && !benchmarkGiven) pulse165_watchForVideo();
   if (song.reportOnly) {
     setPagePrompt("choose a song for its report");
   } else if (atGiven) {

@@ -279,6 +279,35 @@ void LiveWindow::toggleFullScreen() {
   pulse165_togglePageFullScreen();
 }
 
+bool holdCanvasAt(LiveWindow& window, int width, int height, std::string& why) {
+  OffscreenPicture picture;
+  if (!picture.create(width, height, why)) {
+    window.picture.bind();
+    return false;
+  }
+  window.picture.destroy();
+  window.picture = picture;
+  int pageWidth = 0, pageHeight = 0;
+  pulse165_sizeCanvasFromPage(1, &pageWidth, &pageHeight);  // its style: scaled into the page
+  emscripten_set_canvas_element_size(canvasSelector, width, height);
+  canvas.fillsPage = false;
+  window.clientWidth = window.drawWidth = width;
+  window.clientHeight = window.drawHeight = height;
+  return true;
+}
+
+void fillPageAgain(LiveWindow& window) {
+  canvas.fillsPage = true;
+  window.followSize();
+  std::string why;
+  if (window.picture.create(window.clientWidth, window.clientHeight, why)) {
+    window.drawWidth = window.clientWidth;
+    window.drawHeight = window.clientHeight;
+  } else {
+    std::fprintf(stderr, "pulse165: %s\n", why.c_str());
+  }
+}
+
 const char* LiveWindow::renderer() const {
   return canvas.renderer.c_str();
 }

@@ -18,6 +18,8 @@
 
 #include <string>
 
+struct LiveWindow;
+
 // The value of `name` in the page's query (?at=83.5&size=800x400); `present` is false
 // when the query lacks it. "?benchmark" is present with an empty value.
 std::string pageQuery(const char* name, bool& present);
@@ -30,3 +32,11 @@ void setPageReport(const char* text);
 std::string webglRenderer();
 // Milliseconds on the page's monotonic clock.
 double pageMilliseconds();
+
+// A video leaving the page: the canvas's drawing buffer and the show's picture at
+// W x H (black), the canvas shown scaled into the page meanwhile, so that each frame
+// presented on it is the video's frame. False with the reason where WebGL cannot draw
+// that large; the window is then as it was.
+bool holdCanvasAt(LiveWindow& window, int width, int height, std::string& why);
+// The canvas filling the page again, with a black picture of its size.
+void fillPageAgain(LiveWindow& window);

@@ -16,6 +16,8 @@
 // 4. A generated 128-bpm song given to ?track-info through the file input: its report
 //    (tempo, first beat, scenes, gain) equals the desktop's --track-info --json, and no
 //    request leaves the page after it has loaded, none ever beyond its own files.
+// 5. "save video" on 5 s of that song at 320x160: its download is 300 VP9 frames at
+//    60 fps with 5 s of sound on the song's samples, frame 120 the desktop capture's.
 // No page may log a console error or throw. --benchmark also times every scene.
 'use strict';
 const { spawnSync } = require('child_process');
@@ -314,12 +316,23 @@ async function checkLiveShow(browser, base) {
 // A song handed to the page through its file input, as a visitor chooses one: a
 // generated 128-bpm WAV at 44.1 kHz stereo (so that the browser's decoder and FFmpeg's
 // give the same samples): kicks from 0.3 s on, hats between them. Its report equals the desktop's --track-info --json.
-async function checkSong(browser, base) {
+function makeSong() {
   const wav = path.join(outDir, 'song-128.wav');
   const made = spawnSync('ffmpeg', ['-nostdin', '-v', 'error', '-y', '-f', 'lavfi', '-i',
     'aevalsrc=gte(t\\,0.3)*(0.6*sin(2*PI*55*t)*exp(-25*mod(t-0.3\\,60/128))+0.2*sin(2*PI*440*t)*exp(-40*mod(t-0.0656\\,60/128))):s=44100:d=40',
     '-ac', '2', '-c:a', 'pcm_s16le', wav], { encoding: 'utf8' });
-  if (made.status !== 0) return fail(`ffmpeg cannot make the song: ${made.stderr.trim()}`);
+  if (made.status !== 0) throw new Error(`ffmpeg cannot make the song: ${made.stderr.trim()}`);
+  return wav;
+}
+
+async function chooseSong(page, wav) {
+  const { root } = await page.send('DOM.getDocument', {});
+  const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#song' });
+  await page.send('DOM.setFileInputFiles', { nodeId, files: [path.resolve(wav)] });
+}
+
+async function checkSong(browser, base) {
+  const wav = makeSong();
   const run = spawnSync(program, ['--track-info', '--json', wav], { encoding: 'utf8' });
   if (run.status !== 0) return fail(`pulse165 --track-info: ${run.stderr.trim()}`);
   const desktop = JSON.parse(run.stdout);
@@ -329,9 +342,7 @@ async function checkSong(browser, base) {
   await page.waitFor("document.getElementById('prompt').textContent === 'choose a song for its report'", 60);
   const began = Date.now();
   const loaded = page.requests.length;
-  const { root } = await page.send('DOM.getDocument', {});
-  const { nodeId } = await page.send('DOM.querySelector', { nodeId: root.nodeId, selector: '#song' });
-  await page.send('DOM.setFileInputFiles', { nodeId, files: [path.resolve(wav)] });
+  await chooseSong(page, wav);
   try {
     await page.waitFor("document.title === 'pulse165 ready' || document.title.startsWith('pulse165:')", 120);
   } catch (e) {
@@ -368,6 +379,86 @@ async function checkSong(browser, base) {
   if (Math.abs(web.gain_db - desktop.gain_db) > 0.05) fail(`gain: page ${web.gain_db}, desktop ${desktop.gain_db}`);
 }
 
+// "save video" on the first 5 s of that song at 320x160: a WebM download that ffprobe
+// reads as 300 frames at 60 fps with 5 s of sound that starts on the song's first sample,
+// whose frame at 2 s is the desktop's --capture's; after load, requests only for the
+// page's own files.
+async function checkVideo(browser, base) {
+  const wav = path.join(outDir, 'song-128.wav');
+  const [w, h] = [320, 160];
+  const downloads = path.join(outDir, 'downloads');
+  fs.rmSync(downloads, { recursive: true, force: true });
+  fs.mkdirSync(downloads, { recursive: true });
+  await browser.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: path.resolve(downloads) });
+  const page = await browser.openPage(width, height);
+  await page.goto(`${base}/index.html?size=${w}x${h}&length=5`);
+  await page.waitFor("document.getElementById('prompt').textContent === 'click to play'", 120);
+  const loaded = page.requests.length;
+  await chooseSong(page, wav);
+  await page.waitFor('Module._pulse165_frames() > 0', 120);  // the song plays with its show
+  await page.evaluate("document.getElementById('save').click()");
+  let said = '';
+  try {
+    said = await page.waitFor("(p => p.startsWith('saved') || p.startsWith('the video') ? p : '')" +
+      "(document.getElementById('prompt').textContent)", 300);
+  } catch (e) {
+    fail(`save video: ${e.message}`);
+  }
+  console.log(`video: the page says "${said}"`);
+  const file = path.join(downloads, `pulse165-${w}x${h}.webm`);
+  const until = Date.now() + 30000;
+  while (!fs.existsSync(file) && Date.now() < until) await sleep(200);
+  const after = page.requests.slice(loaded).filter((url) => !url.startsWith(base + '/') && !url.startsWith('blob:' + base));
+  if (after.length > 0) fail(`video: requests beyond the page's own files: ${after.join(', ')}`);
+  problemsOf(page, 'video');
+  await page.close();
+  if (!fs.existsSync(file)) return fail(`save video: no ${file} downloaded`);
+
+  const probe = spawnSync('ffprobe', ['-v', 'error', '-count_frames', '-show_entries',
+    'stream=codec_type,codec_name,width,height,r_frame_rate,nb_read_frames', '-of', 'json', file], { encoding: 'utf8' });
+  const streams = probe.status === 0 ? JSON.parse(probe.stdout).streams : [];
+  const picture = streams.find((s) => s.codec_type === 'video') || {};
+  // The sound as mono floats at Opus's 48 kHz, and the song's own first 5 s beside it.
+  const decode = (input, extra = []) => {
+    const r = spawnSync('ffmpeg', ['-nostdin', '-v', 'error', '-i', input, ...extra, '-map', '0:a', '-f', 'f32le',
+      '-ac', '1', '-ar', '48000', '-'], { maxBuffer: 1 << 26 });
+    return r.status === 0 ? new Float32Array(r.stdout.buffer, r.stdout.byteOffset, r.stdout.length >> 2) : new Float32Array(0);
+  };
+  const heard = decode(file), song = decode(wav, ['-t', '5']);
+  // Where the two line up best, within ±50 samples: the sound starts on the song's first sample.
+  let lag = 0, best = -Infinity;
+  for (let d = -50; d <= 50; ++d) {
+    let sum = 0;
+    for (let i = 1000; i < 96000; ++i) sum += heard[i + d] * song[i];
+    if (sum > best) [best, lag] = [sum, d];
+  }
+  const soundSeconds = heard.length / 48000;
+  console.log(`video: ${picture.codec_name} ${picture.width}x${picture.height}, ${picture.nb_read_frames} frames at ` +
+    `${picture.r_frame_rate}; ${streams.filter((s) => s.codec_type === 'audio').map((s) => s.codec_name)} ` +
+    `sound of ${soundSeconds.toFixed(4)} s, ${lag} samples off the song`);
+  if (picture.codec_name !== 'vp9' || picture.width !== w || picture.height !== h) fail('video: not VP9 at 320x160');
+  if (Number(picture.nb_read_frames) !== 300 || picture.r_frame_rate !== '60/1') fail('video: not 300 frames at 60 fps');
+  // An Opus stream ends on a whole 20-ms packet: the muxer cannot mark the padding after the last sample.
+  if (!(soundSeconds >= 5 && soundSeconds <= 5.02)) fail(`video: ${soundSeconds} s of sound, not 5`);
+  if (lag !== 0) fail(`video: the sound is ${lag} samples off the song`);
+
+  // Frame 120 (2 s) beside the same frame of the desktop's --capture of the same 5 s.
+  const desktopFile = path.join(outDir, 'video-desktop.webm');
+  const capture = spawnSync(program, [`--capture=${desktopFile}`, '--to=5', `--size=${w}x${h}`, wav], { encoding: 'utf8' });
+  if (capture.status !== 0) return fail(`video: pulse165 --capture: ${capture.stderr.trim()}`);
+  const frameAt2s = (input, png) => {
+    spawnSync('ffmpeg', ['-nostdin', '-v', 'error', '-y', '-i', input, '-vf', 'select=eq(n\\,120)', '-frames:v', '1', png]);
+    return fs.existsSync(png) ? readPng(fs.readFileSync(png)) : null;
+  };
+  const still = path.join(outDir, 'video-2s.png'), desktopStill = path.join(outDir, 'video-2s-desktop.png');
+  const [a, b] = [frameAt2s(file, still), frameAt2s(desktopFile, desktopStill)];
+  if (!a || !b) return fail('video: no frame at 2 s to compare');
+  const m = compareFrames(a, b);
+  console.log(`video: frame 120 beside the desktop capture's: ${m.why || `r ${m.correlation.toFixed(4)}, ` +
+    `lit ${m.litDifference.toFixed(4)}, colour ${m.colourDifference.toFixed(4)}`}`);
+  if (!m.match) fail(`video: frame 120 is not the desktop capture's (${still}, ${desktopStill})`);
+}
+
 async function runBenchmark(browser, base, frames) {
   const page = await browser.openPage(width, height);
   await page.goto(`${base}/index.html?benchmark&size=${width}x${height}&frames=${frames}`);
@@ -395,6 +486,7 @@ async function runBenchmark(browser, base, frames) {
     checkDigest(digest);
     await checkLiveShow(browser, base);
     await checkSong(browser, base);
+    await checkVideo(browser, base);
     if (benchmarkArg) await runBenchmark(browser, base, Number(benchmarkArg.split('=')[1]));
   } catch (e) {
     fail(e.stack || String(e));
