@@ -1,7 +1,39 @@
-// The live sound on the page: one AudioContext at the show's rate, one buffer, a gain
-// for muting, and a buffer source for each stretch of playing (a seek starts a new one).
+// The live sound on the page: one AudioContext at the show's rate and a gain for muting.
+// The program's memory holds the track's samples, and nothing else does: they are
+// handed to Web Audio a second at a time, a few seconds ahead of what plays, each second
+// a buffer source started on the frame where the one before it ends.
 // Called from platform/web/audio.cpp.
 mergeInto(LibraryManager.library, {
+  $pulse165StreamAhead: function (a) {
+    const aheadSeconds = 3;  // a hidden page's timers wake once a second at most
+    const c = a.context;
+    while (a.next < a.frames && a.baseTime + a.scheduled / a.rate < c.currentTime + aheadSeconds) {
+      const count = Math.min(a.rate, a.frames - a.next);
+      const buffer = c.createBuffer(2, count, a.rate);
+      const left = buffer.getChannelData(0);
+      const right = buffer.getChannelData(1);
+      const from = (a.samples >> 2) + 2 * a.next;  // HEAPF32 anew: the memory may have grown
+      const samples = HEAPF32.subarray(from, from + 2 * count);
+      for (let i = 0; i < count; ++i) {
+        left[i] = samples[2 * i];
+        right[i] = samples[2 * i + 1];
+      }
+      const source = c.createBufferSource();
+      source.buffer = buffer;
+      source.connect(a.gain);
+      // On the frame grid: the context's clock counts whole frames at this rate.
+      source.start(a.baseTime + a.scheduled / a.rate);
+      source.onended = () => {
+        const i = a.sources.indexOf(source);
+        if (i >= 0) a.sources.splice(i, 1);
+        source.disconnect();
+      };
+      a.sources.push(source);
+      a.next += count;
+      a.scheduled += count;
+    }
+  },
+
   pulse165_openPageAudio: function (frames, frameCount, rate) {
     const Context = window.AudioContext || window.webkitAudioContext;
     if (!Context) return 0;
@@ -11,36 +43,37 @@ mergeInto(LibraryManager.library, {
     } catch (e) {
       context = new Context();
     }
-    const buffer = context.createBuffer(2, Math.max(frameCount, 1), rate);
-    const left = buffer.getChannelData(0);
-    const right = buffer.getChannelData(1);
-    const samples = HEAPF32.subarray(frames >> 2, (frames >> 2) + 2 * frameCount);
-    for (let i = 0; i < frameCount; ++i) {
-      left[i] = samples[2 * i];
-      right[i] = samples[2 * i + 1];
-    }
     const gain = context.createGain();
     gain.connect(context.destination);
-    Module.pulse165Audio = {context: context, buffer: buffer, gain: gain, source: null, start: 0, rate: rate};
+    Module.pulse165Audio = {
+      context: context, gain: gain, rate: rate, samples: frames, frames: frameCount,
+      sources: [], timer: 0, playing: false, start: 0,
+      next: 0,        // the next track frame to hand over
+      baseTime: 0,    // where on the context's clock the latest start (or seek) began
+      scheduled: 0,   // frames handed over since
+    };
     return 1;
   },
 
-  // Plays the buffer from `frame` on, starting now on the context's clock (at once, or
+  // Plays the track from `frame` on, starting now on the context's clock (at once, or
   // when a suspended context resumes); the clock's start moves so that now is `frame`.
+  pulse165_playPageAudioFrom__deps: ['$pulse165StreamAhead'],
   pulse165_playPageAudioFrom: function (frame) {
     const a = Module.pulse165Audio;
     if (!a) return;
-    if (a.source) {
-      try { a.source.stop(); } catch (e) {}
-      a.source.disconnect();
+    for (const source of a.sources.splice(0)) {
+      source.onended = null;
+      try { source.stop(); } catch (e) {}
+      source.disconnect();
     }
     const now = a.context.currentTime;
-    const offset = frame / a.rate;
-    a.source = a.context.createBufferSource();
-    a.source.buffer = a.buffer;
-    a.source.connect(a.gain);
-    if (offset < a.buffer.duration) a.source.start(now, offset);
-    a.start = now - offset;
+    a.start = now - frame / a.rate;
+    a.next = Math.min(frame, a.frames);
+    a.baseTime = now;
+    a.scheduled = 0;
+    a.playing = true;
+    pulse165StreamAhead(a);
+    if (!a.timer) a.timer = setInterval(() => pulse165StreamAhead(a), 250);
     if (a.context.state === 'suspended' && !a.held) a.context.resume();
   },
 
@@ -49,7 +82,7 @@ mergeInto(LibraryManager.library, {
   // latency. Never beyond what the context has rendered.
   pulse165_pageAudioSeconds: function () {
     const a = Module.pulse165Audio;
-    if (!a || !a.source) return 0;
+    if (!a || !a.playing) return 0;
     const c = a.context;
     let heard = c.currentTime - (c.outputLatency || c.baseLatency || 0);
     if (c.state === 'running' && c.getOutputTimestamp) {
@@ -83,8 +116,10 @@ mergeInto(LibraryManager.library, {
   pulse165_closePageAudio: function () {
     const a = Module.pulse165Audio;
     if (!a) return;
-    if (a.source) {
-      try { a.source.stop(); } catch (e) {}
+    clearInterval(a.timer);
+    for (const source of a.sources) {
+      source.onended = null;
+      try { source.stop(); } catch (e) {}
     }
     a.context.close();
     Module.pulse165Audio = null;

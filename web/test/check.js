@@ -7,7 +7,7 @@
 //    frames.js; the same frame with red and blue swapped and mirrored must fail them.
 // 2. The page's fingerprints of the decoded soundtrack equal the desktop's.
 // 3. The show page: after a click the audio clock runs (about as fast as the wall
-//    clock) and frames are drawn; then the player's keys: Space holds the picture
+//    clock), what it plays is the track sample for sample, and frames are drawn; then the player's keys: Space holds the picture
 //    still with the AudioContext suspended and goes on from the same frame; i shows
 //    the overlay in the corner and takes it away without a trace in the picture; paused,
 //    a page of 16x8 and back shows the held picture again, not a blow-up; Home
@@ -208,6 +208,36 @@ async function checkLiveShow(browser, base) {
   // The clock is read once per frame, so it may trail the wall clock by a frame or two.
   if (!(Math.abs(heard - wall) < 0.5)) fail(`the audio clock moved ${heard.toFixed(2)} s in ${wall.toFixed(2)} s`);
   if (!(f2 > f1)) fail('no frames were drawn');
+  // What the page plays, tapped behind its gain for 2.5 s: the track's own samples, one
+  // after the other across the seconds that the page hands over one at a time.
+  const played = await page.evaluate(`(async () => {
+    const a = Module.pulse165Audio;
+    const code = "registerProcessor('tap', class extends AudioWorkletProcessor { process(inputs) {" +
+      " if (inputs[0].length) this.port.postMessage(inputs[0][0].slice()); return true; } });";
+    await a.context.audioWorklet.addModule(URL.createObjectURL(new Blob([code], { type: 'text/javascript' })));
+    const tap = new AudioWorkletNode(a.context, 'tap');
+    const blocks = [];
+    tap.port.onmessage = (e) => blocks.push(e.data);
+    const near = Module._pulse165_position();
+    a.gain.connect(tap);
+    await new Promise((resolve) => setTimeout(resolve, 2500));
+    a.gain.disconnect(tap);
+    const heard = new Float32Array(blocks.reduce((n, b) => n + b.length, 0));
+    blocks.reduce((at, b) => (heard.set(b, at), at + b.length), 0);
+    const track = HEAPF32.subarray(a.samples >> 2, (a.samples >> 2) + 2 * a.frames);
+    const first = heard.findIndex((v) => v !== 0);
+    for (let k = Math.max(0, near - 88200); first >= 0 && k < near + 88200; ++k) {
+      let same = 0;
+      while (first + same < heard.length && heard[first + same] === track[2 * (k + same)]) ++same;
+      if (same >= 128) return { frames: heard.length - first, same, at: k };
+    }
+    return { frames: heard.length, same: 0, at: -1 };
+  })()`);
+  console.log(`show page: of ${played.frames} frames tapped behind the gain, the first ${played.same} are the ` +
+    `track's from frame ${played.at} on`);
+  if (!(played.frames > 88200 && played.same === played.frames))
+    fail('the page does not play the track sample for sample across the seconds it hands over');
+
   // What reached the canvas: the opening's disks, the scope and the frame lines.
   const shot = path.join(outDir, 'show-page.png');
   fs.writeFileSync(shot, await page.screenshot(width, height));
