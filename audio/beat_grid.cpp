@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "audio/beat_features.h"
 
@@ -143,29 +144,46 @@ Comb combAt(const std::vector<float>& e, double total, double period, double giv
 }
 
 // The best comb within candidateSearch of `around`: coarse steps, then fine ones small
-// enough that the grid moves by less than a 16th of a beat over the track.
-Comb searchAround(const std::vector<float>& e, double total, double around, double givenPhase) {
-  const double beatsInTrack = std::max(1.0, static_cast<double>(e.size()) * hop / around);
-  const double fine = 1.0 / (16.0 * beatsInTrack);
-  const int steps = static_cast<int>(std::min(4000.0, std::ceil(candidateSearch / fine)));
-  constexpr int coarse = 8;
-  Comb best;
-  best.pulse = -1.0;
+// enough that the grid moves by less than a 16th of a beat over the track; some combs
+// at a time (each reads the whole onset strength), in the order of one search.
+struct CombSearch {
+  static constexpr int coarse = 8;
+  double around = 0.0, fine = 0.0;
+  int steps = 0;
+  int next = 0;  // the next step tried
+  bool refining = false;
   int bestStep = 0;
-  for (int i = -steps; i <= steps; i += coarse) {
-    const Comb c = combAt(e, total, around * (1.0 + fine * i), givenPhase);
-    if (c.pulse > best.pulse) {
-      best = c;
-      bestStep = i;
+  Comb best;
+
+  CombSearch(const std::vector<float>& e, double aroundPeriod) : around(aroundPeriod) {
+    const double beatsInTrack = std::max(1.0, static_cast<double>(e.size()) * hop / around);
+    fine = 1.0 / (16.0 * beatsInTrack);
+    steps = static_cast<int>(std::min(4000.0, std::ceil(candidateSearch / fine)));
+    next = -steps;
+    best.pulse = -1.0;
+  }
+
+  // Up to `combs` more; true once the search is done and `best` found.
+  bool advance(const std::vector<float>& e, double total, double givenPhase, int combs) {
+    for (; combs > 0; --combs) {
+      if (!refining && next > steps) {
+        refining = true;
+        next = bestStep - coarse + 1;
+      }
+      if (refining) {
+        while (next < bestStep + coarse && (next == bestStep || next < -steps || next > steps)) ++next;
+        if (next >= bestStep + coarse) return true;
+      }
+      const Comb c = combAt(e, total, around * (1.0 + fine * next), givenPhase);
+      if (c.pulse > best.pulse) {
+        best = c;
+        if (!refining) bestStep = next;
+      }
+      next += refining ? 1 : coarse;
     }
+    return false;
   }
-  for (int i = bestStep - coarse + 1; i < bestStep + coarse; ++i) {
-    if (i == bestStep || i < -steps || i > steps) continue;
-    const Comb c = combAt(e, total, around * (1.0 + fine * i), givenPhase);
-    if (c.pulse > best.pulse) best = c;
-  }
-  return best;
-}
+};
 
 // How much the onset strength repeats after whole bars of 4, 8 and 16 beats of a
 // period (its correlation with itself that far on, averaged): music in 4/4 repeats in
@@ -187,49 +205,65 @@ double barRepetition(const std::vector<float>& e, double period) {
   return sum / 3;
 }
 
-// The strongest periods of the onset strength's autocorrelation within the search
-// octave, each summed with its multiples up to four beats (a bar's worth of evidence).
-std::vector<double> autocorrelationPeriods(const std::vector<float>& e, int count) {
-  const double longest = periodOf(searchLowBpm) / hop;  // in hops
-  const auto lags = static_cast<std::size_t>(std::ceil(4 * longest)) + 2;
-  if (e.size() < 2 * lags) return {};
+// The onset strength's autocorrelation at lags of up to four of the longest beats in
+// the search octave (a bar's worth of evidence), some lags at a time.
+struct Autocorrelation {
+  std::vector<double> r;  // by lag in hops; empty for a track too short
+  std::size_t next = 1;   // the next lag
   double mean = 0.0;
-  for (float v : e) mean += v;
-  mean /= static_cast<double>(e.size());
-  std::vector<double> r(lags, 0.0);
-  for (std::size_t lag = 1; lag < lags; ++lag) {
-    double s = 0.0;
-    for (std::size_t i = 0; i + lag < e.size(); ++i) s += (e[i] - mean) * (e[i + lag] - mean);
-    r[lag] = s / static_cast<double>(e.size() - lag);
+
+  explicit Autocorrelation(const std::vector<float>& e) {
+    const auto lags = static_cast<std::size_t>(std::ceil(4 * periodOf(searchLowBpm) / hop)) + 2;
+    if (e.size() < 2 * lags) return;
+    for (float v : e) mean += v;
+    mean /= static_cast<double>(e.size());
+    r.assign(lags, 0.0);
   }
-  auto at = [&](double lag) {
-    const auto i = static_cast<std::size_t>(lag);
-    const double t = lag - static_cast<double>(i);
-    return i + 1 < lags ? (1 - t) * r[i] + t * r[i + 1] : 0.0;
-  };
-  const double shortest = periodOf(searchHighBpm) / hop;
-  std::vector<std::pair<double, double>> comb;  // (lag, score)
-  for (double lag = shortest; lag <= longest; lag += 0.05)
-    comb.emplace_back(lag, at(lag) + at(2 * lag) + at(3 * lag) + at(4 * lag));
-  std::vector<std::pair<double, double>> peaks;
-  for (std::size_t i = 1; i + 1 < comb.size(); ++i)
-    if (comb[i].second > comb[i - 1].second && comb[i].second >= comb[i + 1].second)
-      peaks.emplace_back(comb[i].second, comb[i].first * hop);
-  std::sort(peaks.rbegin(), peaks.rend());
-  std::vector<double> periods;
-  for (std::size_t i = 0; i < peaks.size() && static_cast<int>(i) < count; ++i) periods.push_back(peaks[i].second);
-  return periods;
-}
+
+  // Up to `count` lags more; true once every lag is done.
+  bool advance(const std::vector<float>& e, std::size_t count) {
+    for (; count > 0 && next < r.size(); --count, ++next) {
+      double s = 0.0;
+      for (std::size_t i = 0; i + next < e.size(); ++i) s += (e[i] - mean) * (e[i + next] - mean);
+      r[next] = s / static_cast<double>(e.size() - next);
+    }
+    return next >= r.size();
+  }
+
+  // Its strongest periods within the search octave, each summed with its multiples up to
+  // four beats.
+  std::vector<double> strongestPeriods(int count) const {
+    if (r.empty()) return {};
+    const std::size_t lags = r.size();
+    auto at = [&](double lag) {
+      const auto i = static_cast<std::size_t>(lag);
+      const double t = lag - static_cast<double>(i);
+      return i + 1 < lags ? (1 - t) * r[i] + t * r[i + 1] : 0.0;
+    };
+    const double shortest = periodOf(searchHighBpm) / hop, longest = periodOf(searchLowBpm) / hop;
+    std::vector<std::pair<double, double>> comb;  // (lag, score)
+    for (double lag = shortest; lag <= longest; lag += 0.05)
+      comb.emplace_back(lag, at(lag) + at(2 * lag) + at(3 * lag) + at(4 * lag));
+    std::vector<std::pair<double, double>> peaks;
+    for (std::size_t i = 1; i + 1 < comb.size(); ++i)
+      if (comb[i].second > comb[i - 1].second && comb[i].second >= comb[i + 1].second)
+        peaks.emplace_back(comb[i].second, comb[i].first * hop);
+    std::sort(peaks.rbegin(), peaks.rend());
+    std::vector<double> periods;
+    for (std::size_t i = 0; i < peaks.size() && static_cast<int>(i) < count; ++i) periods.push_back(peaks[i].second);
+    return periods;
+  }
+};
 
 // The tracker's period and its relatives (x2/3 and x3/4; halves and doubles are the
 // same tempo in the search octave), and the autocorrelation's strongest periods.
-std::vector<double> tempoCandidates(const BeatFeatures& f, const std::vector<float>& e) {
+std::vector<double> tempoCandidates(const BeatFeatures& f, const std::vector<double>& strongestPeriods) {
   std::vector<double> gaps;
   for (std::size_t i = 1; i < f.trackerBeats.size(); ++i) gaps.push_back(f.trackerBeats[i] - f.trackerBeats[i - 1]);
   std::vector<double> found;
   if (const double tracker = median(gaps); tracker > 0)
     for (double ratio : {1.0, 2.0 / 3.0, 3.0 / 4.0}) found.push_back(intoSearchOctave(tracker * ratio));
-  for (double period : autocorrelationPeriods(e, 4)) found.push_back(period);
+  for (double period : strongestPeriods) found.push_back(period);
   std::vector<double> candidates;
   for (double p : found) {
     if (!(p > 0)) continue;
@@ -712,10 +746,12 @@ struct BeatGridFinder::State {
   BeatRequest request;
   bool givenTempo, givenFirst;
   double givenFirstSamples;
-  enum class Stage { start, candidates, grid, localBeats, map, done } stage = Stage::start;
+  enum class Stage { start, autocorrelation, candidates, grid, localBeats, map, done } stage = Stage::start;
   std::vector<float> e;
   double total = 0.0, meanFlux = 0.0;
+  std::optional<Autocorrelation> autocorrelation;
   std::vector<double> candidates;
+  std::optional<CombSearch> search;  // of the next candidate
   std::vector<Comb> combs;
   Comb best, runnerUp;
   double offset = 0.0, period = 0.0, showPeriod = 0.0;
@@ -728,6 +764,9 @@ struct BeatGridFinder::State {
 
 namespace {
 constexpr int localWindowsPerStep = 8;
+// Onset-strength values read in one step of the tempo's search: its lags and combs each
+// read the whole track's, so a long track takes more steps (about 10 ms each in a page).
+constexpr std::size_t valuesPerStep = 4'000'000;
 }  // namespace
 
 BeatGridFinder::BeatGridFinder(const BeatFeatures& features, std::int64_t frames, const BeatRequest& request)
@@ -764,18 +803,32 @@ bool BeatGridFinder::step() {
       for (float v : st.e) st.total += v;
       for (float v : f.flux) st.meanFlux += v;
       st.meanFlux = f.flux.empty() ? 0.0 : st.meanFlux / static_cast<double>(f.flux.size());
-      // The tempo: the given one, or the best of the candidates, one searched a step.
+      // The tempo: the given one, or the best of the candidates, searched some combs a step.
       if (givenTempo) {
         st.best = combAt(st.e, st.total, periodOf(request.bpm), givenFirstSamples);
         st.stage = State::Stage::grid;
       } else {
-        st.candidates = tempoCandidates(f, st.e);
-        st.stage = State::Stage::candidates;
+        st.autocorrelation.emplace(st.e);
+        st.stage = State::Stage::autocorrelation;
       }
+      return false;
+    case State::Stage::autocorrelation:
+      if (!st.autocorrelation->advance(st.e,
+                                       std::max<std::size_t>(1, valuesPerStep / std::max<std::size_t>(1, st.e.size()))))
+        return false;
+      st.candidates = tempoCandidates(f, st.autocorrelation->strongestPeriods(4));
+      st.autocorrelation.reset();
+      st.stage = State::Stage::candidates;
       return false;
     case State::Stage::candidates:
       if (st.combs.size() < st.candidates.size()) {
-        st.combs.push_back(searchAround(st.e, st.total, st.candidates[st.combs.size()], givenFirstSamples));
+        if (!st.search) st.search.emplace(st.e, st.candidates[st.combs.size()]);
+        const int combs =
+            static_cast<int>(std::max<std::size_t>(1, valuesPerStep / std::max<std::size_t>(1, st.e.size())));
+        if (st.search->advance(st.e, st.total, givenFirstSamples, combs)) {
+          st.combs.push_back(st.search->best);
+          st.search.reset();
+        }
         return false;
       }
       for (Comb& c : st.combs) c.bars = barRepetition(st.e, c.period);
