@@ -763,7 +763,7 @@ struct BeatGridFinder::State {
 };
 
 namespace {
-constexpr int localWindowsPerStep = 8;
+constexpr int localWindowsPerStep = 3;
 // Onset-strength values read in one step of the tempo's search: its lags and combs each
 // read the whole track's, so a long track takes more steps (about 10 ms each in a page).
 constexpr std::size_t valuesPerStep = 4'000'000;

@@ -50,6 +50,8 @@
 extern "C" void pulse165_watchForSongs();
 // Shows or hides the song's button.
 extern "C" void pulse165_offerSongs(int shown);
+// The bar of the song's analysis: how far, from 0 to 1; below 0 it goes.
+extern "C" void pulse165_showSongProgress(double done);
 // The page's side of saving a video (web/js/video.js): its controls, shown or hidden.
 extern "C" void pulse165_watchForVideo();
 extern "C" void pulse165_offerVideo(int shown);
@@ -183,6 +185,7 @@ void startWhatPlays(int width, int height, LiveWindow* window) {
 }
 
 void songReady() {
+  pulse165_showSongProgress(-1);
   ShowMusic& music = *song.heard;
   const Loudness loudness = song.meter->finish();
   song.meter.reset();
@@ -252,6 +255,7 @@ void hearSlice(void*) {
   char line[160];
   std::snprintf(line, sizeof line, "listening to %s: %.0f %%", song.heard->path.c_str(), 100.0 * done);
   setPagePrompt(line);
+  pulse165_showSongProgress(done);
   emscripten_set_timeout(hearSlice, 0, nullptr);
 }
 

@@ -2,8 +2,24 @@
 // The program's memory holds the track's samples, and nothing else does: they are
 // handed to Web Audio a second at a time, a few seconds ahead of what plays, each second
 // a buffer source started on the frame where the one before it ends.
-// Called from platform/web/audio.cpp.
+// The context is made once, and kept (suspended between tracks): making one takes the
+// browser a tenth of a second. Called from platform/web/audio.cpp.
 mergeInto(LibraryManager.library, {
+  // The page's AudioContext at `rate` (or the browser's own rate where it offers no
+  // other), made on first use; null where there is no Web Audio.
+  $pulse165AudioContext: function (rate) {
+    const Context = window.AudioContext || window.webkitAudioContext;
+    if (!Context) return null;
+    if (!Module.pulse165Context || Module.pulse165Context.state === 'closed') {
+      try {
+        Module.pulse165Context = new Context({sampleRate: rate, latencyHint: 'playback'});
+      } catch (e) {
+        Module.pulse165Context = new Context();
+      }
+    }
+    return Module.pulse165Context;
+  },
+
   $pulse165StreamAhead: function (a) {
     const aheadSeconds = 3;  // a hidden page's timers wake once a second at most
     const c = a.context;
@@ -34,15 +50,10 @@ mergeInto(LibraryManager.library, {
     }
   },
 
+  pulse165_openPageAudio__deps: ['$pulse165AudioContext'],
   pulse165_openPageAudio: function (frames, frameCount, rate) {
-    const Context = window.AudioContext || window.webkitAudioContext;
-    if (!Context) return 0;
-    let context;
-    try {
-      context = new Context({sampleRate: rate, latencyHint: 'playback'});
-    } catch (e) {
-      context = new Context();
-    }
+    const context = pulse165AudioContext(rate);
+    if (!context) return 0;
     const gain = context.createGain();
     gain.connect(context.destination);
     Module.pulse165Audio = {
@@ -121,7 +132,8 @@ mergeInto(LibraryManager.library, {
       source.onended = null;
       try { source.stop(); } catch (e) {}
     }
-    a.context.close();
+    a.gain.disconnect();
+    a.context.suspend();
     Module.pulse165Audio = null;
   },
 });

@@ -2,7 +2,7 @@
 // decoded by the browser at the show's 44,100 Hz stereo, and handed to the page's
 // program (web/main.cpp) as interleaved floats in its memory. Nothing leaves the page.
 mergeInto(LibraryManager.library, {
-  pulse165_watchForSongs__deps: ['malloc', 'free'],
+  pulse165_watchForSongs__deps: ['malloc', 'free', '$pulse165AudioContext'],
   pulse165_watchForSongs: function () {
     let turn = 0;  // the latest song's; an earlier one still being handed over stops
     const take = async (file) => {
@@ -10,6 +10,7 @@ mergeInto(LibraryManager.library, {
       const mine = ++turn;
       const name = file.name || 'song';
       Module._pulse165_song_decoding();
+      pulse165AudioContext(44100);  // made now, while the song decodes, rather than when it plays
       let audio;
       try {
         const bytes = await file.arrayBuffer();
@@ -68,6 +69,14 @@ mergeInto(LibraryManager.library, {
       choose.addEventListener('click', (event) => event.stopPropagation());
       choose.style.display = 'block';
     }
+  },
+
+  // How far the song's analysis has come, from 0 to 1; below 0 the bar goes.
+  pulse165_showSongProgress: function (done) {
+    const bar = document.getElementById('song-progress');
+    if (!bar) return;
+    bar.style.display = done < 0 ? 'none' : 'block';
+    if (done >= 0) bar.value = done;
   },
 
   pulse165_offerSongs: function (shown) {
