@@ -67,22 +67,16 @@ bool findSource(const std::string& wanted, std::string& name, std::string& error
   return false;
 }
 
-// The thread that hears: capture, loudness, the ring, the beat, the report.
+// The thread that hears: the capture, and what it hears into the show.
 struct Listener {
   std::string source;  // the name asked for; empty for the default
   PulseCapture capture;
-  LiveBeat beat;
-  RunningLoudness loudness;
+  ListenHearing hearing;
   ListenFeed* feed = nullptr;
   std::atomic<bool> stopping{false};
   std::thread thread;
 
   std::vector<float> piece = std::vector<float>(2 * pieceFrames);
-  float mono[LiveBeat::hop] = {};
-  int monoCount = 0;
-  ListenReport report;
-  std::uint64_t musicFrom = 0;  // where the music began that a lock is counted from
-  bool newTempo = false;        // or where another tempo was taken in it
 
   void start() {
     thread = std::thread([this] { run(); });
@@ -93,68 +87,12 @@ struct Listener {
     if (thread.joinable()) thread.join();
   }
 
-  // Writes the piece into the ring (its first frames again after the ring's end, where
-  // the effects' window reads them) and feeds the beat hop by hop.
-  void take(std::uint32_t frames) {
-    loudness.add(piece.data(), frames);
-    const float gain = loudness.gain();
-    for (std::uint32_t i = 0; i < frames; ++i, ++report.captured) {
-      const float left = piece[2 * i] * gain, right = piece[2 * i + 1] * gain;
-      const std::uint32_t at = listenPosition(report.captured);
-      playbackBuffer[2 * at] = left;
-      playbackBuffer[2 * at + 1] = right;
-      if (at < listenWindowFrames) {
-        playbackBuffer[2 * (listenRingFrames + at)] = left;
-        playbackBuffer[2 * (listenRingFrames + at) + 1] = right;
-      }
-      mono[monoCount++] = 0.5f * (piece[2 * i] + piece[2 * i + 1]);
-      if (monoCount == LiveBeat::hop) {
-        beat.feed(mono, report.captured + 1 - LiveBeat::hop);
-        monoCount = 0;
-      }
-    }
-  }
-
-  // What changed, as one line: a lock, or the beat lost in silence.
-  void tell(const ListenReport& before) {
-    const bool music = loudness.lufs > silenceLufs;
-    if (music && !report.music) musicFrom = report.captured;
-    if (!music && report.music) report.quietSince = report.captured;
-    report.music = music;
-    report.locked = beat.locked();
-    if (report.locked && !before.locked)
-      std::fprintf(stderr, "pulse165: locked: %.1f bpm after %.1f s of sound%s\n", beat.bpm(),
-                   static_cast<double>(beat.lockedAt() - std::min(musicFrom, beat.lockedAt())) / sampleRate,
-                   newTempo ? " at the new tempo" : "");
-    if (!report.locked && before.locked) {
-      newTempo = music;
-      if (!music) {
-        std::fprintf(stderr, "pulse165: lost the beat: holding %.1f bpm\n", beat.bpm());
-      } else {
-        std::fprintf(stderr, "pulse165: another tempo: %.1f bpm\n", beat.bpm());
-        musicFrom = report.captured;  // the next lock counts from here
-      }
-    }
-    if (!music) newTempo = false;
-  }
-
-  void publish(std::uint64_t nowNs) {
-    report.heardLead = capture.latency();
-    report.capturedNs = nowNs;
-    report.beats = beat.clock;
-    report.barStart = beat.barStart();
-    report.bpm = beat.bpm();
-    report.agreeing = beat.agreeing;
-    report.gainDb = loudness.gainDb;
-    feed->publish(report);
-  }
-
   // A source that went away: the picture holds (nothing new is captured); tried again
   // every 2 s, the time away counted as a gap that the beat runs across.
   void reopen() {
     std::fprintf(stderr, "pulse165: lost %s: trying again every 2 s\n", feed->source);
-    report.lost = true;
-    feed->publish(report);
+    hearing.report.lost = true;
+    feed->publish(hearing.report);
     const std::uint64_t lostNs = monotonicNanoseconds();
     std::uint64_t lastTry = lostNs;
     std::string why;
@@ -164,10 +102,8 @@ struct Listener {
       if (nowNs - lastTry < retryNs) continue;
       lastTry = nowNs;
       if (!capture.open(source, why)) continue;
-      const std::uint64_t away = (nowNs - lostNs) * sampleRate / 1'000'000'000ull;
-      report.captured += away - away % LiveBeat::hop;
-      monoCount = 0;
-      report.lost = false;
+      hearing.skip((nowNs - lostNs) * sampleRate / 1'000'000'000ull);
+      hearing.report.lost = false;
       std::fprintf(stderr, "pulse165: listening to %s\n", capture.sourceDescription.c_str());
       return;
     }
@@ -184,10 +120,10 @@ struct Listener {
         std::this_thread::sleep_for(std::chrono::milliseconds(idleWaitMs));
         continue;
       }
-      const ListenReport before = report;
-      take(frames);
-      tell(before);
-      publish(monotonicNanoseconds());
+      const ListenReport before = hearing.report;
+      hearing.take(piece.data(), frames);
+      hearing.tell(before);
+      feed->publish(hearing.publish(monotonicNanoseconds(), capture.latency()));
     }
   }
 };
@@ -216,7 +152,7 @@ int listenLive(const Options& options, std::string& error) {
     error = "cannot listen: " + error;
     return exitEnvironment;
   }
-  if (!listener.beat.open() || !listener.loudness.open()) {
+  if (!listener.hearing.open()) {
     error = "cannot listen: the beat or loudness analysis cannot start";
     return exitEnvironment;
   }

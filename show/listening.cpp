@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
+#include "audio/playback.h"
 #include "audio/sample_rate.h"
 #include "show/scenes.h"
 
@@ -30,6 +32,64 @@ void ListenFeed::publish(const ListenReport& report) {
 ListenReport ListenFeed::take() {
   const std::lock_guard<std::mutex> hold(lock);
   return latest;
+}
+
+void ListenHearing::take(const float* piece, std::uint32_t frames) {
+  loudness.add(piece, frames);
+  const float gain = loudness.gain();
+  for (std::uint32_t i = 0; i < frames; ++i, ++report.captured) {
+    const float left = piece[2 * i] * gain, right = piece[2 * i + 1] * gain;
+    const std::uint32_t at = listenPosition(report.captured);
+    playbackBuffer[2 * at] = left;
+    playbackBuffer[2 * at + 1] = right;
+    if (at < listenWindowFrames) {
+      playbackBuffer[2 * (listenRingFrames + at)] = left;
+      playbackBuffer[2 * (listenRingFrames + at) + 1] = right;
+    }
+    mono[monoCount++] = 0.5f * (piece[2 * i] + piece[2 * i + 1]);
+    if (monoCount == LiveBeat::hop) {
+      beat.feed(mono, report.captured + 1 - LiveBeat::hop);
+      monoCount = 0;
+    }
+  }
+}
+
+void ListenHearing::tell(const ListenReport& before) {
+  const bool music = loudness.lufs > silenceLufs;
+  if (music && !report.music) musicFrom = report.captured;
+  if (!music && report.music) report.quietSince = report.captured;
+  report.music = music;
+  report.locked = beat.locked();
+  if (report.locked && !before.locked)
+    std::fprintf(stderr, "pulse165: locked: %.1f bpm after %.1f s of sound%s\n", beat.bpm(),
+                 static_cast<double>(beat.lockedAt() - std::min(musicFrom, beat.lockedAt())) / sampleRate,
+                 newTempo ? " at the new tempo" : "");
+  if (!report.locked && before.locked) {
+    newTempo = music;
+    if (!music) {
+      std::fprintf(stderr, "pulse165: lost the beat: holding %.1f bpm\n", beat.bpm());
+    } else {
+      std::fprintf(stderr, "pulse165: another tempo: %.1f bpm\n", beat.bpm());
+      musicFrom = report.captured;  // the next lock counts from here
+    }
+  }
+  if (!music) newTempo = false;
+}
+
+const ListenReport& ListenHearing::publish(std::uint64_t nowNs, std::int32_t heardLead) {
+  report.heardLead = heardLead;
+  report.capturedNs = nowNs;
+  report.beats = beat.clock;
+  report.barStart = beat.barStart();
+  report.bpm = beat.bpm();
+  report.agreeing = beat.agreeing;
+  report.gainDb = loudness.gainDb;
+  return report;
+}
+
+void ListenHearing::skip(std::uint64_t frames) {
+  report.captured += frames - frames % LiveBeat::hop;
+  monoCount = 0;
 }
 
 std::uint64_t listenHeardFrame(const ListenReport& report, std::uint64_t nowNs) {

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "audio/live_beat.h"
+#include "audio/loudness.h"
 
 // The ring: play positions are frames captured modulo its length. About 24 s, more
 // than any effect looks back; the effects' window after a position is mirrored after
@@ -50,6 +51,34 @@ struct ListenFeed {
  private:
   std::mutex lock;
   ListenReport latest;
+};
+
+// What is heard, piece by piece, wherever it comes from (the sound server's capture on
+// the desktop, the microphone on the page): written into the ring at the start of the
+// PlaybackBuffer at its running loudness, its beat followed hop by hop, and a line on
+// stderr each time the beat locks or is lost.
+struct ListenHearing {
+  LiveBeat beat;
+  RunningLoudness loudness;
+  ListenReport report;
+  float mono[LiveBeat::hop] = {};
+  int monoCount = 0;
+  std::uint64_t musicFrom = 0;  // where the music began that a lock is counted from
+  bool newTempo = false;        // or where another tempo was taken in it
+
+  // False where the beat's or the loudness' analysis cannot start.
+  bool open() { return beat.open() && loudness.open(); }
+  // `frames` interleaved stereo frames more: into the ring (its first frames again after
+  // the ring's end, where the effects' window reads them), into the loudness and the beat.
+  void take(const float* piece, std::uint32_t frames);
+  // What changed since `before`, as one line: a lock, the beat lost in silence, another tempo.
+  void tell(const ListenReport& before);
+  // The report to publish: captured at `nowNs`, the sound heard then `heardLead` frames
+  // beyond the newest captured.
+  const ListenReport& publish(std::uint64_t nowNs, std::int32_t heardLead);
+  // Sound missing for `frames` (a source lost and found again): counted as a gap that the
+  // beat runs across.
+  void skip(std::uint64_t frames);
 };
 
 // The frame heard at `nowNs`: the newest captured, its lead, and the time since it

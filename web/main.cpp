@@ -8,6 +8,9 @@
 //   index.html?benchmark[&size=WxH][&frames=N]
 //                                       times every scene as --benchmark does and writes
 //                                       the JSON report into the page
+//   index.html?listen                   the show to what the page hears (the microphone, or
+//                                       the input the browser lets it have), after a click,
+//                                       on the endless schedule, as --listen draws it
 //   index.html?track-info               a song chosen with the page's button (or dropped):
 //                                       its report as --track-info --json gives it, into
 //                                       the page, then the title "pulse165 ready"
@@ -39,6 +42,7 @@
 #include "platform/web/page.h"
 #include "resources/embedded.h"
 #include "show/frame.h"
+#include "show/listening.h"
 #include "show/live_loop.h"
 #include "show/music_source.h"
 #include "show/offline_run.h"
@@ -52,6 +56,8 @@ extern "C" void pulse165_watchForSongs();
 extern "C" void pulse165_offerSongs(int shown);
 // The bar of the song's analysis: how far, from 0 to 1; below 0 it goes.
 extern "C" void pulse165_showSongProgress(double done);
+// The page's side of listening (web/js/listen.js): asks for the input and hears it.
+extern "C" void pulse165_listenToInput();
 // The page's side of saving a video (web/js/video.js): its controls, shown or hidden.
 extern "C" void pulse165_watchForVideo();
 extern "C" void pulse165_offerVideo(int shown);
@@ -101,6 +107,10 @@ EM_BOOL liveFrame(double, void*) {
   show.audio.close();
   show.frame.reset();
   show.looping = false;
+  if (show.clock.listen != nullptr) {
+    setPagePrompt("the end: reload the page to listen again");
+    return EM_FALSE;
+  }
   setPagePrompt("the end: reload the page to play again");
   pulse165_offerSongs(1);
   pulse165_offerVideo(1);
@@ -324,6 +334,90 @@ EMSCRIPTEN_KEEPALIVE void pulse165_song_decoded() {
 namespace {
 
 //----------------------------------------------------------------------------------
+// Listening: what the page hears, into the ring, its beat followed, the show on it
+//----------------------------------------------------------------------------------
+constexpr std::uint32_t listenPieceFrames = 1024;  // what web/js/listen.js hands over at a time
+
+struct PageListening {
+  ListenHearing hearing;
+  ListenFeed feed;
+  std::string source;
+  std::int32_t heardLead = 0;  // the input's latency, in frames
+  float piece[2 * listenPieceFrames] = {};
+  bool opened = false;
+};
+
+PageListening listening;
+
+// The click that lets the page hear (and run its AudioContext).
+EM_BOOL listenOnClick(int, const EmscriptenMouseEvent*, void*) {
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, nullptr);
+  setPagePrompt("asking to hear the input");
+  pulse165_listenToInput();
+  return EM_TRUE;
+}
+
+void runListening() {
+  std::string error;
+  show.window.fullScreen = true;
+  if (!show.window.open(error)) return fail(error);
+  if (!listening.hearing.open()) return fail("pulse165: the beat or loudness analysis cannot start");
+  startShow(listeningMusic(), nullptr, 0, show.window.clientWidth, show.window.clientHeight, &show.window);
+  show.player.start(show.window);
+  setPagePrompt("click to listen");
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, listenOnClick);
+}
+
+}  // namespace
+
+extern "C" {
+// Where web/js/listen.js puts each piece it hands over.
+EMSCRIPTEN_KEEPALIVE float* pulse165_listen_block() {
+  return listening.piece;
+}
+// A piece of `frames` stereo frames is in the block: heard, and reported to the frame loop.
+EMSCRIPTEN_KEEPALIVE void pulse165_listen_heard(int frames) {
+  if (!listening.opened || frames <= 0) return;
+  const ListenReport before = listening.hearing.report;
+  listening.hearing.take(listening.piece,
+                         std::min<std::uint32_t>(listenPieceFrames, static_cast<std::uint32_t>(frames)));
+  listening.hearing.tell(before);
+  listening.feed.publish(listening.hearing.publish(monotonicNanoseconds(), listening.heardLead));
+}
+// The input is open: `label` is its name, `latencyFrames` how late its sound comes.
+EMSCRIPTEN_KEEPALIVE void pulse165_listen_opened(const char* label, double latencyFrames) {
+  listening.source = label;
+  listening.heardLead = static_cast<std::int32_t>(latencyFrames + 0.5);
+  listening.feed.source = listening.source.c_str();
+  listening.opened = true;
+  std::printf("pulse165: listening to %s\n", label);
+  show.frame = std::make_unique<ShowFrame>();
+  WindowEvents early;  // keys pressed before the show began do nothing
+  show.window.takeEvents(early);
+  show.clock = PlayClock{};
+  show.clock.listen = &listening.feed;
+  show.started = true;
+  setPagePrompt("");
+  emscripten_request_animation_frame_loop(liveFrame, nullptr);
+  show.looping = true;
+}
+EMSCRIPTEN_KEEPALIVE void pulse165_listen_refused(const char* line) {
+  std::printf("pulse165: %s\n", line);
+  setPagePrompt(line);
+}
+// For scripts that drive the page: the tempo heard (0 before the first measure), and
+// whether the beat is locked.
+EMSCRIPTEN_KEEPALIVE double pulse165_listen_bpm() {
+  return listening.hearing.report.bpm;
+}
+EMSCRIPTEN_KEEPALIVE int pulse165_listen_locked() {
+  return listening.hearing.report.locked ? 1 : 0;
+}
+}
+
+namespace {
+
+//----------------------------------------------------------------------------------
 // Saving a video: the show on the virtual clock, a frame a call, presented on the
 // canvas at the video's size; web/js/video.js encodes each frame from the canvas and
 // the sound of the same span from the play buffer.
@@ -527,10 +621,15 @@ EMSCRIPTEN_KEEPALIVE const char* pulse165_digest() {
 }
 
 int main() {
-  bool atGiven = false, benchmarkGiven = false;
+  bool atGiven = false, benchmarkGiven = false, listenGiven = false;
   const std::string at = pageQuery("at", atGiven);
   pageQuery("benchmark", benchmarkGiven);
+  pageQuery("listen", listenGiven);
   pageQuery("track-info", song.reportOnly);
+  if (listenGiven) {
+    runListening();
+    return 0;
+  }
   pulse165_watchForSongs();
   if (!song.reportOnly && !atGiven && !benchmarkGiven) pulse165_watchForVideo();
   if (song.reportOnly) {

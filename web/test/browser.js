@@ -16,9 +16,9 @@ const chromiumFlags = [
 ];
 
 class Browser {
-  static launch(executable) {
+  static launch(executable, extraFlags = []) {
     const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'pulse165-chromium-'));
-    const child = spawn(executable, [...chromiumFlags, `--user-data-dir=${profile}`, '--remote-debugging-pipe',
+    const child = spawn(executable, [...chromiumFlags, ...extraFlags, `--user-data-dir=${profile}`, '--remote-debugging-pipe',
       'about:blank'], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
     return new Browser(child, profile);
   }

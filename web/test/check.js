@@ -18,6 +18,7 @@
 //    request leaves the page after it has loaded, none ever beyond its own files.
 // 5. "save video" on 5 s of that song at 320x160: its download is 300 VP9 frames at
 //    60 fps with 5 s of sound on the song's samples, frame 120 the desktop capture's.
+// 6. ?listen with the 128-bpm song as Chromium's fake microphone: the beat locks at 128 bpm.
 // No page may log a console error or throw. --benchmark also times every scene.
 'use strict';
 const { spawnSync } = require('child_process');
@@ -489,6 +490,37 @@ async function checkVideo(browser, base) {
   if (!m.match) fail(`video: frame 120 is not the desktop capture's (${still}, ${desktopStill})`);
 }
 
+// ?listen in a browser whose microphone is the 128-bpm song (Chromium's fake capture,
+// which plays the file over and over): after the click the show runs, and the beat
+// locks on the song's tempo.
+async function checkListening(base) {
+  const wav = path.resolve(outDir, 'song-128.wav');
+  const browser = Browser.launch(chromium, ['--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream',
+    `--use-file-for-fake-audio-capture=${wav}`]);
+  try {
+    const page = await browser.openPage(width, height);
+    await page.goto(`${base}/index.html?listen`);
+    await page.waitFor("document.getElementById('prompt').textContent === 'click to listen'", 120);
+    await page.click(width / 2, height / 2);
+    const began = Date.now();
+    let locked = false;
+    try {
+      locked = await page.waitFor('Module._pulse165_listen_locked()', 30);
+    } catch (e) {
+      fail(`listening: no lock (${e.message})`);
+    }
+    const [bpm, frames] = await page.evaluate('[Module._pulse165_listen_bpm(), Module._pulse165_frames()]');
+    console.log(`listening: ${locked ? 'locked' : 'not locked'} at ${bpm.toFixed(2)} bpm ` +
+      `${((Date.now() - began) / 1000).toFixed(1)} s after the click, ${frames} frames drawn`);
+    if (locked && Math.abs(bpm - 128) > 0.5) fail(`listening: locked at ${bpm} bpm, not 128`);
+    if (!(frames > 0)) fail('listening: no frames drawn');
+    problemsOf(page, 'listening');
+    await page.close();
+  } finally {
+    await browser.close();
+  }
+}
+
 async function runBenchmark(browser, base, frames) {
   const page = await browser.openPage(width, height);
   await page.goto(`${base}/index.html?benchmark&size=${width}x${height}&frames=${frames}`);
@@ -517,6 +549,7 @@ async function runBenchmark(browser, base, frames) {
     await checkLiveShow(browser, base);
     await checkSong(browser, base);
     await checkVideo(browser, base);
+    await checkListening(base);
     if (benchmarkArg) await runBenchmark(browser, base, Number(benchmarkArg.split('=')[1]));
   } catch (e) {
     fail(e.stack || String(e));
