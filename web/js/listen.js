@@ -3,19 +3,9 @@
 // frames at the show's 44,100 Hz and handed to the page's program (web/main.cpp), which
 // hears them as the desktop's --listen does. Nothing is played and nothing leaves the page.
 mergeInto(LibraryManager.library, {
-  pulse165_listenToInput__deps: ['malloc', 'free', '$pulse165AudioContext'],
+  pulse165_listenToInput__deps: ['$pulse165WithText', '$pulse165AudioContext'],
   pulse165_listenToInput: function () {
-    const say = (text) => {
-      const size = lengthBytesUTF8(text) + 1;
-      const line = _malloc(size);
-      stringToUTF8(text, line, size);
-      return line;
-    };
-    const refuse = (why) => {
-      const line = say(why);
-      Module._pulse165_listen_refused(line);
-      _free(line);
-    };
+    const refuse = (why) => pulse165WithText(why, Module._pulse165_listen_refused);
     (async () => {
       if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) {
         refuse('this browser lets the page hear no input (no getUserMedia)');
@@ -75,9 +65,8 @@ mergeInto(LibraryManager.library, {
       // What the input delays: the track's own figure where the browser gives one.
       const inputLatency = typeof settings.latency === 'number' ? settings.latency : 0;
       Module.pulse165Listening = { context, stream, node };
-      const label = say((track && track.label) || 'the input');
-      Module._pulse165_listen_opened(label, inputLatency * context.sampleRate);
-      _free(label);
+      pulse165WithText((track && track.label) || 'the input',
+                       (label) => Module._pulse165_listen_opened(label, inputLatency * context.sampleRate));
     })().catch((e) => refuse(`cannot listen: ${e.message}`));
   },
 });

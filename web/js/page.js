@@ -1,14 +1,22 @@
 // The page around the show: its address's query, its title, prompt and report, and the
 // WebGL renderer's name. Called from platform/web/page.cpp.
 mergeInto(LibraryManager.library, {
-  pulse165_readPageQuery__deps: ['malloc'],
+  // Calls use(pointer) with `text` as a C string in the program's memory, freed after;
+  // returns what use returned. For the program's calls that take a line or a name.
+  $pulse165WithText__deps: ['$stringToNewUTF8', 'free'],
+  $pulse165WithText: function (text, use) {
+    const pointer = stringToNewUTF8(text);
+    try {
+      return use(pointer);
+    } finally {
+      _free(pointer);
+    }
+  },
+
+  pulse165_readPageQuery__deps: ['$stringToNewUTF8'],
   pulse165_readPageQuery: function (name) {
     const value = new URLSearchParams(location.search).get(UTF8ToString(name));
-    if (value === null) return 0;
-    const size = lengthBytesUTF8(value) + 1;
-    const text = _malloc(size);
-    stringToUTF8(value, text, size);
-    return text;
+    return value === null ? 0 : stringToNewUTF8(value);  // the program frees it
   },
 
   pulse165_writePageTitle: function (title) {
@@ -27,7 +35,7 @@ mergeInto(LibraryManager.library, {
     if (r) r.textContent = UTF8ToString(text);
   },
 
-  pulse165_readWebglRenderer__deps: ['malloc'],
+  pulse165_readWebglRenderer__deps: ['$stringToNewUTF8'],
   pulse165_readWebglRenderer: function () {
     const gl = GL.currentContext && GL.currentContext.GLctx;
     let name = '';
@@ -35,9 +43,6 @@ mergeInto(LibraryManager.library, {
       const info = gl.getExtension('WEBGL_debug_renderer_info');
       name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
     }
-    const size = lengthBytesUTF8(name) + 1;
-    const text = _malloc(size);
-    stringToUTF8(name, text, size);
-    return text;
+    return stringToNewUTF8(name);  // the program frees it
   },
 });

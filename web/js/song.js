@@ -2,7 +2,7 @@
 // decoded by the browser at the show's 44,100 Hz stereo, and handed to the page's
 // program (web/main.cpp) as interleaved floats in its memory. Nothing leaves the page.
 mergeInto(LibraryManager.library, {
-  pulse165_watchForSongs__deps: ['malloc', 'free', '$pulse165AudioContext'],
+  pulse165_watchForSongs__deps: ['$pulse165WithText', '$pulse165AudioContext'],
   pulse165_watchForSongs: function () {
     let turn = 0;  // the latest song's; an earlier one still being handed over stops
     const take = async (file) => {
@@ -18,20 +18,12 @@ mergeInto(LibraryManager.library, {
         audio = await new OfflineAudioContext(2, 1, 44100).decodeAudioData(bytes);
         if (mine !== turn) return;
       } catch (e) {
-        const text = name + ': the browser cannot decode it as audio';
-        const size = lengthBytesUTF8(text) + 1;
-        const line = _malloc(size);
-        stringToUTF8(text, line, size);
-        Module._pulse165_song_refused(line);
-        _free(line);
+        pulse165WithText(name + ': the browser cannot decode it as audio', Module._pulse165_song_refused);
         return;
       }
-      const size = lengthBytesUTF8(name) + 1;
-      const label = _malloc(size);
-      stringToUTF8(name, label, size);
       // The program holds the samples (once, with the guard after them); null where it
       // refuses the song, which it says.
-      const at = Module._pulse165_song_samples(audio.length, label);
+      const at = pulse165WithText(name, (label) => Module._pulse165_song_samples(audio.length, label));
       if (at) {
         const frames = Module._pulse165_song_frames();
         const left = audio.getChannelData(0);
@@ -47,14 +39,10 @@ mergeInto(LibraryManager.library, {
             samples[2 * i + 1] = right[i];
           }
           await new Promise((resolve) => setTimeout(resolve, 0));
-          if (mine !== turn) {
-            _free(label);
-            return;  // another song took the block's place
-          }
+          if (mine !== turn) return;  // another song took the block's place
         }
         Module._pulse165_song_decoded();
       }
-      _free(label);
     };
     const input = document.getElementById('song');
     if (input) input.addEventListener('change', () => take(input.files[0]));

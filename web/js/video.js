@@ -5,7 +5,7 @@
 //   ?size=WxH     the video's size (otherwise the size chosen on the page, 720p first)
 //   ?length=S     only the first S seconds
 mergeInto(LibraryManager.library, {
-  pulse165_watchForVideo__deps: ['malloc', 'free'],
+  pulse165_watchForVideo__deps: ['$pulse165WithText'],
   pulse165_watchForVideo: function () {
     const box = document.getElementById('video');
     const save = document.getElementById('save');
@@ -28,13 +28,7 @@ mergeInto(LibraryManager.library, {
     };
     // Its clicks save a video; they do not start the show (the document's click).
     box.addEventListener('click', (event) => event.stopPropagation());
-    const end = (line) => {
-      const size = lengthBytesUTF8(line) + 1;
-      const text = _malloc(size);
-      stringToUTF8(line, text, size);
-      Module._pulse165_video_end(text);
-      _free(text);
-    };
+    const end = (line) => pulse165WithText(line, Module._pulse165_video_end);
 
     // What this browser can write: WebM with VP9 and Opus, MP4 with H.264 and AAC.
     const containers = {
