@@ -54,6 +54,9 @@
 extern "C" void pulse165_watchForSongs();
 // Shows or hides the song's button.
 extern "C" void pulse165_offerSongs(int shown);
+// Whether the browser lets the page's sound start now: its AudioContext runs, or the
+// viewer has clicked or typed on the page before.
+extern "C" int pulse165_soundAllowed();
 // The bar of the song's analysis: how far, from 0 to 1; below 0 it goes.
 extern "C" void pulse165_showSongProgress(double done);
 // The page's side of listening (web/js/listen.js): asks for the input and hears it.
@@ -222,6 +225,14 @@ void songReady() {
   startWhatPlays(show.window.clientWidth, show.window.clientHeight, &show.window);
   show.player.songCount = 1;
   show.player.songLabel = song.label.c_str();
+  if (pulse165_soundAllowed() == 0) {
+    // Dropped on a page that has had no click: the browser plays no sound until one.
+    show.started = false;
+    setPagePrompt((song.playing->path + ": click to play").c_str());
+    emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
+    pulse165_offerVideo(1);
+    return;
+  }
   beginShow();
 }
 

@@ -50,6 +50,12 @@ mergeInto(LibraryManager.library, {
     }
   },
 
+  pulse165_soundAllowed: function () {
+    const c = Module.pulse165Context;
+    if (c && c.state === 'running') return 1;
+    return !navigator.userActivation || navigator.userActivation.hasBeenActive ? 1 : 0;
+  },
+
   pulse165_openPageAudio__deps: ['$pulse165AudioContext'],
   pulse165_openPageAudio: function (frames, frameCount, rate) {
     const context = pulse165AudioContext(rate);

@@ -18,7 +18,8 @@
 //    request leaves the page after it has loaded, none ever beyond its own files.
 // 5. "save video" on 5 s of that song at 320x160: its download is 300 VP9 frames at
 //    60 fps with 5 s of sound on the song's samples, frame 120 the desktop capture's.
-// 6. ?listen with the 128-bpm song as Chromium's fake microphone: the beat locks at 128 bpm.
+// 6. Under the usual autoplay rule, a song chosen before any click waits for one.
+// 7. ?listen with the 128-bpm song as Chromium's fake microphone: the beat locks at 128 bpm.
 // No page may log a console error or throw. --benchmark also times every scene.
 'use strict';
 const { spawnSync } = require('child_process');
@@ -490,6 +491,29 @@ async function checkVideo(browser, base) {
   if (!m.match) fail(`video: frame 120 is not the desktop capture's (${still}, ${desktopStill})`);
 }
 
+// Under the browsers' usual rule (sound only after the viewer has clicked or typed), a
+// song chosen on a page nobody has clicked waits for a click, then plays.
+async function checkSongWaitsForClick(base) {
+  const browser = Browser.launch(chromium, ['--autoplay-policy=document-user-activation-required']);
+  try {
+    const page = await browser.openPage(width, height);
+    await page.goto(`${base}/index.html`);
+    await page.waitFor("document.getElementById('prompt').textContent === 'click to play'", 120);
+    await chooseSong(page, path.join(outDir, 'song-128.wav'));
+    const said = await page.waitFor("(t => t.endsWith(': click to play') ? t : '')" +
+      "(document.getElementById('prompt').textContent)", 60);
+    await page.click(width / 2, height / 2);
+    const [frames, state] = await page.waitFor("Module._pulse165_frames() > 10 && " +
+      "[Module._pulse165_frames(), Module.pulse165Audio.context.state]", 30);
+    console.log(`a song chosen before any click: "${said}"; after a click ${frames} frames, the sound ${state}`);
+    if (state !== 'running') fail('a song chosen before any click does not play after one');
+    problemsOf(page, 'a song before any click');
+    await page.close();
+  } finally {
+    await browser.close();
+  }
+}
+
 // ?listen in a browser whose microphone is the 128-bpm song (Chromium's fake capture,
 // which plays the file over and over): after the click the show runs, and the beat
 // locks on the song's tempo.
@@ -549,6 +573,7 @@ async function runBenchmark(browser, base, frames) {
     await checkLiveShow(browser, base);
     await checkSong(browser, base);
     await checkVideo(browser, base);
+    await checkSongWaitsForClick(base);
     await checkListening(base);
     if (benchmarkArg) await runBenchmark(browser, base, Number(benchmarkArg.split('=')[1]));
   } catch (e) {
