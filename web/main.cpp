@@ -97,6 +97,9 @@ void fail(const std::string& what) {
 // One turn of the desktop's live loop per animation frame: a frame on the audio clock
 // and the keys' actions, or, paused, the keys alone. The browser paces the frames, so
 // there is no sleep.
+void startWhatPlays(int width, int height, LiveWindow* window);
+EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*);
+
 EM_BOOL liveFrame(double, void*) {
   if (show.saving) {
     show.looping = false;
@@ -114,7 +117,11 @@ EM_BOOL liveFrame(double, void*) {
     setPagePrompt("the end: reload the page to listen again");
     return EM_FALSE;
   }
-  setPagePrompt("the end: reload the page to play again");
+  // Again from the start after a click, as after a video.
+  startWhatPlays(show.window.clientWidth, show.window.clientHeight, &show.window);
+  show.started = false;
+  setPagePrompt("the end: click to play again");
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
   pulse165_offerSongs(1);
   pulse165_offerVideo(1);
   return EM_FALSE;
