@@ -98,7 +98,7 @@ void fail(const std::string& what) {
 // and the keys' actions, or, paused, the keys alone. The browser paces the frames, so
 // there is no sleep.
 void startWhatPlays(int width, int height, LiveWindow* window);
-EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*);
+void waitForClick(const std::string& prompt);
 
 EM_BOOL liveFrame(double, void*) {
   if (show.saving) {
@@ -119,11 +119,7 @@ EM_BOOL liveFrame(double, void*) {
   }
   // Again from the start after a click, as after a video.
   startWhatPlays(show.window.clientWidth, show.window.clientHeight, &show.window);
-  show.started = false;
-  setPagePrompt("the end: click to play again");
-  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
-  pulse165_offerSongs(1);
-  pulse165_offerVideo(1);
+  waitForClick("the end: click to play again");
   return EM_FALSE;
 }
 
@@ -157,6 +153,16 @@ EM_BOOL startOnClick(int, const EmscriptenMouseEvent*, void*) {
   return EM_TRUE;
 }
 
+// The show waits for the click that starts its sound, the prompt saying `prompt`; the
+// song's button and the video's controls are offered meanwhile.
+void waitForClick(const std::string& prompt) {
+  show.started = false;
+  setPagePrompt(prompt.c_str());
+  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
+  pulse165_offerSongs(1);
+  pulse165_offerVideo(1);
+}
+
 void runLive() {
   std::string error;
   show.window.fullScreen = true;
@@ -164,9 +170,7 @@ void runLive() {
   startShow(embeddedMusic(), embeddedTrack, embeddedTrackSize, show.window.clientWidth, show.window.clientHeight,
             &show.window);
   show.player.start(show.window);
-  setPagePrompt("click to play");
-  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
-  pulse165_offerVideo(1);
+  waitForClick("click to play");
 }
 
 //----------------------------------------------------------------------------------
@@ -234,11 +238,7 @@ void songReady() {
   show.player.songLabel = song.label.c_str();
   if (pulse165_soundAllowed() == 0) {
     // Dropped on a page that has had no click: the browser plays no sound until one.
-    show.started = false;
-    setPagePrompt((song.playing->path + ": click to play").c_str());
-    emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
-    pulse165_offerVideo(1);
-    return;
+    return waitForClick(song.playing->path + ": click to play");
   }
   beginShow();
 }
@@ -511,11 +511,7 @@ EMSCRIPTEN_KEEPALIVE void pulse165_video_end(const char* line) {
   startWhatPlays(show.window.clientWidth, show.window.clientHeight, &show.window);
   show.player.start(show.window);
   show.saving = false;
-  show.started = false;
-  setPagePrompt((std::string(line) + ": click to play").c_str());
-  emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, startOnClick);
-  pulse165_offerSongs(1);
-  pulse165_offerVideo(1);
+  waitForClick(std::string(line) + ": click to play");
 }
 }
 
