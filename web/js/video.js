@@ -57,7 +57,7 @@ mergeInto(LibraryManager.library, {
       const container = containers[formats.value] || containers.webm;
       Module.pulse165Saving = true;
       cancelled = false;
-      let output = null;
+      let output = null, begun = false;
       try {
         const mb = await load();
         const quality = mb.QUALITY_HIGH;
@@ -72,6 +72,7 @@ mergeInto(LibraryManager.library, {
           Module.pulse165Saving = false;
           return;
         }
+        begun = true;
         save.disabled = true;
         progress.style.display = cancel.style.display = 'inline-block';
         output = new mb.Output({ format: container.format(mb), target: new mb.BufferTarget() });
@@ -136,8 +137,9 @@ mergeInto(LibraryManager.library, {
         end(line);
       } catch (e) {
         if (output && output.state !== 'finalized' && output.state !== 'canceled') await output.cancel().catch(() => {});
-        console.warn(`pulse165: the video could not be made: ${e && e.message}`);
-        end(`the video could not be made: ${e && e.message}`);
+        const line = `the video could not be made: ${e && e.message}`;
+        console.warn(`pulse165: ${line}`);
+        if (begun) end(line); else prompt(line);  // before it began, the show is as it was
       } finally {
         Module.pulse165Saving = false;
         save.disabled = false;
