@@ -123,25 +123,32 @@ EM_BOOL liveFrame(double, void*) {
   return EM_FALSE;
 }
 
-// The sound of what plays now (the soundtrack, or a song), from its start, and the
-// frames on its clock; the animation loop runs from the first start on.
-void beginShow() {
+// The show's frames from a fresh frame on `clock` (the sound's, or what is heard), keys
+// pressed before ignored; the animation loop runs from the first start on.
+void startFrames(const PlayClock& clock) {
   show.started = true;
+  show.frame = std::make_unique<ShowFrame>();
+  WindowEvents early;
+  show.window.takeEvents(early);
+  show.clock = clock;
+  setPagePrompt("");
+  if (!show.looping) emscripten_request_animation_frame_loop(liveFrame, nullptr);
+  show.looping = true;
+}
+
+// The sound of what plays now (the soundtrack, or a song), from its start, and the
+// frames on its clock.
+void beginShow() {
   show.audio.close();
   std::string error;
   if (!show.audio.open(playing.samples, playing.frames, error)) return fail(error);
-  show.frame = std::make_unique<ShowFrame>();
-  WindowEvents early;  // keys pressed before the show began do nothing
-  show.window.takeEvents(early);
   show.audio.start();
-  show.clock = PlayClock{};
-  show.clock.audio = &show.audio;
+  PlayClock clock;
+  clock.audio = &show.audio;
   show.player.paused = false;
-  setPagePrompt("");
   pulse165_offerSongs(0);  // a drop still brings another song
   pulse165_offerVideo(0);
-  if (!show.looping) emscripten_request_animation_frame_loop(liveFrame, nullptr);
-  show.looping = true;
+  startFrames(clock);
 }
 
 // The click that browsers ask for before they play sound; one on the song's button or
@@ -409,15 +416,9 @@ EMSCRIPTEN_KEEPALIVE void pulse165_listen_opened(const char* label, double laten
   listening.feed.source = listening.source.c_str();
   listening.opened = true;
   std::printf("pulse165: listening to %s\n", label);
-  show.frame = std::make_unique<ShowFrame>();
-  WindowEvents early;  // keys pressed before the show began do nothing
-  show.window.takeEvents(early);
-  show.clock = PlayClock{};
-  show.clock.listen = &listening.feed;
-  show.started = true;
-  setPagePrompt("");
-  emscripten_request_animation_frame_loop(liveFrame, nullptr);
-  show.looping = true;
+  PlayClock clock;
+  clock.listen = &listening.feed;
+  startFrames(clock);
 }
 EMSCRIPTEN_KEEPALIVE void pulse165_listen_refused(const char* line) {
   std::printf("pulse165: %s\n", line);
