@@ -22,6 +22,7 @@ constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean ov
 constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
 constexpr double clearBeat = 0.8;     // beats this far ahead of the off-beats (on the beat cue's scale) decide the beat
 constexpr double clearHarmony = 0.5;  // a harmony cue leading by less (on its scale) counts in part
+constexpr double phraseChange = 0.01;      // a bar whose four beats change less than this casts no vote
 constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
 constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
 
@@ -394,6 +395,11 @@ double harmonicChange(const HalfBeats& h, long j, long span) {
 //   one beat after), and sections where phrases start (four beats against four);
 // - the accents: kick on 1 and 3, snare or clap on 2 and 4.
 // Where the beat, the low end and the accents name one place (drums), it is the bar start.
+// The phrases are weighed twice over: first by how much four beats change on average at
+// each place, which with the other cues says whether bars start on the grid's beats or
+// between them; then by the place that wins each bar's vote (where four beats change
+// most), which says on which of those beats: a vote, so that a few great changes do not
+// outweigh every other bar.
 struct BarChoice {
   int halfBeat = 0;
   double margin = 0.0;
@@ -404,6 +410,7 @@ BarChoice chooseBar(const HalfBeats& h) {
   constexpr int places = 8;
   const long n = static_cast<long>(h.all.size());
   double beat[places] = {}, low[places] = {}, harmony[places] = {}, phrase[places] = {}, accent[places] = {};
+  double phraseVotes[places] = {};
   int counted[places] = {}, harmonies[places] = {}, phrases[places] = {};
   for (long j = 0; j < n; ++j) {
     const int p = static_cast<int>(j % places);
@@ -420,6 +427,28 @@ BarChoice chooseBar(const HalfBeats& h) {
       phrases[p]++;
     }
   }
+  int voters = 0, whole = 0;  // the bars that voted, of those far enough from the ends
+  for (long first = 0; first + places <= n; first += places) {
+    int most = -1;
+    double largest = 0.0;
+    for (int p = 0; p < places; ++p) {
+      const double c = harmonicChange(h, first + p, 8);
+      if (c < 0) {  // the bar is too near an end of the track to vote
+        most = -1;
+        break;
+      }
+      if (c > largest) {
+        largest = c;
+        most = p;
+      }
+    }
+    if (most < 0) continue;
+    ++whole;
+    // The bars of a loop are all alike: where nothing changes, nothing is said.
+    if (largest < phraseChange) continue;
+    ++voters;
+    phraseVotes[most] += 1;
+  }
   auto average = [](double* v, const int* count) {
     for (int p = 0; p < places; ++p) v[p] = count[p] > 0 ? v[p] / count[p] : 0.0;
   };
@@ -428,17 +457,7 @@ BarChoice chooseBar(const HalfBeats& h) {
   average(accent, counted);
   average(harmony, harmonies);
   average(phrase, phrases);
-  // Each cue for a bar starting at place p.
-  double cue[barCueCount][places];
-  for (int p = 0; p < places; ++p) {
-    const auto at = [&](const double* v, int k) { return v[(p + k) % places]; };
-    cue[0][p] = (at(beat, 0) + at(beat, 2) + at(beat, 4) + at(beat, 6)) -
-                (at(beat, 1) + at(beat, 3) + at(beat, 5) + at(beat, 7));
-    cue[1][p] = at(low, 0);
-    cue[2][p] = at(harmony, 0);
-    cue[3][p] = at(phrase, 0);
-    cue[4][p] = (at(accent, 0) + at(accent, 4)) - (at(accent, 2) + at(accent, 6));
-  }
+  for (double& v : phraseVotes) v = voters > 0 ? v / voters : 0.0;
   // Each cue's lead over its mean, on the scale of what it measures: a cue that barely
   // changes from place to place (the harmony of drums alone) counts for little.
   auto level = [](const double* v) {
@@ -446,43 +465,76 @@ BarChoice chooseBar(const HalfBeats& h) {
     for (int p = 0; p < places; ++p) sum += std::fabs(v[p]);
     return sum / places;
   };
-  const double scale[barCueCount] = {8 * level(beat), level(low), level(harmony), level(phrase),
-                                     4 * (level(low) + level(accent))};
   constexpr double weights[barCueCount] = {0.5, 1.0, 2.0, 2.0, 0.5};
-  double score[places] = {};
-  BarChoice choice;
-  for (int c = 0; c < barCueCount; ++c) {
-    double mean = 0;
-    for (double v : cue[c]) mean += v / places;
-    int favourite = 0;
+  struct Scores {
+    double score[places] = {};
+    int favourite[barCueCount] = {};
+  };
+  double scale[barCueCount] = {};
+  double cue[barCueCount][places];
+  auto scored = [&](const double* phrasing, double phraseShare) {
+    // Each cue for a bar starting at place p.
+    for (int p = 0; p < places; ++p) {
+      const auto at = [&](const double* v, int k) { return v[(p + k) % places]; };
+      cue[0][p] = (at(beat, 0) + at(beat, 2) + at(beat, 4) + at(beat, 6)) -
+                  (at(beat, 1) + at(beat, 3) + at(beat, 5) + at(beat, 7));
+      cue[1][p] = at(low, 0);
+      cue[2][p] = at(harmony, 0);
+      cue[3][p] = at(phrasing, 0);
+      cue[4][p] = (at(accent, 0) + at(accent, 4)) - (at(accent, 2) + at(accent, 6));
+    }
+    const double scales[barCueCount] = {8 * level(beat), level(low), level(harmony), level(phrasing),
+                                        4 * (level(low) + level(accent))};
+    std::copy(std::begin(scales), std::end(scales), scale);
+    Scores s;
+    for (int c = 0; c < barCueCount; ++c) {
+      double mean = 0;
+      for (double v : cue[c]) mean += v / places;
+      int favourite = 0;
+      for (int p = 0; p < places; ++p)
+        if (cue[c][p] > cue[c][favourite]) favourite = p;
+      s.favourite[c] = favourite;
+      if (!(scale[c] > 1e-9)) continue;
+      // The harmony and the phrases count in full only where one place clearly leads:
+      // the pitch classes of drums alone change a little everywhere.
+      double weight = weights[c];
+      if (c == 2 || c == 3) weight *= std::min(1.0, (cue[c][favourite] - mean) / scale[c] / clearHarmony);
+      if (c == 3) weight *= phraseShare;
+      for (int p = 0; p < places; ++p) s.score[p] += weight * (cue[c][p] - mean) / scale[c];
+    }
+    return s;
+  };
+  // The best place of those allowed (every other from `parity`, or all where it is
+  // negative); where the drums agree on one allowed place, that one.
+  auto bestOf = [&](const Scores& s, int parity) {
+    int best = parity < 0 ? 0 : parity;
     for (int p = 0; p < places; ++p)
-      if (cue[c][p] > cue[c][favourite]) favourite = p;
-    choice.favourite[c] = favourite;
-    if (!(scale[c] > 1e-9)) continue;
-    // The harmony and the phrases count in full only where one place clearly leads:
-    // the pitch classes of drums alone change a little everywhere.
-    double weight = weights[c];
-    if (c == 2 || c == 3) weight *= std::min(1.0, (cue[c][favourite] - mean) / scale[c] / clearHarmony);
-    for (int p = 0; p < places; ++p) score[p] += weight * (cue[c][p] - mean) / scale[c];
-  }
-  // Where the beats stand out far from the off-beats (kicks on the beat, hats between),
-  // the bar starts on a beat, whatever the pitch classes say.
+      if ((parity < 0 || p % 2 == parity) && s.score[p] > s.score[best]) best = p;
+    const int drums = s.favourite[0];
+    if (drums == s.favourite[1] && drums == s.favourite[4] && (parity < 0 || drums % 2 == parity)) best = drums;
+    return best;
+  };
+  // On the beats or between them. Where the beats stand out far from the off-beats
+  // (kicks on the beat, hats between), the bar starts on a beat, whatever the pitch
+  // classes say.
+  const Scores averaged = scored(phrase, 1.0);
   int parity = -1;
   if (scale[0] > 1e-9 && std::fabs(cue[0][0] - cue[0][1]) / scale[0] > clearBeat)
     parity = cue[0][0] > cue[0][1] ? 0 : 1;
-  int best = parity < 0 ? 0 : parity, second = -1;
+  parity = bestOf(averaged, parity) % 2;
+  // Which of those beats; the vote counts where most bars voted (a change or two in a
+  // loop, a gap in what was heard, is no phrase).
+  const Scores voted = scored(phraseVotes, 2 * voters > whole ? 1.0 : 0.0);
+  BarChoice choice;
+  std::copy(std::begin(voted.favourite), std::end(voted.favourite), choice.favourite);
+  const int best = bestOf(voted, parity);
+  int second = -1;
   for (int p = 0; p < places; ++p)
-    if ((parity < 0 || p % 2 == parity) && score[p] > score[best]) best = p;
-  for (int p = 0; p < places; ++p)
-    if (p != best && p % 4 != best % 4 && (second < 0 || score[p] > score[second])) second = p;
-  // Where the drums agree (the beat, the low end and the accents name one place), the
-  // bar starts there.
-  if (choice.favourite[0] == choice.favourite[1] && choice.favourite[1] == choice.favourite[4])
-    best = choice.favourite[0];
+    if (p != best && p % 4 != best % 4 && (second < 0 || voted.score[p] > voted.score[second])) second = p;
   choice.halfBeat = best;
   double total = 0;
   for (double w : weights) total += w;
-  choice.margin = second >= 0 ? std::clamp((score[best] - score[second]) / (2 * total), 0.0, 1.0) : 0.0;
+  choice.margin = second >= 0 ? std::clamp((voted.score[best] - voted.score[second]) / (2 * total), 0.0, 1.0) : 0.0;
   return choice;
 }
 
