@@ -27,6 +27,7 @@ constexpr double tempoPull = 0.5;         // each measure moves the tempo this s
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
 constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
+constexpr int wholeConfirmations = 2;     // a whole analysis moves the beat once this many more agree
 constexpr double quickReach = 0.15;       // once placed, a quick measure further off than this is ignored
 constexpr double agreeBeats = 0.05;       // a measured beat this close to the clock's agrees with it
 constexpr int lockMeasures = 8;           // locked after this many in a row (about 0.75 s)
@@ -91,6 +92,7 @@ void LiveBeat::close() {
   strength = lowStrength = lastLog = lags = sound = wholeStereo = nullptr;
   placed = barFromWhole = false;
   lastWholeError = 1.0;
+  wholeStreak = 0;
   lastWholePeriod = 0.0;
   barCandidate = -1;
   hopEnd = nullptr;
@@ -258,8 +260,11 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     return;
   }
   // Where the clock stands at the measured beat: ahead (positive) or behind (where the
-  // measure counts twice as fast as the clock, to the nearest half beat).
-  const double there = clock.beatAt(beatFrame) * per;
+  // measure counts twice as fast as the clock, to the nearest half beat). It is judged
+  // by where the clock is heading, not where it ran: a measure of sound heard before
+  // the clock began its last glide would otherwise find the old phase right and undo
+  // the glide.
+  const double there = clock.now.heading(beatFrame) * per;
   const double error = (there - std::round(there)) / per;
   const double lastWhole = lastWholePeriod;
   if (whole) lastWholePeriod = measuredPeriod;
@@ -290,8 +295,10 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     period += (whole ? 1.0 : tempoPull) * (measuredPeriod - period);
   }
   if (whole) {
-    // A whole analysis that moves the beat must be confirmed by the next one.
-    const bool confirmed = std::abs(error - lastWholeError) < agreeBeats * 2;
+    // A whole analysis that moves the beat must be confirmed by the next two (16-s
+    // windows of some songs alternate between the beat and the off-beat).
+    wholeStreak = std::abs(error - lastWholeError) < agreeBeats * 2 ? wholeStreak + 1 : 0;
+    const bool confirmed = wholeStreak >= wholeConfirmations;
     lastWholeError = error;
     if (placed && std::abs(error) > quickReach && !confirmed) return;
     placed = true;
@@ -307,9 +314,12 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
 
   // From now on the clock makes up the error over the next beats, then counts the
   // tempo; what is still to be heard before now keeps the stretch it had.
+  // (What the glide under way has still to make up is kept.)
   const double beatNow = clock.beatAt(now);
+  const double pending = clock.now.heading(now) - beatNow;
   clock.before = clock.now;
-  clock.now = LiveBeatStretch{now, beatNow, (1.0 - error / glideBeats) / period, now + glideBeats * period, period};
+  clock.now =
+      LiveBeatStretch{now, beatNow, (1.0 + (pending - error) / glideBeats) / period, now + glideBeats * period, period};
 }
 
 void LiveBeat::analyseWhole() {

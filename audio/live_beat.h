@@ -29,7 +29,11 @@ struct LiveBeatStretch {
   double period = 0.0;
   double at(double f) const {
     if (period <= 0.0) return beat;
-    if (f <= glideEnd) return beat + (f - frame) * glideRate;
+    return f <= glideEnd ? beat + (f - frame) * glideRate : heading(f);
+  }
+  // The line it runs on once its glide is done, at any frame.
+  double heading(double f) const {
+    if (period <= 0.0) return beat;
     return beat + (glideEnd - frame) * glideRate + (f - glideEnd) / period;
   }
 };
@@ -92,6 +96,7 @@ struct LiveBeat {
   bool placed = false;           // the whole analysis has placed the beat since the last new tempo
   std::uint64_t tempoSince = 0;  // where the quick measures last brought a new tempo
   double lastWholeError = 1.0;   // the clock's error at the last whole analysis' beat
+  int wholeStreak = 0;           // whole analyses in a row that agreed with the one before
   double lastWholePeriod = 0.0;  // and the period it found
   bool barFromWhole = false;     // and the bar
   int barCandidate = -1;
