@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 #include <SDL2/SDL.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,6 +15,10 @@
 #include "platform/sdl.h"
 #include "platform/sdl_quiet.h"
 #include "platform/viewport.h"
+
+// A named display that does not answer is asked this many times, this far apart.
+constexpr int displayAttempts = 3;
+constexpr Uint32 displayRetryMs = 250;
 
 // The back end's own: SDL's window and context, and where the window stood before it
 // filled the screen.
@@ -30,22 +35,32 @@ struct LiveWindow::Native {
 bool LiveWindow::open(std::string& error) {
   close();
   constexpr const char* noDisplayHint = " (no display? try --screenshot, or run under Xvfb)";
-  int initialised = 0;
-  {
-    QuietStderr quiet;  // the Wayland probe complains on stderr where there is no session
-    initialised = SDL_InitSubSystem(SDL_INIT_VIDEO);
-  }
-  if (initialised != 0) {
-    error = std::string("pulse165: cannot open the show window: ") + SDL_GetError() + noDisplayHint;
-    return false;
-  }
   // With no display at all SDL falls back on drivers that draw nowhere; a show
-  // nobody can see is no show, unless someone asked for that driver by name.
-  const char* driver = SDL_GetCurrentVideoDriver();
+  // nobody can see is no show, unless someone asked for that driver by name. Where a
+  // display is named but did not answer (a server still starting, or too busy to take
+  // the connection at once), it is asked again a few times.
   const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
-  const bool invisible =
-      driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
-  if (invisible && (requested == nullptr || std::strstr(requested, driver) == nullptr)) {
+  const bool displayNamed = std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+  const char* driver = nullptr;
+  bool invisible = false;
+  for (int attempt = 0;; ++attempt) {
+    int initialised = 0;
+    {
+      QuietStderr quiet;  // the Wayland probe complains on stderr where there is no session
+      initialised = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    }
+    if (initialised != 0) {
+      error = std::string("pulse165: cannot open the show window: ") + SDL_GetError() + noDisplayHint;
+      return false;
+    }
+    driver = SDL_GetCurrentVideoDriver();
+    invisible = driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+                (requested == nullptr || std::strstr(requested, driver) == nullptr);
+    if (!invisible || !displayNamed || attempt + 1 >= displayAttempts) break;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    SDL_Delay(displayRetryMs);
+  }
+  if (invisible) {
     error = std::string("pulse165: cannot open the show window: no display found, only SDL's ") + driver + " driver" +
             noDisplayHint;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
