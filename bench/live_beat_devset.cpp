@@ -116,13 +116,12 @@ int main(int argc, char** argv) {
       for (; next < beats.size() && beats[next] * music.rate <= shown; ++next) {
         if (beats[next] < seconds - judgedSeconds || beat.bpm() <= 0) continue;
         const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(beats[next] * music.rate)));
-        // Judged on the show's beats: where the kept tempo is double the song's, its
-        // half beats count too; where it is half, every other beat.
-        const double ratio = beat.bpm() / song.truth.bpm;
-        const double per = ratio > 1.5 ? std::round(ratio) : 1.0;
-        const double there = at / per;
-        worstMs = std::max(worstMs, std::abs(there - std::round(there)) * per * 60000.0 / beat.bpm());
-        signedMs.push_back((there - std::round(there)) * per * 60000.0 / beat.bpm());
+        // Judged on the show's beats: where the kept tempo is double the song's, the
+        // song's beats fall on every other one, either half alike (as the track's
+        // analysis is judged).
+        const double error = (at - std::round(at)) * 60000.0 / beat.bpm();
+        worstMs = std::max(worstMs, std::abs(error));
+        signedMs.push_back(error);
       }
     }
     const double used = cpuSeconds() - start;
