@@ -22,7 +22,8 @@ constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean ov
 constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
 constexpr double clearBeat = 0.8;     // beats this far ahead of the off-beats (on the beat cue's scale) decide the beat
 constexpr double clearHarmony = 0.5;  // a harmony cue leading by less (on its scale) counts in part
-constexpr double phraseChange = 0.01;      // a bar whose four beats change less than this casts no vote
+constexpr double clearChords = 1.0;   // chords changing this far ahead at one place (on its scale) decide the beat
+constexpr double noChange = 0.01;     // pitch classes changing less (0 to 1) are a loop or drums alone
 constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
 constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
 
@@ -410,7 +411,6 @@ BarChoice chooseBar(const HalfBeats& h) {
   constexpr int places = 8;
   const long n = static_cast<long>(h.all.size());
   double beat[places] = {}, low[places] = {}, harmony[places] = {}, phrase[places] = {}, accent[places] = {};
-  double phraseVotes[places] = {};
   int counted[places] = {}, harmonies[places] = {}, phrases[places] = {};
   for (long j = 0; j < n; ++j) {
     const int p = static_cast<int>(j % places);
@@ -427,28 +427,40 @@ BarChoice chooseBar(const HalfBeats& h) {
       phrases[p]++;
     }
   }
-  int voters = 0, whole = 0;  // the bars that voted, of those far enough from the ends
-  for (long first = 0; first + places <= n; first += places) {
-    int most = -1;
-    double largest = 0.0;
-    for (int p = 0; p < places; ++p) {
-      const double c = harmonicChange(h, first + p, 8);
-      if (c < 0) {  // the bar is too near an end of the track to vote
-        most = -1;
-        break;
+  // Each bar votes for the place where its pitch classes change most (over `span` half
+  // beats before and after); `whole` counts the bars far enough from the ends to vote.
+  struct Vote {
+    double share[places] = {};
+    int voters = 0, whole = 0;
+    bool heard() const { return 2 * voters > whole; }  // most bars said something
+  };
+  auto vote = [&](long span) {
+    Vote v;
+    for (long first = 0; first + places <= n; first += places) {
+      int most = -1;
+      double largest = 0.0;
+      for (int p = 0; p < places; ++p) {
+        const double c = harmonicChange(h, first + p, span);
+        if (c < 0) {  // the bar is too near an end of the track to vote
+          most = -1;
+          break;
+        }
+        if (c > largest) {
+          largest = c;
+          most = p;
+        }
       }
-      if (c > largest) {
-        largest = c;
-        most = p;
-      }
+      if (most < 0) continue;
+      ++v.whole;
+      // The bars of a loop are all alike: where nothing changes, nothing is said.
+      if (largest < noChange) continue;
+      ++v.voters;
+      v.share[most] += 1;
     }
-    if (most < 0) continue;
-    ++whole;
-    // The bars of a loop are all alike: where nothing changes, nothing is said.
-    if (largest < phraseChange) continue;
-    ++voters;
-    phraseVotes[most] += 1;
-  }
+    for (double& x : v.share) x = v.voters > 0 ? x / v.voters : 0.0;
+    return v;
+  };
+  const Vote chordVotes = vote(2), phraseVotes = vote(8);
   auto average = [](double* v, const int* count) {
     for (int p = 0; p < places; ++p) v[p] = count[p] > 0 ? v[p] / count[p] : 0.0;
   };
@@ -457,7 +469,6 @@ BarChoice chooseBar(const HalfBeats& h) {
   average(accent, counted);
   average(harmony, harmonies);
   average(phrase, phrases);
-  for (double& v : phraseVotes) v = voters > 0 ? v / voters : 0.0;
   // Each cue's lead over its mean, on the scale of what it measures: a cue that barely
   // changes from place to place (the harmony of drums alone) counts for little.
   auto level = [](const double* v) {
@@ -514,17 +525,23 @@ BarChoice chooseBar(const HalfBeats& h) {
     if (drums == s.favourite[1] && drums == s.favourite[4] && (parity < 0 || drums % 2 == parity)) best = drums;
     return best;
   };
-  // On the beats or between them. Where the beats stand out far from the off-beats
-  // (kicks on the beat, hats between), the bar starts on a beat, whatever the pitch
-  // classes say.
+  // On the beats or between them. Where the chords change at one place far more than
+  // anywhere else, the bar starts there (a bass on the off-beats does not move it);
+  // otherwise, where the beats stand out far from the off-beats (kicks on the beat,
+  // hats between), the bar starts on a beat, whatever the pitch classes say.
   const Scores averaged = scored(phrase, 1.0);
+  const int chords = averaged.favourite[2];
+  double chordsMean = 0;
+  for (double v : cue[2]) chordsMean += v / places;
   int parity = -1;
-  if (scale[0] > 1e-9 && std::fabs(cue[0][0] - cue[0][1]) / scale[0] > clearBeat)
+  if (chordVotes.heard() && 2 * chordVotes.share[chords] > 1 && (cue[2][chords] - chordsMean) / scale[2] > clearChords)
+    parity = chords % 2;
+  else if (scale[0] > 1e-9 && std::fabs(cue[0][0] - cue[0][1]) / scale[0] > clearBeat)
     parity = cue[0][0] > cue[0][1] ? 0 : 1;
   parity = bestOf(averaged, parity) % 2;
   // Which of those beats; the vote counts where most bars voted (a change or two in a
   // loop, a gap in what was heard, is no phrase).
-  const Scores voted = scored(phraseVotes, 2 * voters > whole ? 1.0 : 0.0);
+  const Scores voted = scored(phraseVotes.share, phraseVotes.heard() ? 1.0 : 0.0);
   BarChoice choice;
   std::copy(std::begin(voted.favourite), std::end(voted.favourite), choice.favourite);
   const int best = bestOf(voted, parity);
