@@ -58,6 +58,7 @@ struct LiveBeatAubio {
   double hopEnd[LiveBeat::historyHops] = {};
   float lastLog[bins] = {};
   float lags[LiveBeat::longestLag + 1] = {};
+  float lowLags[LiveBeat::longestLag + 1] = {};
   std::vector<float> sound = std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop);
   std::vector<float> wholeStereo =
       std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop * 2);
@@ -81,6 +82,7 @@ bool LiveBeat::open() {
   hopEnd = aubio->hopEnd;
   lastLog = aubio->lastLog;
   lags = aubio->lags;
+  lowLags = aubio->lowLags;
   sound = aubio->sound.data();
   wholeStereo = aubio->wholeStereo.data();
   return true;
@@ -89,7 +91,7 @@ bool LiveBeat::open() {
 void LiveBeat::close() {
   delete aubio;
   aubio = nullptr;
-  strength = lowStrength = lastLog = lags = sound = wholeStereo = nullptr;
+  strength = lowStrength = lastLog = lags = lowLags = sound = wholeStereo = nullptr;
   placed = barFromWhole = false;
   lastWholeError = 1.0;
   wholeStreak = 0;
@@ -165,25 +167,40 @@ void LiveBeat::measure() {
   for (int i = 0; i < count; ++i) mean += at(i);
   mean /= count;
 
-  // The autocorrelation of the strength less its mean, at whole lags.
-  for (int lag = 0; lag <= longestLag; ++lag) {
-    double sum = 0.0;
-    for (int i = lag; i < count; ++i) sum += (at(i) - mean) * (at(i - lag) - mean);
-    lags[lag] = static_cast<float>(sum / (count - lag));
-  }
-  if (lags[0] <= 0.0f) return;
-  auto lagAt = [&](double lag) {
-    const int whole = static_cast<int>(lag);
-    const double f = lag - whole;
-    return lags[whole] + f * (lags[whole + 1] - lags[whole]);
+  // The autocorrelation of a strength less its mean, at whole lags: the whole
+  // spectrum's and the low end's (sixteenth hats repeat at any number of sixteenths,
+  // kicks and bass at the beat's).
+  auto correlate = [&](const float* ring, float* out) {
+    double m = 0.0;
+    for (int i = 0; i < count; ++i) m += ring[(oldest + i) % historyHops];
+    m /= count;
+    for (int lag = 0; lag <= longestLag; ++lag) {
+      double sum = 0.0;
+      for (int i = lag; i < count; ++i)
+        sum += (ring[(oldest + i) % historyHops] - m) * (ring[(oldest + i - lag) % historyHops] - m);
+      out[lag] = static_cast<float>(sum / (count - lag));
+    }
   };
-  // The period (in hops) whose one to four beats repeat best.
+  correlate(strength, lags);
+  correlate(lowStrength, lowLags);
+  if (lags[0] <= 0.0f) return;
+  // Each on the scale of its own spread, so that both count alike.
+  const double lowScale = lowLags[0] > 0.0f ? lags[0] / lowLags[0] : 0.0;
+  auto lagAt = [&](const float* v, double lag) {
+    const int whole = static_cast<int>(lag);
+    return v[whole] + (lag - whole) * (v[whole + 1] - v[whole]);
+  };
+  auto comb = [&](const float* v, double p) {
+    double score = 0.0;
+    for (int k = 1; k <= combBeats; ++k) score += lagAt(v, k * p);
+    return score;
+  };
+  // The period (in hops) whose one to four beats repeat best in both strengths.
   const double hopsPerMinute = 60.0 * sampleRate / hop;
   double best = 0.0, bestPeriod = 0.0;
   for (double bpm = lowestSoughtBpm; bpm <= highestSoughtBpm; bpm += bpmStep) {
     const double p = hopsPerMinute / bpm;
-    double score = 0.0;
-    for (int k = 1; k <= combBeats; ++k) score += lagAt(k * p);
+    const double score = comb(lags, p) + lowScale * comb(lowLags, p);
     if (score > best) best = score, bestPeriod = p;
   }
   if (bestPeriod <= 0.0) return;
@@ -277,7 +294,10 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       // Once placed, a relative of the tempo is the same music, not another song.
       if (placed && relative(measuredPeriod, period)) return;
       if (++otherTempo < otherTempoMeasures) return;
-      tempoSince = fedEnd;
+      // A relative of the tempo may be the same music measured another way: the whole
+      // analysis keeps the sound since the last unrelated tempo (quick measures that
+      // swing between 3/2 and 1 would otherwise keep it from ever running).
+      if (!relative(measuredPeriod, period)) tempoSince = fedEnd;
       // Its bars are found anew.
       barFromWhole = false;
       barCandidate = -1;

@@ -1,17 +1,18 @@
 // The beat of sound that arrives as it plays (the show listening live). Each hop gives
-// an onset strength (the rise of the log spectrum, from aubio's phase vocoder) kept
-// for the last seconds; every few hops the tempo is where that strength repeats best
-// (its autocorrelation at one to four beats, sought within an octave and folded into
-// the show's range as for a track), and the beat's phase where it gathers when folded
-// onto that period (on the beat or half a beat on, whichever holds more of the low
-// end: kicks fall on beats, hats between them). A clock follows those measures: continuous, never backwards,
-// pulling its phase onto the beats over the next two beats and its tempo towards the
-// measured one; a new tempo held for half a second is taken at once, the phase then
-// gliding onto it. The bar: beat 0 of each bar is where the low end's onsets have been
-// strongest over the last bars. Every 4 s the track's own analysis runs on the last
-// 16 s (on the feeding thread, a tenth of a second): it places the beat's phase and
-// the bar, which the quick measures then only refine. Every time is a count of frames
-// of the sound fed.
+// an onset strength (the rise of the log spectrum, from aubio's phase vocoder) kept for
+// the last seconds; every few hops the tempo is where that strength and the low end's
+// repeat best (their autocorrelations at one to four beats, each on the scale of its
+// own spread, sought within an octave and folded into the show's range as for a track),
+// and the beat's phase where it gathers when folded onto that period (on the beat or
+// half a beat on, whichever holds more of the low end: kicks fall on beats, hats
+// between them). A clock follows those measures: continuous, never backwards, pulling
+// its phase onto the beats over the next two beats and its tempo towards the measured
+// one; a new tempo held for half a second is taken at once, the phase then gliding onto
+// it. The bar: beat 0 of each bar is where the low end's onsets have been strongest
+// over the last bars. Every 4 s the track's own analysis runs on the last 16 s (on the
+// feeding thread, a tenth of a second): it places the beat's phase and the bar, which
+// the quick measures then only refine. Every time is a count of frames of the sound
+// fed.
 #pragma once
 
 #include <cstdint>
@@ -91,6 +92,7 @@ struct LiveBeat {
   double* hopEnd = nullptr;
   float* lastLog = nullptr;
   float* lags = nullptr;         // the autocorrelation, lag 0 .. longestLag
+  float* lowLags = nullptr;      // and the low end's
   float* sound = nullptr;        // the last wholeHops hops of sound (a ring, hop n at n % wholeHops)
   float* wholeStereo = nullptr;  // and in order as stereo, for the whole analysis
   bool placed = false;           // the whole analysis has placed the beat since the last new tempo
