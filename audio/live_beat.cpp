@@ -24,6 +24,7 @@ constexpr int phaseBins = 32;
 constexpr double refineShare = 0.02;      // the halves' drift refines the period by at most this
 constexpr double glideBeats = 2.0;        // a phase error is made up over this many beats
 constexpr double tempoPull = 0.5;         // each measure moves the tempo this share towards its own
+constexpr double placedPull = 0.05;       // and once the whole analysis has placed the beat (it measured 16 s)
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
 constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
@@ -312,7 +313,7 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     otherTempo = 0;
     // Once the whole analysis has placed the beat, the quick measures only refine it.
     if (!whole && placed && std::abs(error) > quickReach) return;
-    period += (whole ? 1.0 : tempoPull) * (measuredPeriod - period);
+    period += (whole ? 1.0 : placed ? placedPull : tempoPull) * (measuredPeriod - period);
   }
   if (whole) {
     // A whole analysis that moves the beat must be confirmed by the next two (16-s
