@@ -20,10 +20,11 @@ constexpr double sameTempo = 0.03;        // candidates closer than this are one
 constexpr int phaseBins = 48;             // a beat folded onto 48 bins (about 9 ms at 140 bpm)
 constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean over this span
 constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
-constexpr double clearBeat = 0.8;     // beats this far ahead of the off-beats (on the beat cue's scale) decide the beat
-constexpr double clearHarmony = 0.5;  // a harmony cue leading by less (on its scale) counts in part
-constexpr double clearChords = 1.0;   // chords changing this far ahead at one place (on its scale) decide the beat
-constexpr double noChange = 0.01;     // pitch classes changing less (0 to 1) are a loop or drums alone
+constexpr double clearBeat =
+    0.5;  // a band's onsets on the beats leading those between by this share of their mean decide the beat
+constexpr double clearHarmony = 0.5;       // a harmony cue leading by less (on its scale) counts in part
+constexpr double clearChords = 1.0;        // chords changing this far ahead at one place (on its scale) decide the beat
+constexpr double noChange = 0.01;          // pitch classes changing less (0 to 1) are a loop or drums alone
 constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
 constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
 
@@ -410,12 +411,14 @@ struct BarChoice {
 BarChoice chooseBar(const HalfBeats& h) {
   constexpr int places = 8;
   const long n = static_cast<long>(h.all.size());
-  double beat[places] = {}, low[places] = {}, harmony[places] = {}, phrase[places] = {}, accent[places] = {};
+  double beat[places] = {}, onsets[places] = {}, low[places] = {}, harmony[places] = {}, phrase[places] = {},
+         accent[places] = {};
   int counted[places] = {}, harmonies[places] = {}, phrases[places] = {};
   for (long j = 0; j < n; ++j) {
     const int p = static_cast<int>(j % places);
     counted[p]++;
     beat[p] += h.all[j] + 2 * h.low[j];
+    onsets[p] += h.all[j];
     low[p] += h.low[j];
     accent[p] += h.low[j] - h.high[j];
     if (const double c = harmonicChange(h, j, 2); c >= 0) {
@@ -465,6 +468,7 @@ BarChoice chooseBar(const HalfBeats& h) {
     for (int p = 0; p < places; ++p) v[p] = count[p] > 0 ? v[p] / count[p] : 0.0;
   };
   average(beat, counted);
+  average(onsets, counted);
   average(low, counted);
   average(accent, counted);
   average(harmony, harmonies);
@@ -527,17 +531,27 @@ BarChoice chooseBar(const HalfBeats& h) {
   };
   // On the beats or between them. Where the chords change at one place far more than
   // anywhere else, the bar starts there (a bass on the off-beats does not move it);
-  // otherwise, where the beats stand out far from the off-beats (kicks on the beat,
-  // hats between), the bar starts on a beat, whatever the pitch classes say.
+  // otherwise, where the low end's onsets on the grid's beats clearly lead those between
+  // (or trail them: kicks on the beat, hats between, and the grid took the hats), or
+  // failing that all onsets do, the bar starts on the beat they say, whatever the pitch
+  // classes say.
   const Scores averaged = scored(phrase, 1.0);
   const int chords = averaged.favourite[2];
   double chordsMean = 0;
   for (double v : cue[2]) chordsMean += v / places;
+  // How far a strength's peaks on the grid's beats lead those between, on the scale of its mean.
+  auto onBeats = [](const double* v) {
+    double on = 0, off = 0;
+    for (int p = 0; p < places; p += 2) on += v[p], off += v[p + 1];
+    return on + off > 0 ? 2 * (on - off) / (on + off) : 0.0;
+  };
   int parity = -1;
   if (chordVotes.heard() && 2 * chordVotes.share[chords] > 1 && (cue[2][chords] - chordsMean) / scale[2] > clearChords)
     parity = chords % 2;
-  else if (scale[0] > 1e-9 && std::fabs(cue[0][0] - cue[0][1]) / scale[0] > clearBeat)
-    parity = cue[0][0] > cue[0][1] ? 0 : 1;
+  else if (const double kicks = onBeats(low), all = onBeats(onsets); std::fabs(kicks) > clearBeat)
+    parity = kicks > 0 ? 0 : 1;
+  else if (std::fabs(all) > clearBeat)
+    parity = all > 0 ? 0 : 1;
   parity = bestOf(averaged, parity) % 2;
   // Which of those beats; the vote counts where most bars voted (a change or two in a
   // loop, a gap in what was heard, is no phrase).
