@@ -972,7 +972,6 @@ bool BeatGridFinder::step() {
   const int onsetsOnBeats = st.onsetsOnBeats;
   // The map follows the beats from a first beat; a first map from the grid's phase
   // carries the choice of the bar, and the map is made again from the bar start.
-  const bool moving = !local.empty() && strays(local, showPeriod, steadyErrorMs / 1000.0 * sampleRate);
   auto mapFrom = [&](double first) {
     const std::vector<double> met = followBeats(f.onsets, local, first, showPeriod, frames);
     const std::vector<TempoStretch> stretches =
@@ -982,6 +981,17 @@ bool BeatGridFinder::step() {
     later.assign(stretches.begin() + 1, stretches.end());
     return BeatMap{stretches.front().position, stretches.front().beatSamples, later};
   };
+  // A map where the local beats stray from the steady grid, kept only where its beats
+  // gather the onsets better than the steady grid's do (the local combs of music that
+  // keeps its tempo wander with its fills and breaks).
+  bool moving = !local.empty() && strays(local, showPeriod, steadyErrorMs / 1000.0 * sampleRate);
+  if (moving) {
+    const Folded folded = fold(e, mapFrom(offset));
+    double mapPulse = 0.0;
+    for (int b = 0; b < phaseBins; ++b) mapPulse = std::max(mapPulse, folded.pulseAt(b, total));
+    moving = mapPulse > grid.pulse;
+    if (!moving) later.clear();
+  }
   BeatMap map = moving ? mapFrom(offset) : BeatMap{offset, showPeriod, {}};
   if (placeable && !givenFirst) {
     // The bar start, on the finer of the fitted and the show's grid (in the map's beats).
