@@ -24,6 +24,7 @@ constexpr double clearBeat =
     0.5;  // a band's onsets on the beats leading those between by this share of their mean decide the beat
 constexpr double clearHarmony = 0.5;       // a harmony cue leading by less (on its scale) counts in part
 constexpr double clearChords = 1.0;        // chords changing this far ahead at one place (on its scale) decide the beat
+constexpr double sameCue = 1e-9;           // cue values closer than this are equal
 constexpr double noChange = 0.01;          // pitch classes changing less (0 to 1) are a loop or drums alone
 constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
 constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
@@ -505,9 +506,12 @@ BarChoice chooseBar(const HalfBeats& h) {
     for (int c = 0; c < barCueCount; ++c) {
       double mean = 0;
       for (double v : cue[c]) mean += v / places;
+      // The first of equals (the beat cue is the same at every other place, the accents
+      // at every fourth: sums of the same values in another order, which rounding
+      // must not tell apart).
       int favourite = 0;
       for (int p = 0; p < places; ++p)
-        if (cue[c][p] > cue[c][favourite]) favourite = p;
+        if (cue[c][p] > cue[c][favourite] + sameCue) favourite = p;
       s.favourite[c] = favourite;
       if (!(scale[c] > 1e-9)) continue;
       // The harmony and the phrases count in full only where one place clearly leads:
