@@ -10,18 +10,17 @@
 
 namespace {
 constexpr int hop = BeatFeatures::hop;
-constexpr int minimumBeats = 16;          // a track shorter than this many beats has no pulse to find
-constexpr double minimumPulse = 1.5;      // less onset strength on a grid than this times chance: no steady pulse
-constexpr double silentFlux = 1e-3;       // a mean onset strength below this: silence
-constexpr double searchLowBpm = 96.0;     // tempos are sought within one octave, where each appears once
-constexpr double searchHighBpm = 192.0;   //   (and folded into the show's range afterwards)
-constexpr double candidateSearch = 0.04;  // a candidate's period is searched within 4 % of it
-constexpr double sameTempo = 0.03;        // candidates closer than this are one
-constexpr int phaseBins = 48;             // a beat folded onto 48 bins (about 9 ms at 140 bpm)
-constexpr double localMeanSeconds = 0.4;  // the onset strength less its mean over this span
-constexpr double startTolerance = 0.05;   // seconds: a bar start this close before the track's start is its start
-constexpr double clearBeat =
-    0.5;  // a band's onsets on the beats leading those between by this share of their mean decide the beat
+constexpr int minimumBeats = 16;           // a track shorter than this many beats has no pulse to find
+constexpr double minimumPulse = 1.5;       // less onset strength on a grid than this times chance: no steady pulse
+constexpr double silentFlux = 1e-3;        // a mean onset strength below this: silence
+constexpr double searchLowBpm = 96.0;      // tempos are sought within one octave, where each appears once
+constexpr double searchHighBpm = 192.0;    //   (and folded into the show's range afterwards)
+constexpr double candidateSearch = 0.04;   // a candidate's period is searched within 4 % of it
+constexpr double sameTempo = 0.03;         // candidates closer than this are one
+constexpr int phaseBins = 48;              // a beat folded onto 48 bins (about 9 ms at 140 bpm)
+constexpr double localMeanSeconds = 0.4;   // the onset strength less its mean over this span
+constexpr double startTolerance = 0.05;    // seconds: a bar start this close before the track's start is its start
+constexpr double clearBeat = 0.5;          // onsets on the beats this share of their mean ahead of those between decide
 constexpr double clearHarmony = 0.5;       // a harmony cue leading by less (on its scale) counts in part
 constexpr double clearChords = 1.0;        // chords changing this far ahead at one place (on its scale) decide the beat
 constexpr double sameCue = 1e-9;           // cue values closer than this are equal
@@ -989,14 +988,18 @@ bool BeatGridFinder::step() {
   // gather the onsets better than the steady grid's do (the local combs of music that
   // keeps its tempo wander with its fills and breaks).
   bool moving = !local.empty() && strays(local, showPeriod, steadyErrorMs / 1000.0 * sampleRate);
+  BeatMap map{offset, showPeriod, {}};
   if (moving) {
-    const Folded folded = fold(e, mapFrom(offset));
+    const BeatMap followed = mapFrom(offset);
+    const Folded folded = fold(e, followed);
     double mapPulse = 0.0;
     for (int b = 0; b < phaseBins; ++b) mapPulse = std::max(mapPulse, folded.pulseAt(b, total));
     moving = mapPulse > grid.pulse;
-    if (!moving) later.clear();
+    if (moving)
+      map = followed;
+    else
+      later.clear();
   }
-  BeatMap map = moving ? mapFrom(offset) : BeatMap{offset, showPeriod, {}};
   if (placeable && !givenFirst) {
     // The bar start, on the finer of the fitted and the show's grid (in the map's beats).
     const double unit = moving ? 1.0 : std::min(period, showPeriod) / showPeriod;
