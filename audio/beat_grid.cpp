@@ -537,7 +537,8 @@ BarChoice chooseBar(const HalfBeats& h) {
   // otherwise, where the low end's onsets on the grid's beats clearly lead those between
   // (or trail them: kicks on the beat, hats between, and the grid took the hats), or
   // failing that all onsets do, the bar starts on the beat they say, whatever the pitch
-  // classes say.
+  // classes say; where no onsets tell (kicks on the beats, snares between, alike in the
+  // low band), the chords changing on the grid's beats or between them do.
   const Scores averaged = scored(phrase, 1.0);
   const int chords = averaged.favourite[2];
   double chordsMean = 0;
@@ -555,6 +556,8 @@ BarChoice chooseBar(const HalfBeats& h) {
     parity = kicks > 0 ? 0 : 1;
   else if (std::fabs(all) > clearBeat)
     parity = all > 0 ? 0 : 1;
+  else if (const double chordsOn = onBeats(harmony); level(harmony) > noChange && std::fabs(chordsOn) > clearBeat)
+    parity = chordsOn > 0 ? 0 : 1;
   parity = bestOf(averaged, parity) % 2;
   // Which of those beats; the vote counts where most bars voted (a change or two in a
   // loop, a gap in what was heard, is no phrase).
@@ -844,6 +847,7 @@ struct BeatGridFinder::State {
   double beatsInTrack = 0.0;
   int onsetsOnBeats = 0;
   bool silent = false, beats = false, placeable = false;
+  double finerUnit = 0.0;  // where the show's beats place a given tempo: one of them, in given beats
   std::vector<LocalBeat> local;
   std::vector<TempoStretch> later;
 };
@@ -892,6 +896,16 @@ bool BeatGridFinder::step() {
       // The tempo: the given one, or the best of the candidates, searched some combs a step.
       if (givenTempo) {
         st.best = combAt(st.e, st.total, periodOf(request.bpm), givenFirstSamples);
+        // A slow tempo the show counts in halves (or quarters): its phase is sought on
+        // the show's beats where they gather the onsets better, and the bar picks which
+        // of them is the given beat.
+        if (const double counted = foldTempo(request.bpm); !givenFirst && counted > 1.5 * request.bpm) {
+          const Comb faster = combAt(st.e, st.total, periodOf(counted), -1.0);
+          if (faster.pulse > st.best.pulse) {
+            st.best.phase = faster.phase;
+            st.finerUnit = request.bpm / counted;
+          }
+        }
         st.stage = State::Stage::grid;
       } else {
         st.autocorrelation.emplace(st.e);
@@ -1002,7 +1016,7 @@ bool BeatGridFinder::step() {
   }
   if (placeable && !givenFirst) {
     // The bar start, on the finer of the fitted and the show's grid (in the map's beats).
-    const double unit = moving ? 1.0 : std::min(period, showPeriod) / showPeriod;
+    const double unit = moving ? 1.0 : st.finerUnit > 0 ? st.finerUnit : std::min(period, showPeriod) / showPeriod;
     double from;
     const BarChoice bar = chooseBar(halfBeats(f, map, unit, &from));
     grid.barFound = true;

@@ -193,6 +193,17 @@ Truth truthOf(const Midi& midi) {
     for (double& b : t.beats) b += late;
     for (double& b : t.bars) b += late;
   }
+  const std::int64_t sixteenth = std::max(1, midi.ppq / 4);
+  std::vector<std::int64_t> onGrid;
+  for (std::int64_t note : midi.notes) onGrid.push_back((note + sixteenth / 2) / sixteenth);
+  onGrid.erase(std::unique(onGrid.begin(), onGrid.end()), onGrid.end());
+  const auto followed = [&](std::int64_t beats) {
+    std::size_t found = 0;
+    for (std::int64_t n : onGrid) found += std::binary_search(onGrid.begin(), onGrid.end(), n + 4 * beats);
+    return static_cast<double>(found) / static_cast<double>(onGrid.size());
+  };
+  t.repeatsAfterThree = followed(3);
+  t.repeatsAfterFour = followed(4);
   t.kind = !quarters ? Kind::otherMeter : steady ? Kind::steady : Kind::moving;
   return t;
 }
@@ -254,6 +265,14 @@ Song midiSong(const std::string& name, const fs::path& path) {
     song.excluded = "under 30 s";
   else if (t.firstNote > 10.0)
     song.excluded = "no note in the first 10 s";
+  else if (t.repeatsAfterThree > t.repeatsAfterFour + 0.2) {
+    // Every part on a grid of three sixteenths, in a cycle of three beats across the
+    // bars: the beat heard is the dotted eighth, 4/3 of the notated tempo.
+    char why[120];
+    std::snprintf(why, sizeof why, "its notes repeat every three beats (%.2f), not in its 4/4 bars (%.2f)",
+                  t.repeatsAfterThree, t.repeatsAfterFour);
+    song.excluded = why;
+  }
   return song;
 }
 

@@ -51,6 +51,9 @@ struct Truth {
   std::vector<double> bars;   // the bar starts
   double firstNote = 0.0;
   std::int64_t playedLateTicks = 0;  // the notes' median offset from the notated beats
+  // The share of the notes (to the nearest sixteenth) that another note follows three
+  // beats on, and four: music in x/4 repeats in its bars.
+  double repeatsAfterThree = 0.0, repeatsAfterFour = 0.0;
   double seconds = 0.0;  // the song's length
 };
 Truth truthOf(const Midi& midi);
