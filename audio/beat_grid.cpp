@@ -25,6 +25,7 @@ constexpr double clearHarmony = 0.5;       // a harmony cue leading by less (on 
 constexpr double clearChords = 1.0;        // chords changing this far ahead at one place (on its scale) decide the beat
 constexpr double sameCue = 1e-9;           // cue values closer than this are equal
 constexpr double noChange = 0.01;          // pitch classes changing less (0 to 1) are a loop or drums alone
+constexpr long twoBarPhrases = 16;         // bars a track needs for phrases to be weighed over two bars
 constexpr double localTempoChange = 0.01;  // a local tempo this far from the steady grid's: it moves
 constexpr double steadyErrorMs = 30.0;     // a steady grid further than this from the beats somewhere: a tempo map
 
@@ -399,9 +400,10 @@ double harmonicChange(const HalfBeats& h, long j, long span) {
 // Where the beat, the low end and the accents name one place (drums), it is the bar start.
 // The phrases are weighed twice over: first by how much four beats change on average at
 // each place, which with the other cues says whether bars start on the grid's beats or
-// between them; then by the place that wins each bar's vote (where four beats change
-// most), which says on which of those beats: a vote, so that a few great changes do not
-// outweigh every other bar.
+// between them; then by the place that wins each bar's vote (where the two bars after
+// it change most from the two before), which says on which of those beats: a vote, so
+// that a few great changes do not outweigh every other bar; over two bars, so that the
+// changes within bars (a chord moving on the third beat) weigh less than those between.
 struct BarChoice {
   int halfBeat = 0;
   double margin = 0.0;
@@ -463,7 +465,9 @@ BarChoice chooseBar(const HalfBeats& h) {
     for (double& x : v.share) x = v.voters > 0 ? x / v.voters : 0.0;
     return v;
   };
-  const Vote chordVotes = vote(2), phraseVotes = vote(8);
+  // The phrases over two bars where the track has enough bars: the 16 s that listening
+  // analyses (13 bars at most) would lose half of them to its ends, and vote over one.
+  const Vote chordVotes = vote(2), phraseVotes = vote(n >= twoBarPhrases * places ? 2 * places : places);
   auto average = [](double* v, const int* count) {
     for (int p = 0; p < places; ++p) v[p] = count[p] > 0 ? v[p] / count[p] : 0.0;
   };
