@@ -94,7 +94,7 @@ void LiveBeat::close() {
   aubio = nullptr;
   strength = lowStrength = lastLog = lags = lowLags = sound = wholeStereo = nullptr;
   placed = barFromWhole = false;
-  lastWholeError = 1.0;
+  lastWholeFrame = -1.0;
   wholeStreak = 0;
   lastWholePeriod = 0.0;
   barCandidate = -1;
@@ -311,18 +311,26 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     placed = false;
   } else {
     otherTempo = 0;
-    // Once the whole analysis has placed the beat, the quick measures only refine it.
-    if (!whole && placed && std::abs(error) > quickReach) return;
+    // Once the whole analysis has placed the beat, the quick measures only refine it:
+    // one further from the beats it placed than quickReach is ignored (judged against
+    // those, not the clock, so that steps each within reach cannot walk the clock off).
+    if (!whole && placed) {
+      const double fromPlaced = (beatFrame - placedFrame) / period * per;
+      if (std::abs(fromPlaced - std::round(fromPlaced)) / per > quickReach) return;
+    }
     period += (whole ? 1.0 : placed ? placedPull : tempoPull) * (measuredPeriod - period);
   }
   if (whole) {
-    // A whole analysis that moves the beat must be confirmed by the next two (16-s
-    // windows of some songs alternate between the beat and the off-beat).
-    wholeStreak = std::abs(error - lastWholeError) < agreeBeats * 2 ? wholeStreak + 1 : 0;
+    // A whole analysis that moves the beat must be confirmed by the next two, which put
+    // the beats where it did (16-s windows of some songs alternate between the beat
+    // and the off-beat).
+    const double since = lastWholeFrame >= 0.0 ? (beatFrame - lastWholeFrame) / measuredPeriod : 0.5;
+    wholeStreak = std::abs(since - std::round(since)) < agreeBeats * 2 ? wholeStreak + 1 : 0;
     const bool confirmed = wholeStreak >= wholeConfirmations;
-    lastWholeError = error;
+    lastWholeFrame = beatFrame;
     if (placed && std::abs(error) > quickReach && !confirmed) return;
     placed = true;
+    placedFrame = beatFrame;
   }
   if (std::abs(error) < agreeBeats && otherTempo == 0) {
     if (++agreeing >= lockMeasures && !isLocked) {

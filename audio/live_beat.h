@@ -97,7 +97,8 @@ struct LiveBeat {
   float* wholeStereo = nullptr;  // and in order as stereo, for the whole analysis
   bool placed = false;           // the whole analysis has placed the beat since the last new tempo
   std::uint64_t tempoSince = 0;  // where the quick measures last brought a new tempo
-  double lastWholeError = 1.0;   // the clock's error at the last whole analysis' beat
+  double lastWholeFrame = -1.0;  // the last whole analysis' newest beat (a frame fed)
+  double placedFrame = 0.0;      // a beat where the whole analysis last placed them
   int wholeStreak = 0;           // whole analyses in a row that agreed with the one before
   double lastWholePeriod = 0.0;  // and the period it found
   bool barFromWhole = false;     // and the bar

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -15,8 +16,8 @@ namespace {
 struct Heard {
   std::vector<double> phaseMs;  // each beat of the music as the picture shows it: the clock's distance
   double lockSeconds = -1.0;    // sound fed before the first lock
-  double relockSeconds = -1;  // sound fed before the last lock
-  double worstStepBeats = 0;  // the largest step between hops, in beats of the tempo kept
+  double relockSeconds = -1;    // sound fed before the last lock
+  double worstStepBeats = 0;    // the largest step between hops, in beats of the tempo kept
   bool backwards = false;
   bool lockedDuringSilence = true;
 };
@@ -114,4 +115,18 @@ TEST(LiveBeat, LocksOnTheBeatWithinFourBarsFollowsASongChangeAndRunsOnThroughGap
     const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(barStart * c.music.rate)));
     EXPECT_EQ(((static_cast<long long>(std::llround(at)) - beat.barStart()) % 4 + 4) % 4, 0) << c.what << ": bars";
   }
+}
+
+// Music whose quick measures lean off the beat (a bass on the off-beats, no drums): the
+// whole analysis places the beat, and quick measures each within reach of the clock must
+// not walk it off, step by step, to the off-beat.
+TEST(LiveBeat, QuickMeasuresThatLeanDoNotWalkTheBeatOff) {
+  LiveBeat beat;
+  ASSERT_TRUE(beat.open());
+  const synth::Music music = synth::offbeatBass(118.0, 0.45, 90.0);
+  const Heard heard = listen(beat, music);
+  std::vector<double> last(heard.phaseMs.end() - std::min<std::size_t>(59, heard.phaseMs.size()), heard.phaseMs.end());
+  std::sort(last.begin(), last.end());
+  ASSERT_FALSE(last.empty());
+  EXPECT_LE(last[last.size() / 2], 100.0) << "the median beat of the last 30 s (the off-beat: 254 ms)";
 }
