@@ -29,6 +29,7 @@ constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is an
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
 constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
 constexpr int wholeConfirmations = 2;     // a whole analysis moves the beat once this many more agree
+constexpr int otherTempoWholes = 2;       // whole analyses in a row at another tempo take it
 constexpr double quickReach = 0.15;       // once placed, a quick measure further off than this is ignored
 constexpr double agreeBeats = 0.05;       // a measured beat this close to the clock's agrees with it
 constexpr int lockMeasures = 8;           // locked after this many in a row (about 0.75 s)
@@ -95,7 +96,7 @@ void LiveBeat::close() {
   strength = lowStrength = lastLog = lags = lowLags = sound = wholeStereo = nullptr;
   placed = barFromWhole = false;
   lastWholeFrame = -1.0;
-  wholeStreak = 0;
+  wholeStreak = otherWholes = 0;
   lastWholePeriod = 0.0;
   barCandidate = -1;
   hopEnd = nullptr;
@@ -290,7 +291,10 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     if (whole) {
       // Two whole analyses in a row at another tempo than the quick measures took:
       // those took a relative of it (3/2, 4/3 and the like), and the tempo is theirs.
-      if (std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod) return;
+      // A relative of a tempo they placed takes three: the 16-s windows of music with
+      // accents every three eighths swing between its tempo and 4/3 of it.
+      otherWholes = std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod ? 1 : otherWholes + 1;
+      if (otherWholes < otherTempoWholes + (placed && relative(measuredPeriod, period) ? 1 : 0)) return;
     } else {
       // Once placed, a relative of the tempo is the same music, not another song.
       if (placed && relative(measuredPeriod, period)) return;

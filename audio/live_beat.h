@@ -101,6 +101,7 @@ struct LiveBeat {
   double placedFrame = 0.0;      // a beat where the whole analysis last placed them
   int wholeStreak = 0;           // whole analyses in a row that agreed with the one before
   double lastWholePeriod = 0.0;  // and the period it found
+  int otherWholes = 0;           // whole analyses in a row at another tempo than the clock's
   bool barFromWhole = false;     // and the bar
   int barCandidate = -1;
   // The low end's onsets by place in the bar, fading over the last bars.
