@@ -19,6 +19,8 @@ constexpr double highBandHz = 2000.0;   // snares, claps, hats
 constexpr double lowestPitchHz = 65.0;  // C2 to C7: where chords and bass lines sit
 constexpr double highestPitchHz = 2100.0;
 constexpr double compression = 10.0;  // the spectrum is compared as log(1 + compression x magnitude)
+// A stream drops its oldest hops this many at a time (about 4 s; whole chroma spans).
+constexpr std::int64_t trimEvery = 86 * BeatFeatures::chromaHops;
 
 // Second-order Butterworth low-pass (bilinear transform), run sample by sample.
 struct LowPass {
@@ -70,7 +72,7 @@ struct Aubio {
 }  // namespace
 
 // What one pass carries from hop to hop.
-struct BeatFeatureReader::State {
+struct BeatHearing {
   Aubio aubio;
   int bins = window / 2 + 1;
   int firstHighBin = static_cast<int>(std::ceil(highBandHz * window / sampleRate));
@@ -78,12 +80,89 @@ struct BeatFeatureReader::State {
   // The pitch class of each chroma bin, or -1 outside the range.
   std::vector<int> pitchClass = std::vector<int>(static_cast<std::size_t>(chromaWindow / 2 + 1), -1);
   LowPass low{lowBandHz};
-  double lastLowLevel = 0.0, lastBeat = 0.0, lastOnset = 0.0, confidence = 0.0;
+  double lastLowLevel = 0.0, confidence = 0.0;
+  unsigned lastBeat = 0, lastOnset = 0;
+  std::uint64_t heard = 0;  // samples heard (a stream's, since its restart)
+  // What the last hop brought that is new: aubio's beat and onset, in its own count
+  // of samples (from the pass's start, modulo 2^32).
+  bool newBeat = false, newOnset = false;
+
+  BeatHearing() {
+    const int chromaBins = chromaWindow / 2 + 1;
+    for (int k = 1; k < chromaBins; ++k) {
+      const double hz = static_cast<double>(k) * sampleRate / chromaWindow;
+      if (hz < lowestPitchHz || hz > highestPitchHz) continue;
+      const long midi = std::lround(69.0 + 12.0 * std::log2(hz / 440.0));
+      pitchClass[k] = static_cast<int>(((midi % 12) + 12) % 12);
+    }
+  }
+  // Hop n of the pass, mono: its fluxes into `f`, and its pitch classes where a chroma
+  // span ends with it (or the pass does: `last`).
+  void hear(const float* mono, std::int64_t n, bool last, BeatFeatures& f);
 };
+
+void BeatHearing::hear(const float* mono, std::int64_t n, bool last, BeatFeatures& f) {
+  constexpr int hop = BeatFeatures::hop;
+  const int chromaBins = chromaWindow / 2 + 1;
+  double energy = 0.0;
+  for (int i = 0; i < hop; ++i) {
+    const double x = mono[i];
+    aubio.in->data[i] = static_cast<smpl_t>(x);
+    aubio.chromaIn->data[(n % BeatFeatures::chromaHops) * hop + i] = static_cast<smpl_t>(x);
+    const double y = low(x);
+    energy += y * y;
+  }
+  // Low onset strength: the rise of the band's log energy from one hop to the next.
+  const double level = std::log1p(1000.0 * energy / hop);
+  f.lowFlux.push_back(static_cast<float>(std::max(0.0, level - lastLowLevel)));
+  lastLowLevel = level;
+
+  // Spectral flux: the rise of each bin's log magnitude, summed.
+  aubio_pvoc_do(aubio.pvoc, aubio.in, aubio.grain);
+  double all = 0.0, high = 0.0;
+  for (int k = 1; k < bins; ++k) {
+    const float logMagnitude = std::log1p(static_cast<float>(compression) * aubio.grain->norm[k]);
+    const float rise = std::max(0.0f, logMagnitude - lastLog[k]);
+    lastLog[k] = logMagnitude;
+    all += rise;
+    if (k >= firstHighBin) high += rise;
+  }
+  f.flux.push_back(static_cast<float>(all));
+  f.highFlux.push_back(static_cast<float>(high));
+
+  if (n % BeatFeatures::chromaHops == BeatFeatures::chromaHops - 1 || last) {
+    aubio_pvoc_do(aubio.chromaPvoc, aubio.chromaIn, aubio.chromaGrain);
+    BeatFeatures::Chroma c{};
+    float sum = 0.0f;
+    for (int k = 1; k < chromaBins; ++k)
+      if (pitchClass[k] >= 0) {
+        c[pitchClass[k]] += aubio.chromaGrain->norm[k];
+        sum += aubio.chromaGrain->norm[k];
+      }
+    if (sum > 1e-6f)
+      for (float& v : c) v /= sum;
+    else
+      c.fill(0.0f);
+    f.chroma.push_back(c);
+  }
+
+  // A beat or an onset is a new value of the detector's "last" time. (The flag in
+  // `out` is the event's fraction of a hop, 0 for one on a hop boundary, and is
+  // cleared when the hop itself is silent, as the hop just before a kick can be.)
+  aubio_tempo_do(aubio.tempo, aubio.in, aubio.out);
+  const unsigned beat = aubio_tempo_get_last(aubio.tempo);
+  newBeat = beat != lastBeat;
+  lastBeat = beat;
+  confidence += aubio_tempo_get_confidence(aubio.tempo);
+  aubio_onset_do(aubio.onset, aubio.in, aubio.out);
+  const unsigned when = aubio_onset_get_last(aubio.onset);
+  newOnset = when != lastOnset;
+  lastOnset = when;
+}
 
 BeatFeatureReader::BeatFeatureReader(const float* stereoFrames, std::int64_t frameCount)
     : stereo(stereoFrames), frames(frameCount), hops((frameCount + BeatFeatures::hop - 1) / BeatFeatures::hop) {
-  state = new State;
+  state = new BeatHearing;
   if (!state->aubio.ok()) {
     hops = 0;  // nothing heard: the analysis falls back
     return;
@@ -92,13 +171,6 @@ BeatFeatureReader::BeatFeatureReader(const float* stereoFrames, std::int64_t fra
   f.lowFlux.reserve(static_cast<std::size_t>(hops));
   f.highFlux.reserve(static_cast<std::size_t>(hops));
   f.chroma.reserve(static_cast<std::size_t>(hops / BeatFeatures::chromaHops + 1));
-  const int chromaBins = chromaWindow / 2 + 1;
-  for (int k = 1; k < chromaBins; ++k) {
-    const double hz = static_cast<double>(k) * sampleRate / chromaWindow;
-    if (hz < lowestPitchHz || hz > highestPitchHz) continue;
-    const long midi = std::lround(69.0 + 12.0 * std::log2(hz / 440.0));
-    state->pitchClass[k] = static_cast<int>(((midi % 12) + 12) % 12);
-  }
 }
 
 BeatFeatureReader::~BeatFeatureReader() {
@@ -107,69 +179,18 @@ BeatFeatureReader::~BeatFeatureReader() {
 
 bool BeatFeatureReader::step(std::int64_t most) {
   constexpr int hop = BeatFeatures::hop;
-  State& st = *state;
-  Aubio& aubio = st.aubio;
-  const int chromaBins = chromaWindow / 2 + 1;
+  float mono[hop];
   for (const std::int64_t end = std::min(hops, next + most); next < end; ++next) {
-    const std::int64_t n = next;
-    const std::int64_t start = n * hop;
-    double energy = 0.0;
+    const std::int64_t start = next * hop;
     for (int i = 0; i < hop; ++i) {
       const std::int64_t s = start + i;
-      const double x = s < frames ? 0.5 * (stereo[2 * s] + stereo[2 * s + 1]) : 0.0;
-      aubio.in->data[i] = static_cast<smpl_t>(x);
-      aubio.chromaIn->data[(n % BeatFeatures::chromaHops) * hop + i] = static_cast<smpl_t>(x);
-      const double y = st.low(x);
-      energy += y * y;
+      mono[i] = s < frames ? static_cast<float>(0.5 * (stereo[2 * s] + stereo[2 * s + 1])) : 0.0f;
     }
-    // Low onset strength: the rise of the band's log energy from one hop to the next.
-    const double level = std::log1p(1000.0 * energy / hop);
-    f.lowFlux.push_back(static_cast<float>(std::max(0.0, level - st.lastLowLevel)));
-    st.lastLowLevel = level;
-
-    // Spectral flux: the rise of each bin's log magnitude, summed.
-    aubio_pvoc_do(aubio.pvoc, aubio.in, aubio.grain);
-    double all = 0.0, high = 0.0;
-    for (int k = 1; k < st.bins; ++k) {
-      const float logMagnitude = std::log1p(static_cast<float>(compression) * aubio.grain->norm[k]);
-      const float rise = std::max(0.0f, logMagnitude - st.lastLog[k]);
-      st.lastLog[k] = logMagnitude;
-      all += rise;
-      if (k >= st.firstHighBin) high += rise;
-    }
-    f.flux.push_back(static_cast<float>(all));
-    f.highFlux.push_back(static_cast<float>(high));
-
-    if (n % BeatFeatures::chromaHops == BeatFeatures::chromaHops - 1 || n == hops - 1) {
-      aubio_pvoc_do(aubio.chromaPvoc, aubio.chromaIn, aubio.chromaGrain);
-      BeatFeatures::Chroma c{};
-      float sum = 0.0f;
-      for (int k = 1; k < chromaBins; ++k)
-        if (st.pitchClass[k] >= 0) {
-          c[st.pitchClass[k]] += aubio.chromaGrain->norm[k];
-          sum += aubio.chromaGrain->norm[k];
-        }
-      if (sum > 1e-6f)
-        for (float& v : c) v /= sum;
-      else
-        c.fill(0.0f);
-      f.chroma.push_back(c);
-    }
-
-    // A beat or an onset is a new value of the detector's "last" time. (The flag in
-    // `out` is the event's fraction of a hop, 0 for one on a hop boundary, and is
-    // cleared when the hop itself is silent, as the hop just before a kick can be.)
-    // Both are unsigned and can wrap below zero at the very start: kept only within
-    // the track.
-    aubio_tempo_do(aubio.tempo, aubio.in, aubio.out);
-    const double beat = aubio_tempo_get_last(aubio.tempo);
-    if (beat != st.lastBeat && beat < static_cast<double>(frames)) f.trackerBeats.push_back(beat);
-    st.lastBeat = beat;
-    st.confidence += aubio_tempo_get_confidence(aubio.tempo);
-    aubio_onset_do(aubio.onset, aubio.in, aubio.out);
-    const double when = aubio_onset_get_last(aubio.onset);
-    if (when != st.lastOnset && when < static_cast<double>(frames)) f.onsets.push_back(when);
-    st.lastOnset = when;
+    state->hear(mono, next, next == hops - 1, f);
+    // Both times are unsigned and can wrap below zero at the very start: kept only
+    // within the track.
+    if (state->newBeat && state->lastBeat < frames) f.trackerBeats.push_back(state->lastBeat);
+    if (state->newOnset && state->lastOnset < frames) f.onsets.push_back(state->lastOnset);
   }
   return next >= hops;
 }
@@ -177,6 +198,68 @@ bool BeatFeatureReader::step(std::int64_t most) {
 BeatFeatures BeatFeatureReader::take() {
   if (hops > 0) f.confidence = state->confidence / static_cast<double>(hops);
   return std::move(f);
+}
+
+BeatFeatureStream::BeatFeatureStream(std::int64_t longestHops) : longest(longestHops) {
+  // Room for the longest span and the hops heard before it is trimmed.
+  const auto room = static_cast<std::size_t>(longest + trimEvery);
+  f.flux.reserve(room);
+  f.lowFlux.reserve(room);
+  f.highFlux.reserve(room);
+  f.chroma.reserve(room / BeatFeatures::chromaHops + 1);
+  f.trackerBeats.reserve(room / 8);
+  f.onsets.reserve(room);
+  restart();
+}
+
+BeatFeatureStream::~BeatFeatureStream() {
+  delete state;
+}
+
+bool BeatFeatureStream::ok() const {
+  return state != nullptr && state->aubio.ok();
+}
+
+void BeatFeatureStream::restart() {
+  delete state;
+  state = new BeatHearing;
+  f.flux.clear();
+  f.lowFlux.clear();
+  f.highFlux.clear();
+  f.chroma.clear();
+  f.trackerBeats.clear();
+  f.onsets.clear();
+  f.confidence = 0.0;
+}
+
+void BeatFeatureStream::hear(const float* mono) {
+  if (!ok()) return;
+  constexpr int hop = BeatFeatures::hop;
+  if (f.hops() >= longest + trimEvery) {
+    // The oldest hops go, a whole number of chroma spans at a time, and the times
+    // count from the first hop kept.
+    const std::int64_t drop = f.hops() - longest;
+    for (std::vector<float>* v : {&f.flux, &f.lowFlux, &f.highFlux}) v->erase(v->begin(), v->begin() + drop);
+    f.chroma.erase(f.chroma.begin(), f.chroma.begin() + drop / BeatFeatures::chromaHops);
+    const double shift = static_cast<double>(drop * hop);
+    for (std::vector<double>* v : {&f.trackerBeats, &f.onsets}) {
+      v->erase(v->begin(), std::lower_bound(v->begin(), v->end(), shift));
+      for (double& t : *v) t -= shift;
+    }
+  }
+  BeatHearing& st = *state;
+  st.hear(mono, st.heard / hop, false, f);
+  st.heard += hop;
+  // Times as aubio counts them wrap every 2^32 samples (a day of listening): each is
+  // taken by how long ago it was, and kept where that falls in what is kept.
+  const double end = static_cast<double>(f.hops() * hop);
+  auto keep = [&](unsigned when, std::vector<double>& into) {
+    const auto ago = static_cast<unsigned>(static_cast<unsigned>(st.heard) - when);
+    const double at = end - static_cast<double>(ago);
+    if (ago <= st.heard && at >= 0.0 && (into.empty() || at > into.back())) into.push_back(at);
+  };
+  if (st.newBeat) keep(st.lastBeat, f.trackerBeats);
+  if (st.newOnset) keep(st.lastOnset, f.onsets);
 }
 
 BeatFeatures readBeatFeatures(const float* stereo, std::int64_t frames) {

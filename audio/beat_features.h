@@ -28,6 +28,8 @@ struct BeatFeatures {
   static double positionOf(double hopIndex) { return (hopIndex + 0.5) * hop; }
 };
 
+struct BeatHearing;  // aubio's objects and what passes from hop to hop
+
 // The pass in steps of a given number of hops, for a caller that must not stop for
 // long (the page reads a song between its frames). `stereo` outlives the reader.
 struct BeatFeatureReader {
@@ -47,8 +49,30 @@ struct BeatFeatureReader {
   std::int64_t hops;
   std::int64_t next = 0;
   BeatFeatures f;
-  struct State;  // aubio's objects and what passes from hop to hop
-  State* state = nullptr;
+  BeatHearing* state = nullptr;
+};
+
+// The same pass over sound that arrives a hop at a time (the show listening): the
+// features of what was heard since the last restart, at most the last `longest` hops,
+// every time in them counted from their first hop. Its room is taken at the start:
+// hearing allocates nothing.
+struct BeatFeatureStream {
+  explicit BeatFeatureStream(std::int64_t longest);
+  ~BeatFeatureStream();
+  BeatFeatureStream(const BeatFeatureStream&) = delete;
+  BeatFeatureStream& operator=(const BeatFeatureStream&) = delete;
+
+  bool ok() const;  // false where aubio cannot make its objects
+  // One hop of mono samples.
+  void hear(const float* mono);
+  // What was heard is forgotten and the pass starts afresh (another piece of music).
+  void restart();
+  std::int64_t hops() const { return f.hops(); }
+  std::int64_t frames() const { return f.hops() * BeatFeatures::hop; }
+
+  std::int64_t longest;
+  BeatFeatures f;
+  BeatHearing* state = nullptr;
 };
 
 // Interleaved stereo floats at 44,100 Hz.

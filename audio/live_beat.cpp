@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "audio/beat_features.h"
 #include "audio/beat_grid.h"
 #include "audio/sample_rate.h"
 
@@ -39,6 +40,7 @@ constexpr double onBeat = 0.15;           // the low end's onsets this close to 
 constexpr double barMemorySeconds = 15.0;
 constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
+constexpr double pieceGapSeconds = 2.0;  // silence this long ends a piece: the whole analysis starts afresh
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;
@@ -61,10 +63,8 @@ struct LiveBeatAubio {
   float lastLog[bins] = {};
   float lags[LiveBeat::longestLag + 1] = {};
   float lowLags[LiveBeat::longestLag + 1] = {};
-  std::vector<float> sound = std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop);
-  std::vector<float> wholeStereo =
-      std::vector<float>(static_cast<std::size_t>(LiveBeat::wholeHops) * LiveBeat::hop * 2);
-  bool ok() const { return pvoc && in && grain; }
+  BeatFeatureStream heard{LiveBeat::longestWholeHops};
+  bool ok() const { return pvoc && in && grain && heard.ok(); }
   ~LiveBeatAubio() {
     if (grain) del_cvec(grain);
     if (in) del_fvec(in);
@@ -85,15 +85,15 @@ bool LiveBeat::open() {
   lastLog = aubio->lastLog;
   lags = aubio->lags;
   lowLags = aubio->lowLags;
-  sound = aubio->sound.data();
-  wholeStereo = aubio->wholeStereo.data();
+  heard = &aubio->heard;
   return true;
 }
 
 void LiveBeat::close() {
   delete aubio;
   aubio = nullptr;
-  strength = lowStrength = lastLog = lags = lowLags = sound = wholeStereo = nullptr;
+  strength = lowStrength = lastLog = lags = lowLags = nullptr;
+  heard = nullptr;
   placed = barFromWhole = false;
   lastWholeFrame = -1.0;
   wholeStreak = otherWholes = 0;
@@ -103,7 +103,7 @@ void LiveBeat::close() {
   clock = {};
   period = 0.0;
   isLocked = false;
-  lockFrame = fedEnd = heardEnd = tempoSince = 0;
+  lockFrame = fedEnd = heardEnd = 0;
   hops = 0;
   agreeing = otherTempo = barOffset = 0;
   std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
@@ -116,6 +116,15 @@ double LiveBeat::bpm() const {
 
 void LiveBeat::feed(const float* mono, std::uint64_t first) {
   if (aubio == nullptr) return;
+  if (first > fedEnd && hops > 0) {
+    // A gap: what the whole analysis hears keeps its beats where they were (silence in
+    // the place of what was lost), or, past a pause between pieces, starts afresh.
+    static constexpr float nothing[hop] = {};
+    if (static_cast<double>(first - fedEnd) > pieceGapSeconds * sampleRate)
+      heard->restart();
+    else
+      for (std::uint64_t k = (first - fedEnd + hop / 2) / hop; k > 0; --k) heard->hear(nothing);
+  }
   fedEnd = first + hop;
 
   // The low band, one pole at 150 Hz: its log energy's rise; and the hop's level.
@@ -142,16 +151,18 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
     lastLog[k] = logMagnitude;
   }
   strength[hops % historyHops] = rise;
-  std::copy(mono, mono + hop, sound + (hops % wholeHops) * hop);
+  // The whole analysis hears the music; a long silence ends the piece.
+  if (static_cast<double>(fedEnd - heardEnd) <= pieceGapSeconds * sampleRate)
+    heard->hear(mono);
+  else if (heard->hops() > 0)
+    heard->restart();
   lowStrength[hops % historyHops] = lowRise;
   hopEnd[hops % historyHops] = static_cast<double>(fedEnd);
   ++hops;
 
   if (hops >= shortestHistory && hops % measureEvery == 0) measure();
-  // The whole analysis once its span holds sound at one tempo.
-  const std::uint64_t span = static_cast<std::uint64_t>(wholeHops) * hop;
-  if (hops >= wholeHops && hops % wholeEvery == 0 && fedEnd - heardEnd <= static_cast<std::uint64_t>(hop) &&
-      fedEnd - tempoSince >= span)
+  // The whole analysis once it has heard enough at one tempo.
+  if (hops % wholeEvery == 0 && heard->hops() >= wholeHops && fedEnd - heardEnd <= static_cast<std::uint64_t>(hop))
     analyseWhole();
   if (isLocked && static_cast<double>(fedEnd - heardEnd) > quietSeconds * sampleRate) {
     isLocked = false;  // silence: the clock runs on at the tempo it had
@@ -300,9 +311,9 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       if (placed && relative(measuredPeriod, period)) return;
       if (++otherTempo < otherTempoMeasures) return;
       // A relative of the tempo may be the same music measured another way: the whole
-      // analysis keeps the sound since the last unrelated tempo (quick measures that
-      // swing between 3/2 and 1 would otherwise keep it from ever running).
-      if (!relative(measuredPeriod, period)) tempoSince = fedEnd;
+      // analysis keeps what it heard since the last unrelated tempo (quick measures
+      // that swing between 3/2 and 1 would otherwise keep it from ever running).
+      if (!relative(measuredPeriod, period)) heard->restart();
       // Its bars are found anew.
       barFromWhole = false;
       barCandidate = -1;
@@ -356,24 +367,27 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
 }
 
 void LiveBeat::analyseWhole() {
-  // The last seconds in order, as stereo (both sides alike), from the oldest kept.
-  const std::int64_t first = (hops - wholeHops);
-  for (std::int64_t n = 0; n < wholeHops; ++n) {
-    const float* from = sound + ((first + n) % wholeHops) * hop;
-    float* to = wholeStereo + 2 * n * hop;
-    for (int i = 0; i < hop; ++i) to[2 * i] = to[2 * i + 1] = from[i];
-  }
-  const BeatGrid grid = findBeatGrid(wholeStereo, static_cast<std::int64_t>(wholeHops) * hop);
+  const std::int64_t frames = heard->frames();
+  const BeatGrid grid = beatGridFrom(heard->f, frames);
   if (grid.source != TempoSource::detected) return;
-  // The grid's newest beat, and its beat 0 where that starts a bar, in frames fed.
-  const double start = static_cast<double>(fedEnd) - static_cast<double>(wholeHops) * hop;
-  const double span = static_cast<double>(wholeHops) * hop;
-  const double newest =
-      grid.firstBeatSamples + std::floor((span - grid.firstBeatSamples) / grid.beatSamples) * grid.beatSamples;
-  steer(start + newest, grid.beatSamples, 1.0, true);
+  // Once the beat is placed, an analysis that takes a relative of its tempo (4/3, 3/2
+  // and the like) over that tempo, which gathers the onsets at least as well, says
+  // nothing new: music with accents every three eighths is heard either way.
+  if (placed && relative(grid.beatSamples, period) && grid.runnerUpBpm > 0.0 &&
+      std::abs(60.0 * sampleRate / foldTempo(grid.runnerUpBpm) / period - 1.0) < wholeAgreeShare * 2 &&
+      grid.runnerUpPulse >= grid.pulse)
+    return;
+  // The grid's newest beat, and the tempo there, in frames fed.
+  const double start = static_cast<double>(fedEnd) - static_cast<double>(frames);
+  const BeatMap map = grid.map();
+  const double newestBeat = std::floor(map.beatAt(static_cast<double>(frames)));
+  const double newest = map.positionAt(newestBeat);
+  steer(start + newest, grid.stretches.empty() ? grid.beatSamples : grid.stretches.back().beatSamples, 1.0, true);
   if (grid.barFound) {
-    const double at = clock.beatAt(start + grid.firstBeatSamples);
-    const int place = static_cast<int>(((std::llround(at) % barBeats) + barBeats) % barBeats);
+    // The grid's beat 0 starts a bar: the clock's beat that its newest beat falls on,
+    // less as many beats, is the place of a bar start.
+    const long long at = std::llround(clock.now.heading(start + newest)) - static_cast<long long>(newestBeat);
+    const int place = static_cast<int>(((at % barBeats) + barBeats) % barBeats);
     if (place == barCandidate) barOffset = place;  // twice in a row
     barCandidate = place;
     barFromWhole = true;

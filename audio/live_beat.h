@@ -9,15 +9,18 @@
 // its phase onto the beats over the next two beats and its tempo towards the measured
 // one; a new tempo held for half a second is taken at once, the phase then gliding onto
 // it. The bar: beat 0 of each bar is where the low end's onsets have been strongest
-// over the last bars. Every 4 s the track's own analysis runs on the last 16 s (on the
-// feeding thread, a tenth of a second): it places the beat's phase and the bar, which
-// the quick measures then only refine. Every time is a count of frames of the sound
-// fed.
+// over the last bars. Every 4 s the track's own analysis runs on what was heard since
+// the music began or changed its tempo (from 16 s up to the last two minutes; what it
+// hears is kept as it is heard, so that each run is the search alone, a few
+// hundredths of a second on the feeding thread): it places the beat's phase and the
+// bar, which the quick measures then only refine. Every time is a count of frames of
+// the sound fed.
 #pragma once
 
 #include <cstdint>
 
 struct LiveBeatAubio;
+struct BeatFeatureStream;
 
 // Where the beats fall: from `frame` on, beat `beat` there, counting `glideRate` beats a
 // frame up to `glideEnd` (the phase making up its error), then one beat every `period`
@@ -49,7 +52,8 @@ struct LiveBeat {
   static constexpr int barBeats = 4;             // beats in a bar
   static constexpr int historyHops = 512;        // the onset strength kept: about 6 s
   static constexpr int measureEvery = 8;         // hops between measures: about 93 ms
-  static constexpr int wholeHops = 1378;         // the last 16 s, analysed whole
+  static constexpr int wholeHops = 1378;         // the whole analysis once 16 s are heard,
+  static constexpr int longestWholeHops = 10336;  // on at most the last 120 s,
   static constexpr int wholeEvery = 345;         // every 4 s
   static constexpr int longestLag = 4 * 54 + 2;  // hops in four beats at the slowest tempo sought (96 bpm), and room
 
@@ -93,10 +97,8 @@ struct LiveBeat {
   float* lastLog = nullptr;
   float* lags = nullptr;         // the autocorrelation, lag 0 .. longestLag
   float* lowLags = nullptr;      // and the low end's
-  float* sound = nullptr;        // the last wholeHops hops of sound (a ring, hop n at n % wholeHops)
-  float* wholeStereo = nullptr;  // and in order as stereo, for the whole analysis
+  BeatFeatureStream* heard = nullptr;  // what the whole analysis hears, since the music began or changed
   bool placed = false;           // the whole analysis has placed the beat since the last new tempo
-  std::uint64_t tempoSince = 0;  // where the quick measures last brought a new tempo
   double lastWholeFrame = -1.0;  // the last whole analysis' newest beat (a frame fed)
   double placedFrame = 0.0;      // a beat where the whole analysis last placed them
   int wholeStreak = 0;           // whole analyses in a row that agreed with the one before
@@ -117,7 +119,7 @@ struct LiveBeat {
   // The clock pulled towards a beat measured at `beatFrame` with `measuredPeriod`
   // frames a beat (`per` measured beats to the clock's); `whole`: by the whole analysis.
   void steer(double beatFrame, double measuredPeriod, double per, bool whole);
-  // The track's own analysis (audio/beat_grid.h) on the last 16 s: the beat's phase,
+  // The track's own analysis (audio/beat_grid.h) on what was heard: the beat's phase,
   // the tempo and the bar as a track would have them.
   void analyseWhole();
   // The low end's onset over the hop ending at `end`, counted at its place in the bar.

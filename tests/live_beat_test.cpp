@@ -9,6 +9,7 @@
 #include <cmath>
 #include <vector>
 
+#include "audio/beat_features.h"
 #include "tests/track_synth.h"
 
 namespace {
@@ -129,4 +130,42 @@ TEST(LiveBeat, QuickMeasuresThatLeanDoNotWalkTheBeatOff) {
   std::sort(last.begin(), last.end());
   ASSERT_FALSE(last.empty());
   EXPECT_LE(last[last.size() / 2], 100.0) << "the median beat of the last 30 s (the off-beat: 254 ms)";
+}
+
+// What the whole analysis hears as the sound arrives is the one pass over the same
+// sound; kept to its longest, it is that pass's newest hops, whole chroma spans, with
+// their times counted from the first hop kept.
+TEST(BeatFeatureStream, HearsWhatTheOnePassHearsAndKeepsTheNewest) {
+  const synth::Music music = synth::kicks(128.0, 0.5, 30.0);
+  const std::int64_t hops = music.frames() / BeatFeatures::hop / 4 * 4;
+  std::vector<float> stereo(music.stereo.begin(), music.stereo.begin() + 2 * hops * BeatFeatures::hop);
+  for (std::size_t i = 0; i < stereo.size(); i += 2) stereo[i + 1] = stereo[i];
+  const BeatFeatures pass = readBeatFeatures(stereo.data(), hops * BeatFeatures::hop);
+  BeatFeatureStream all(hops), newest(1000);
+  ASSERT_TRUE(all.ok() && newest.ok());
+  std::vector<float> mono(BeatFeatures::hop);
+  for (std::int64_t n = 0; n < hops; ++n) {
+    for (int i = 0; i < BeatFeatures::hop; ++i) mono[i] = stereo[2 * (n * BeatFeatures::hop + i)];
+    all.hear(mono.data());
+    newest.hear(mono.data());
+  }
+  EXPECT_EQ(all.f.flux, pass.flux);
+  EXPECT_EQ(all.f.lowFlux, pass.lowFlux);
+  EXPECT_EQ(all.f.chroma, pass.chroma);
+  EXPECT_EQ(all.f.trackerBeats, pass.trackerBeats);
+  EXPECT_EQ(all.f.onsets, pass.onsets);
+  ASSERT_GE(newest.hops(), 1000);
+  ASSERT_LT(newest.hops(), hops);
+  const std::int64_t dropped = hops - newest.hops();
+  EXPECT_EQ(dropped % BeatFeatures::chromaHops, 0);
+  EXPECT_TRUE(std::equal(newest.f.highFlux.begin(), newest.f.highFlux.end(), pass.highFlux.begin() + dropped));
+  EXPECT_TRUE(std::equal(newest.f.chroma.begin(), newest.f.chroma.end(),
+                         pass.chroma.begin() + dropped / BeatFeatures::chromaHops));
+  const double shift = static_cast<double>(dropped * BeatFeatures::hop);
+  std::vector<double> kept;
+  for (double t : pass.onsets)
+    if (t >= shift) kept.push_back(t - shift);
+  EXPECT_EQ(newest.f.onsets, kept);
+  newest.restart();
+  EXPECT_EQ(newest.hops(), 0);
 }
