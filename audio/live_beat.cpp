@@ -40,7 +40,7 @@ constexpr double onBeat = 0.15;           // the low end's onsets this close to 
 constexpr double barMemorySeconds = 15.0;
 constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
-constexpr double pieceGapSeconds = 2.0;  // silence this long ends a piece: the whole analysis starts afresh
+constexpr double pieceGapSeconds = 1.0;  // silence this long ends a piece: the whole analysis starts afresh
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;

@@ -48,14 +48,14 @@ struct LiveBeatClock {
 };
 
 struct LiveBeat {
-  static constexpr int hop = 512;                // frames fed at a time
-  static constexpr int barBeats = 4;             // beats in a bar
-  static constexpr int historyHops = 512;        // the onset strength kept: about 6 s
-  static constexpr int measureEvery = 8;         // hops between measures: about 93 ms
-  static constexpr int wholeHops = 1378;         // the whole analysis once 16 s are heard,
+  static constexpr int hop = 512;                 // frames fed at a time
+  static constexpr int barBeats = 4;              // beats in a bar
+  static constexpr int historyHops = 512;         // the onset strength kept: about 6 s
+  static constexpr int measureEvery = 8;          // hops between measures: about 93 ms
+  static constexpr int wholeHops = 1378;          // the whole analysis once 16 s are heard,
   static constexpr int longestWholeHops = 10336;  // on at most the last 120 s,
-  static constexpr int wholeEvery = 345;         // every 4 s
-  static constexpr int longestLag = 4 * 54 + 2;  // hops in four beats at the slowest tempo sought (96 bpm), and room
+  static constexpr int wholeEvery = 345;          // every 4 s
+  static constexpr int longestLag = 4 * 54 + 2;   // hops in four beats at the slowest tempo sought (96 bpm), and room
 
   // False where aubio cannot make its objects.
   bool open();
@@ -95,16 +95,16 @@ struct LiveBeat {
   float* lowStrength = nullptr;  // the low end's alone
   double* hopEnd = nullptr;
   float* lastLog = nullptr;
-  float* lags = nullptr;         // the autocorrelation, lag 0 .. longestLag
-  float* lowLags = nullptr;      // and the low end's
+  float* lags = nullptr;               // the autocorrelation, lag 0 .. longestLag
+  float* lowLags = nullptr;            // and the low end's
   BeatFeatureStream* heard = nullptr;  // what the whole analysis hears, since the music began or changed
-  bool placed = false;           // the whole analysis has placed the beat since the last new tempo
-  double lastWholeFrame = -1.0;  // the last whole analysis' newest beat (a frame fed)
-  double placedFrame = 0.0;      // a beat where the whole analysis last placed them
-  int wholeStreak = 0;           // whole analyses in a row that agreed with the one before
-  double lastWholePeriod = 0.0;  // and the period it found
-  int otherWholes = 0;           // whole analyses in a row at another tempo than the clock's
-  bool barFromWhole = false;     // and the bar
+  bool placed = false;                 // the whole analysis has placed the beat since the last new tempo
+  double lastWholeFrame = -1.0;        // the last whole analysis' newest beat (a frame fed)
+  double placedFrame = 0.0;            // a beat where the whole analysis last placed them
+  int wholeStreak = 0;                 // whole analyses in a row that agreed with the one before
+  double lastWholePeriod = 0.0;        // and the period it found
+  int otherWholes = 0;                 // whole analyses in a row at another tempo than the clock's
+  bool barFromWhole = false;           // and the bar
   int barCandidate = -1;
   // The low end's onsets by place in the bar, fading over the last bars.
   float barWeight[barBeats] = {};
