@@ -465,8 +465,9 @@ BarChoice chooseBar(const HalfBeats& h) {
     for (double& x : v.share) x = v.voters > 0 ? x / v.voters : 0.0;
     return v;
   };
-  // The phrases over two bars where the track has enough bars: the 16 s that listening
-  // analyses (13 bars at most) would lose half of them to its ends, and vote over one.
+  // The phrases over two bars where the track has enough bars: the first 16 s that
+  // listening analyses (13 bars at most) would lose half of them to its ends, and vote
+  // over one.
   const Vote chordVotes = vote(2), phraseVotes = vote(n >= twoBarPhrases * places ? 2 * places : places);
   auto average = [](double* v, const int* count) {
     for (int p = 0; p < places; ++p) v[p] = count[p] > 0 ? v[p] / count[p] : 0.0;

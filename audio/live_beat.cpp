@@ -25,13 +25,14 @@ constexpr int phaseBins = 32;
 constexpr double refineShare = 0.02;      // the halves' drift refines the period by at most this
 constexpr double glideBeats = 2.0;        // a phase error is made up over this many beats
 constexpr double tempoPull = 0.5;         // each measure moves the tempo this share towards its own
-constexpr double placedPull = 0.05;       // and once the whole analysis has placed the beat (it measured 16 s)
+constexpr double placedPull = 0.05;       // and once the whole analysis has placed the beat (it measured 16 s or more)
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
 constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
 constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
 constexpr int wholeConfirmations = 2;     // a whole analysis moves the beat once this many more agree
 constexpr int otherTempoWholes = 2;       // whole analyses in a row at another tempo take it
-constexpr double quickReach = 0.15;       // once placed, a quick measure further off than this is ignored
+constexpr double quickReach = 0.15;       // once placed, a quick measure further off than this is ignored,
+constexpr double longHeardReach = 0.1;    // or this, once the whole analysis has heard 32 s
 constexpr double agreeBeats = 0.05;       // a measured beat this close to the clock's agrees with it
 constexpr int lockMeasures = 8;           // locked after this many in a row (about 0.75 s)
 constexpr double quietSeconds = 4.0;      // unlocked after this long in silence (the tempo held)
@@ -302,8 +303,8 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     if (whole) {
       // Two whole analyses in a row at another tempo than the quick measures took:
       // those took a relative of it (3/2, 4/3 and the like), and the tempo is theirs.
-      // A relative of a tempo they placed takes three: the 16-s windows of music with
-      // accents every three eighths swing between its tempo and 4/3 of it.
+      // A relative of a tempo they placed takes three: what music with accents every
+      // three eighths gives swings between its tempo and 4/3 of it.
       otherWholes = std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod ? 1 : otherWholes + 1;
       if (otherWholes < otherTempoWholes + (placed && relative(measuredPeriod, period) ? 1 : 0)) return;
     } else {
@@ -328,17 +329,20 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     otherTempo = 0;
     // Once the whole analysis has placed the beat, the quick measures only refine it:
     // one further from the beats it placed than quickReach is ignored (judged against
-    // those, not the clock, so that steps each within reach cannot walk the clock off).
+    // those, not the clock, so that steps each within reach cannot walk the clock off),
+    // and once that analysis has heard twice its first span, a nearer one (quick
+    // measures that lean towards a bass on the off-beats stay within the wider reach).
     if (!whole && placed) {
       const double fromPlaced = (beatFrame - placedFrame) / period * per;
-      if (std::abs(fromPlaced - std::round(fromPlaced)) / per > quickReach) return;
+      const double reach = heard->hops() >= 2 * wholeHops ? longHeardReach : quickReach;
+      if (std::abs(fromPlaced - std::round(fromPlaced)) / per > reach) return;
     }
     period += (whole ? 1.0 : placed ? placedPull : tempoPull) * (measuredPeriod - period);
   }
   if (whole) {
     // A whole analysis that moves the beat must be confirmed by the next two, which put
-    // the beats where it did (16-s windows of some songs alternate between the beat
-    // and the off-beat).
+    // the beats where it did (what some songs give in their first tens of seconds
+    // alternates between the beat and the off-beat).
     const double since = lastWholeFrame >= 0.0 ? (beatFrame - lastWholeFrame) / measuredPeriod : 0.5;
     wholeStreak = std::abs(since - std::round(since)) < agreeBeats * 2 ? wholeStreak + 1 : 0;
     const bool confirmed = wholeStreak >= wholeConfirmations;
