@@ -122,7 +122,7 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
     // the place of what was lost), or, past a pause between pieces, starts afresh.
     static constexpr float nothing[hop] = {};
     if (static_cast<double>(first - fedEnd) > pieceGapSeconds * sampleRate)
-      heard->restart();
+      newPiece();
     else
       for (std::uint64_t k = (first - fedEnd + hop / 2) / hop; k > 0; --k) heard->hear(nothing);
   }
@@ -156,7 +156,7 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
   if (static_cast<double>(fedEnd - heardEnd) <= pieceGapSeconds * sampleRate)
     heard->hear(mono);
   else if (heard->hops() > 0)
-    heard->restart();
+    newPiece();
   lowStrength[hops % historyHops] = lowRise;
   hopEnd[hops % historyHops] = static_cast<double>(fedEnd);
   ++hops;
@@ -170,6 +170,15 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
     agreeing = 0;
   }
   countBar(lowRise, static_cast<double>(fedEnd) - strengthDelay);
+}
+
+void LiveBeat::newPiece() {
+  heard->restart();
+  placed = barFromWhole = false;
+  lastWholeFrame = -1.0;
+  wholeStreak = otherWholes = 0;
+  barCandidate = -1;
+  std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
 }
 
 void LiveBeat::measure() {

@@ -113,6 +113,9 @@ struct LiveBeat {
   float lowLevel = 0.0f;  // and its log energy over the last hop
   LiveBeatAubio* aubio = nullptr;
 
+  // A pause between pieces: what the whole analysis heard goes, and the next piece's
+  // beat and bar are placed anew (its tempo may well be a relative of this one's).
+  void newPiece();
   // Tempo and phase from the onset strength of the last seconds, and what they do to
   // the clock.
   void measure();

@@ -82,11 +82,14 @@ TEST(LiveBeat, LocksOnTheBeatWithinFourBarsFollowsASongChangeAndRunsOnThroughGap
   };
   synth::Music quiet = synth::kicks(128.0, 0.5, 60.0);
   for (std::size_t i = 2 * 25 * 44100; i < 2 * 35 * 44100; ++i) quiet.stereo[i] = 0.0f;  // 25 s to 35 s
+  synth::Music pause = synth::kicks(synth::beatTimes(0.5, 64.0, 120.0, 180.0, 32.0, 32.0), 64.0);
+  for (std::size_t i = 2 * 30 * 44100; i < 2 * 32 * 44100; ++i) pause.stereo[i] = 0.0f;  // 30 s to 32 s
   const Case cases[] = {
       {"steady 128 bpm", synth::kicks(128.0, 0.5, 40.0), 128.0, -1, -1, -1, -1, -1},
       {"steady 174 bpm, a fast one", synth::kicks(174.0, 0.3, 40.0), 174.0, -1, -1, -1, -1, -1},
       {"the next song: 128 then 140 bpm from 30 s",
        synth::kicks(synth::beatTimes(0.5, 60.0, 128.0, 140.0, 30.0, 30.0), 60.0), 140.0, 30.0, -1, -1, -1, -1},
+      {"a pause of 2 s, then a piece at 3/2 the tempo", pause, 180.0, 32.0, -1, -1, -1, -1},
       {"half a second of sound lost at 20 s", synth::kicks(128.0, 0.5, 40.0), 128.0, -1, 20.0, 20.5, -1, -1},
       {"ten seconds of silence from 25 s", quiet, 128.0, -1, -1, -1, 25.0, 35.0},
   };
