@@ -174,11 +174,9 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
 
 void LiveBeat::newPiece() {
   heard->restart();
-  placed = barFromWhole = false;
+  placed = false;
   lastWholeFrame = -1.0;
   wholeStreak = otherWholes = 0;
-  barCandidate = -1;
-  std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
 }
 
 void LiveBeat::measure() {

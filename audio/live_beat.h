@@ -114,7 +114,9 @@ struct LiveBeat {
   LiveBeatAubio* aubio = nullptr;
 
   // A pause between pieces: what the whole analysis heard goes, and the next piece's
-  // beat and bar are placed anew (its tempo may well be a relative of this one's).
+  // beat is placed anew (its tempo may well be a relative of this one's); the bar
+  // stands until the next piece's own analysis moves it (the low end in the pause
+  // would say nothing).
   void newPiece();
   // Tempo and phase from the onset strength of the last seconds, and what they do to
   // the clock.
