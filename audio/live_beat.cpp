@@ -22,22 +22,22 @@ constexpr double bpmStep = 0.1;
 constexpr int combBeats = 4;          // the autocorrelation at one to four beats
 constexpr int shortestHistory = 256;  // hops (about 3 s) before the first measure
 constexpr int phaseBins = 32;
-constexpr double refineShare = 0.02;      // the halves' drift refines the period by at most this
 constexpr double glideBeats = 2.0;        // a phase error is made up over this many beats
 constexpr double tempoPull = 0.5;         // each measure moves the tempo this share towards its own
 constexpr double placedPull = 0.05;       // and once the whole analysis has placed the beat (it measured 16 s or more)
 constexpr double otherTempoShare = 0.03;  // a measured tempo this far off is another one,
-constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row
-constexpr double wholeAgreeShare = 0.01;  // two whole analyses this close agree on the tempo
-constexpr int wholeConfirmations = 2;     // a whole analysis moves the beat once this many more agree
-constexpr int otherTempoWholes = 2;       // whole analyses in a row at another tempo take it
-constexpr double quickReach = 0.15;       // once placed, a quick measure further off than this is ignored,
-constexpr double longHeardReach = 0.1;    // or this, once the whole analysis has heard 32 s
-constexpr double agreeBeats = 0.05;       // a measured beat this close to the clock's agrees with it
-constexpr int lockMeasures = 8;           // locked after this many in a row (about 0.75 s)
-constexpr double quietSeconds = 4.0;      // unlocked after this long in silence (the tempo held)
-constexpr float silentLevel = 1e-6f;      // a hop's mean square below this (-60 dB) is silence
-constexpr double onBeat = 0.15;           // the low end's onsets this close to a beat count for its place
+constexpr int otherTempoMeasures = 6;     // taken once measured this many times in a row,
+constexpr int placedOtherTempoMeasures = 16;  // or this many (about 1.5 s) once the whole analysis placed the beat
+constexpr double wholeAgreeShare = 0.01;      // two whole analyses this close agree on the tempo
+constexpr int wholeConfirmations = 2;         // a whole analysis moves the beat once this many more agree
+constexpr int otherTempoWholes = 2;           // whole analyses in a row at another tempo take it
+constexpr double quickReach = 0.15;           // once placed, a quick measure further off than this is ignored,
+constexpr double longHeardReach = 0.1;        // or this, once the whole analysis has heard 32 s
+constexpr double agreeBeats = 0.05;           // a measured beat this close to the clock's agrees with it
+constexpr int lockMeasures = 8;               // locked after this many in a row (about 0.75 s)
+constexpr double quietSeconds = 4.0;          // unlocked after this long in silence (the tempo held)
+constexpr float silentLevel = 1e-6f;          // a hop's mean square below this (-60 dB) is silence
+constexpr double onBeat = 0.15;               // the low end's onsets this close to a beat count for its place
 constexpr double barMemorySeconds = 15.0;
 constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
@@ -207,24 +207,40 @@ void LiveBeat::measure() {
   if (lags[0] <= 0.0f) return;
   // Each on the scale of its own spread, so that both count alike.
   const double lowScale = lowLags[0] > 0.0f ? lags[0] / lowLags[0] : 0.0;
+  // Between whole lags by a cubic through the four nearest (a straight line would put
+  // every comb's peak where its longest lag is whole: steps of 0.6 % of the tempo).
   auto lagAt = [&](const float* v, double lag) {
     const int whole = static_cast<int>(lag);
-    return v[whole] + (lag - whole) * (v[whole + 1] - v[whole]);
+    const double t = lag - whole;
+    const double a = v[whole - 1], b = v[whole], c = v[whole + 1], d = v[whole + 2];
+    return b + 0.5 * t * (c - a + t * (2.0 * a - 5.0 * b + 4.0 * c - d + t * (3.0 * (b - c) + d - a)));
   };
   auto comb = [&](const float* v, double p) {
     double score = 0.0;
     for (int k = 1; k <= combBeats; ++k) score += lagAt(v, k * p);
     return score;
   };
-  // The period (in hops) whose one to four beats repeat best in both strengths.
+  // The period (in hops) whose one to four beats repeat best in both strengths, found
+  // on a grid of tempos and then between its steps by a parabola.
   const double hopsPerMinute = 60.0 * sampleRate / hop;
-  double best = 0.0, bestPeriod = 0.0;
-  for (double bpm = lowestSoughtBpm; bpm <= highestSoughtBpm; bpm += bpmStep) {
+  auto scoreAt = [&](double bpm) {
     const double p = hopsPerMinute / bpm;
-    const double score = comb(lags, p) + lowScale * comb(lowLags, p);
-    if (score > best) best = score, bestPeriod = p;
+    return comb(lags, p) + lowScale * comb(lowLags, p);
+  };
+  const int steps = static_cast<int>(std::lround((highestSoughtBpm - lowestSoughtBpm) / bpmStep));
+  double best = 0.0;
+  int bestStep = -1;
+  for (int k = 0; k <= steps; ++k) {
+    const double score = scoreAt(lowestSoughtBpm + k * bpmStep);
+    if (score > best) best = score, bestStep = k;
   }
-  if (bestPeriod <= 0.0) return;
+  if (bestStep < 0) return;
+  double bestBpm = lowestSoughtBpm + bestStep * bpmStep;
+  if (bestStep > 0 && bestStep < steps) {
+    const double l = scoreAt(bestBpm - bpmStep), r = scoreAt(bestBpm + bpmStep);
+    if (l - 2.0 * best + r < 0.0) bestBpm += 0.5 * bpmStep * (l - r) / (l - 2.0 * best + r);
+  }
+  const double bestPeriod = hopsPerMinute / bestBpm;
 
   // The phase: the strength folded onto the period, and the newest beat where it gathers.
   double folded[phaseBins] = {};
@@ -250,41 +266,33 @@ void LiveBeat::measure() {
       if (folded[w] > folded[peak]) peak = w;
     }
   }
-  // The beat's place in each half of what is kept: the drift between the two sets the
-  // period to a fraction of a hop, and the newer half places the newest beat.
-  double halves[2][phaseBins] = {};
+  // The beat's place in the newer half of what is kept (the newest beats' phase), to a
+  // fraction of a bin, near the peak of the whole.
+  double newerFold[phaseBins] = {};
   const int half = count / 2;
-  for (int i = 0; i < count; ++i) {
+  for (int i = half; i < count; ++i) {
     const double place = std::fmod(static_cast<double>(i) / bestPeriod, 1.0);
-    halves[i < half ? 0 : 1][static_cast<int>(place * phaseBins) % phaseBins] += at(i) - mean;
+    newerFold[static_cast<int>(place * phaseBins) % phaseBins] += at(i) - mean;
   }
-  auto placeIn = [&](const double* f) {  // in bins, near the beat's peak, by a parabola
-    int top = peak;
-    for (int b = peak - 3; b <= peak + 3; ++b)
-      if (f[(b + phaseBins) % phaseBins] > f[(top + phaseBins) % phaseBins]) top = b;
-    const double l = f[(top + phaseBins - 1) % phaseBins], c = f[(top + phaseBins) % phaseBins],
-                 r = f[(top + 1 + phaseBins) % phaseBins];
-    const double shift = (l - 2 * c + r) < 0.0 ? 0.5 * (l - r) / (l - 2 * c + r) : 0.0;
-    return top + 0.5 + shift;
-  };
-  const double older = placeIn(halves[0]);
-  const double newer = placeIn(halves[1]);
-  const double drift = (newer - older) / phaseBins;  // periods the beat moved on over half the hops
-  const double beatPeriod = std::clamp(bestPeriod + drift * bestPeriod * bestPeriod / half,
-                                       bestPeriod * (1.0 - refineShare), bestPeriod * (1.0 + refineShare));
-  // The beat nearest the newer half's middle, then the newest one at the refined period.
+  int top = peak;
+  for (int b = peak - 3; b <= peak + 3; ++b)
+    if (newerFold[(b + phaseBins) % phaseBins] > newerFold[(top + phaseBins) % phaseBins]) top = b;
+  const double l = newerFold[(top + phaseBins - 1) % phaseBins], c = newerFold[(top + phaseBins) % phaseBins],
+               r = newerFold[(top + 1 + phaseBins) % phaseBins];
+  const double newer = top + 0.5 + ((l - 2 * c + r) < 0.0 ? 0.5 * (l - r) / (l - 2 * c + r) : 0.0);
+  // The beat nearest the newer half's middle, then the newest one.
   const double middle = half + (count - half) / 2.0;
   const double phaseHops = newer / phaseBins * bestPeriod;
   const double middleBeat = phaseHops + std::round((middle - phaseHops) / bestPeriod) * bestPeriod;
   const double newestHop = count - 1;
-  const double beatHop = middleBeat + std::floor((newestHop - middleBeat) / beatPeriod) * beatPeriod;
+  const double beatHop = middleBeat + std::floor((newestHop - middleBeat) / bestPeriod) * bestPeriod;
   // At the frame where its hop ended (gaps included).
   const double wholeHop = std::clamp(std::round(beatHop), 0.0, newestHop);
   const double beatFrame =
       hopEnd[(oldest + static_cast<std::int64_t>(wholeHop)) % historyHops] + (beatHop - wholeHop) * hop - strengthDelay;
 
-  const double measuredPeriod = 60.0 * sampleRate / foldTempo(hopsPerMinute / beatPeriod);
-  const double per = std::max(1.0, std::round(measuredPeriod / (beatPeriod * hop)));
+  const double measuredPeriod = 60.0 * sampleRate / foldTempo(bestBpm);
+  const double per = std::max(1.0, std::round(measuredPeriod / (bestPeriod * hop)));
   steer(beatFrame, measuredPeriod, per, false);
 }
 
@@ -317,7 +325,7 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     } else {
       // Once placed, a relative of the tempo is the same music, not another song.
       if (placed && relative(measuredPeriod, period)) return;
-      if (++otherTempo < otherTempoMeasures) return;
+      if (++otherTempo < (placed ? placedOtherTempoMeasures : otherTempoMeasures)) return;
       // A relative of the tempo may be the same music measured another way: the whole
       // analysis keeps what it heard since the last unrelated tempo (quick measures
       // that swing between 3/2 and 1 would otherwise keep it from ever running).

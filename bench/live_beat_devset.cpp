@@ -3,9 +3,9 @@
 // keeps against the truth's (folded into the show's range), how many seconds of sound
 // it takes to lock (and how many bars from the song's first note), its distance from
 // the song's beats over the last half minute as the picture would show them (2048
-// frames behind what was fed: nine beats in ten within, the worst, the median signed), and whether it puts the bar's first beat on a bar
-// start; then how many steady songs meet each target and the processor time it took
-// against the sound's length.
+// frames behind what was fed: nine beats in ten within, the worst, the median signed), and whether it puts the bar's
+// first beat on a bar start; then how many steady songs meet each target and the processor time it took against the
+// sound's length.
 //   live_beat_devset [NAME...]    (PULSE165_DEVSET_SECONDS: the length rendered)
 //   live_beat_devset --export DIR SECONDS [NAME...]
 // The second writes each steady song's first SECONDS as DIR/NAME.wav (stereo floats)
@@ -86,10 +86,10 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--export")
     return exportSongs(argv[2], std::atof(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
   std::vector<std::string> only(argv + 1, argv + argc);
-  int judged = 0, tempoOk = 0, lockOk = 0, phaseOk = 0, barOk = 0;
+  int judged = 0, tempoOk = 0, lockOk = 0, lockTempoOk = 0, phaseOk = 0, barOk = 0;
   double cpu = 0.0, heard = 0.0;
-  std::printf("%-24s %-7s %7s %8s %8s %7s %9s %9s %8s %4s\n", "song", "class", "truth", "kept", "lock s", "bars",
-              "9/10 ms", "worst ms", "median", "bar");
+  std::printf("%-24s %-7s %7s %8s %8s %7s %8s %6s %9s %9s %8s %4s\n", "song", "class", "truth", "kept", "lock s",
+              "bars", "lock bpm", "locks", "9/10 ms", "worst ms", "median", "bar");
   for (const devset::Song& song : devset::songs()) {
     if (!only.empty() && std::find(only.begin(), only.end(), song.name) == only.end()) continue;
     synth::Music music;
@@ -105,6 +105,10 @@ int main(int argc, char** argv) {
     const std::vector<double>& beats = song.truth.beats;
     std::size_t next = 0;
     double worstMs = 0.0, firstLock = -1.0;
+    // Each lock's tempo as it is told (the worst of them against the truth) and how many.
+    double worstLockBpm = 0.0;
+    int locks = 0;
+    bool wasLocked = false;
     std::vector<double> signedMs;
     const double seconds = static_cast<double>(music.frames()) / music.rate;
     for (std::int64_t first = 0; first + LiveBeat::hop <= music.frames(); first += LiveBeat::hop) {
@@ -112,6 +116,13 @@ int main(int argc, char** argv) {
         mono[i] = 0.5f * (music.stereo[2 * (first + i)] + music.stereo[2 * (first + i) + 1]);
       beat.feed(mono.data(), static_cast<std::uint64_t>(first));
       if (beat.locked() && firstLock < 0) firstLock = static_cast<double>(beat.lockedAt()) / music.rate;
+      if (beat.locked() && !wasLocked) {
+        ++locks;
+        if (locks == 1 ||
+            std::abs(beat.bpm() - foldTempo(song.truth.bpm)) > std::abs(worstLockBpm - foldTempo(song.truth.bpm)))
+          worstLockBpm = beat.bpm();
+      }
+      wasLocked = beat.locked();
       const double shown = static_cast<double>(first + LiveBeat::hop) - behindFrames;
       for (; next < beats.size() && beats[next] * music.rate <= shown; ++next) {
         if (beats[next] < seconds - judgedSeconds || beat.bpm() <= 0) continue;
@@ -151,16 +162,19 @@ int main(int argc, char** argv) {
       ++judged;
       tempoOk += tempoRight;
       lockOk += lockBars <= lockTargetBars;
+      lockTempoOk += locks > 0 && std::abs(worstLockBpm - truthBpm) <= tempoTolerance;
       phaseOk += tempoRight && ninetyMs <= phaseTargetMs;
       barOk += tempoRight && onBar;
     }
-    std::printf("%-24s %-7s %7.2f %8.2f %8.1f %7.1f %9.1f %9.1f %+8.1f %4s%s\n", song.name.c_str(),
-                devset::kindName(song.truth.kind), truthBpm, beat.bpm(), firstLock, lockBars, ninetyMs, worstMs, medianMs,
-                onBar ? "yes" : "no", isJudged ? "" : "  (not judged)");
+    std::printf("%-24s %-7s %7.2f %8.2f %8.1f %7.1f %8.2f %6d %9.1f %9.1f %+8.1f %4s%s\n", song.name.c_str(),
+                devset::kindName(song.truth.kind), truthBpm, beat.bpm(), firstLock, lockBars, worstLockBpm, locks,
+                ninetyMs, worstMs, medianMs, onBar ? "yes" : "no", isJudged ? "" : "  (not judged)");
   }
-  std::printf("\nsteady songs: %d; tempo within %.1f bpm: %d; locked within %.0f bars: %d; nine beats in ten within %.0f "
-              "ms over the last %.0f s: %d; bar start: %d\n",
-              judged, tempoTolerance, tempoOk, lockTargetBars, lockOk, phaseTargetMs, judgedSeconds, phaseOk, barOk);
+  std::printf(
+      "\nsteady songs: %d; tempo within %.1f bpm: %d; locked within %.0f bars: %d; every lock's tempo within "
+      "%.1f bpm: %d; nine beats in ten within %.0f ms over the last %.0f s: %d; bar start: %d\n",
+      judged, tempoTolerance, tempoOk, lockTargetBars, lockOk, tempoTolerance, lockTempoOk, phaseTargetMs,
+      judgedSeconds, phaseOk, barOk);
   std::printf("processor time: %.2f s for %.1f minutes of sound (%.2f %% of one core in real time)\n", cpu,
               heard / 60.0, heard > 0 ? 100.0 * cpu / heard : 0.0);
   return 0;
