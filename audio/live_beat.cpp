@@ -41,7 +41,7 @@ constexpr double onBeat = 0.15;               // the low end's onsets this close
 constexpr double barMemorySeconds = 15.0;
 constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
-constexpr double pieceGapSeconds = 1.0;  // silence this long ends a piece: the whole analysis starts afresh
+constexpr double pieceGapSeconds = 1.5;  // silence this long ends a piece (a song may rest a second)
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;
@@ -95,7 +95,7 @@ void LiveBeat::close() {
   aubio = nullptr;
   strength = lowStrength = lastLog = lags = lowLags = nullptr;
   heard = nullptr;
-  placed = barFromWhole = false;
+  placed = barFromWhole = lockedInPiece = corrected = false;
   lastWholeFrame = -1.0;
   wholeStreak = otherWholes = 0;
   lastWholePeriod = 0.0;
@@ -173,6 +173,7 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
 }
 
 void LiveBeat::newPiece() {
+  lockedInPiece = false;
   heard->restart();
   placed = false;
   lastWholeFrame = -1.0;
@@ -323,8 +324,9 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       otherWholes = std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod ? 1 : otherWholes + 1;
       if (otherWholes < otherTempoWholes + (placed && relative(measuredPeriod, period) ? 1 : 0)) return;
     } else {
-      // Once placed, a relative of the tempo is the same music, not another song.
-      if (placed && relative(measuredPeriod, period)) return;
+      // Once placed, or locked in this piece, a relative of the tempo is the same music,
+      // not another song: only the whole analysis may say the beat is that relative.
+      if ((placed || lockedInPiece) && relative(measuredPeriod, period)) return;
       if (++otherTempo < (placed ? placedOtherTempoMeasures : otherTempoMeasures)) return;
       // A relative of the tempo may be the same music measured another way: the whole
       // analysis keeps what it heard since the last unrelated tempo (quick measures
@@ -336,9 +338,10 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
     }
     period = measuredPeriod;  // its tempo at once, its phase by the glide below
+    corrected = whole;
     otherTempo = 0;
     agreeing = 0;
-    isLocked = false;
+    isLocked = lockedInPiece = false;
     placed = false;
   } else {
     otherTempo = 0;
@@ -369,6 +372,7 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
   if (std::abs(error) < agreeBeats && otherTempo == 0) {
     if (++agreeing >= lockMeasures && !isLocked) {
       isLocked = true;
+      lockedInPiece = true;
       lockFrame = fedEnd;
     }
   } else {

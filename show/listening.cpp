@@ -65,9 +65,12 @@ void ListenHearing::tell(const ListenReport& before) {
                  static_cast<double>(beat.lockedAt() - std::min(musicFrom, beat.lockedAt())) / sampleRate,
                  newTempo ? " at the new tempo" : "");
   if (!report.locked && before.locked) {
-    newTempo = music;
+    newTempo = music && !beat.corrected;
     if (!music) {
       std::fprintf(stderr, "pulse165: lost the beat: holding %.1f bpm\n", beat.bpm());
+    } else if (beat.corrected) {
+      // The same music, heard longer: its beat is a relative of the tempo locked on.
+      std::fprintf(stderr, "pulse165: tempo corrected: %.1f bpm, not %.1f\n", beat.bpm(), before.bpm);
     } else {
       std::fprintf(stderr, "pulse165: another tempo: %.1f bpm\n", beat.bpm());
       musicFrom = report.captured;  // the next lock counts from here

@@ -71,7 +71,8 @@ struct ListenHearing {
   // `frames` interleaved stereo frames more: into the ring (its first frames again after
   // the ring's end, where the effects' window reads them), into the loudness and the beat.
   void take(const float* piece, std::uint32_t frames);
-  // What changed since `before`, as one line: a lock, the beat lost in silence, another tempo.
+  // What changed since `before`, as one line: a lock, the beat lost in silence, another
+  // tempo, the tempo corrected (the same music heard longer).
   void tell(const ListenReport& before);
   // The report to publish: captured at `nowNs`, the sound heard then `heardLead` frames
   // beyond the newest captured.
