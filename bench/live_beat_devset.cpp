@@ -6,7 +6,8 @@
 // frames behind what was fed: nine beats in ten within, the worst, the median signed), and whether it puts the bar's
 // first beat on a bar start; then how many steady songs meet each target and the processor time it took against the
 // sound's length.
-//   live_beat_devset [NAME...]    (PULSE165_DEVSET_SECONDS: the length rendered)
+//   live_beat_devset [--from=S --to=S] [NAME...]    (PULSE165_DEVSET_SECONDS: the length
+//   rendered; --from and --to judge the phase over those seconds instead of the last 30)
 //   live_beat_devset --export DIR SECONDS [NAME...]
 // The second writes each steady song's first SECONDS as DIR/NAME.wav (stereo floats)
 // with the show's beats in it in DIR/NAME.beats (seconds, one a line), and prints a line a song:
@@ -85,7 +86,18 @@ int exportSongs(const std::string& dir, double seconds, const std::vector<std::s
 int main(int argc, char** argv) {
   if (argc >= 4 && std::string(argv[1]) == "--export")
     return exportSongs(argv[2], std::atof(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
-  std::vector<std::string> only(argv + 1, argv + argc);
+  // --from=S --to=S: the phase judged over those seconds of each song instead.
+  double judgeFrom = -1.0, judgeTo = -1.0;
+  std::vector<std::string> only;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--from=", 0) == 0)
+      judgeFrom = std::atof(arg.c_str() + 7);
+    else if (arg.rfind("--to=", 0) == 0)
+      judgeTo = std::atof(arg.c_str() + 5);
+    else
+      only.push_back(arg);
+  }
   int judged = 0, tempoOk = 0, lockOk = 0, lockTempoOk = 0, phaseOk = 0, barOk = 0;
   double cpu = 0.0, heard = 0.0;
   std::printf("%-24s %-7s %7s %8s %8s %7s %8s %6s %9s %9s %8s %4s\n", "song", "class", "truth", "kept", "lock s",
@@ -125,7 +137,9 @@ int main(int argc, char** argv) {
       wasLocked = beat.locked();
       const double shown = static_cast<double>(first + LiveBeat::hop) - behindFrames;
       for (; next < beats.size() && beats[next] * music.rate <= shown; ++next) {
-        if (beats[next] < seconds - judgedSeconds || beat.bpm() <= 0) continue;
+        const double from = judgeFrom >= 0.0 ? judgeFrom : seconds - judgedSeconds;
+        const double to = judgeTo >= 0.0 ? judgeTo : seconds;
+        if (beats[next] < from || beats[next] > to || beat.bpm() <= 0) continue;
         const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(beats[next] * music.rate)));
         // Judged on the show's beats: where the kept tempo is double the song's, the
         // song's beats fall on every other one, either half alike (as the track's
