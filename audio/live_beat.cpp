@@ -319,10 +319,12 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     if (whole) {
       // Two whole analyses in a row at another tempo than the quick measures took:
       // those took a relative of it (3/2, 4/3 and the like), and the tempo is theirs.
-      // A relative of a tempo they placed takes three: what music with accents every
-      // three eighths gives swings between its tempo and 4/3 of it.
+      // A relative of a tempo they placed, or that the quick measures locked on in this
+      // piece, takes three: what music with accents every three eighths gives swings
+      // between its tempo and 4/3 of it.
       otherWholes = std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod ? 1 : otherWholes + 1;
-      if (otherWholes < otherTempoWholes + (placed && relative(measuredPeriod, period) ? 1 : 0)) return;
+      if (otherWholes < otherTempoWholes + ((placed || lockedInPiece) && relative(measuredPeriod, period) ? 1 : 0))
+        return;
     } else {
       // Once placed, or locked in this piece, a relative of the tempo is the same music,
       // not another song: only the whole analysis may say the beat is that relative.
