@@ -45,6 +45,12 @@ constexpr double pieceGapSeconds = 1.5;  // silence this long ends a piece (a so
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;
+// Where a peak at c, with l and r on either side one step away, truly lies: steps from
+// c (none where the three do not bend down).
+double parabolaShift(double l, double c, double r) {
+  const double bend = l - 2.0 * c + r;
+  return bend < 0.0 ? 0.5 * (l - r) / bend : 0.0;
+}
 // Whether one period is a simple relative of the other (half, two thirds, three
 // quarters and their inverses), within 2 %.
 bool relative(double a, double b) {
@@ -238,8 +244,7 @@ void LiveBeat::measure() {
   if (bestStep < 0) return;
   double bestBpm = lowestSoughtBpm + bestStep * bpmStep;
   if (bestStep > 0 && bestStep < steps) {
-    const double l = scoreAt(bestBpm - bpmStep), r = scoreAt(bestBpm + bpmStep);
-    if (l - 2.0 * best + r < 0.0) bestBpm += 0.5 * bpmStep * (l - r) / (l - 2.0 * best + r);
+    bestBpm += bpmStep * parabolaShift(scoreAt(bestBpm - bpmStep), best, scoreAt(bestBpm + bpmStep));
   }
   const double bestPeriod = hopsPerMinute / bestBpm;
 
@@ -278,9 +283,10 @@ void LiveBeat::measure() {
   int top = peak;
   for (int b = peak - 3; b <= peak + 3; ++b)
     if (newerFold[(b + phaseBins) % phaseBins] > newerFold[(top + phaseBins) % phaseBins]) top = b;
-  const double l = newerFold[(top + phaseBins - 1) % phaseBins], c = newerFold[(top + phaseBins) % phaseBins],
-               r = newerFold[(top + 1 + phaseBins) % phaseBins];
-  const double newer = top + 0.5 + ((l - 2 * c + r) < 0.0 ? 0.5 * (l - r) / (l - 2 * c + r) : 0.0);
+  const double newer =
+      top + 0.5 +
+      parabolaShift(newerFold[(top + phaseBins - 1) % phaseBins], newerFold[(top + phaseBins) % phaseBins],
+                    newerFold[(top + 1 + phaseBins) % phaseBins]);
   // The beat nearest the newer half's middle, then the newest one.
   const double middle = half + (count - half) / 2.0;
   const double phaseHops = newer / phaseBins * bestPeriod;

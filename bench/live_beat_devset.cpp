@@ -3,9 +3,10 @@
 // keeps against the truth's (folded into the show's range), how many seconds of sound
 // it takes to lock (and how many bars from the song's first note), its distance from
 // the song's beats over the last half minute as the picture would show them (2048
-// frames behind what was fed: nine beats in ten within, the worst, the median signed), and whether it puts the bar's
-// first beat on a bar start; then how many steady songs meet each target and the processor time it took against the
-// sound's length.
+// frames behind what was fed: nine beats in ten within, the worst, the median signed),
+// each lock's tempo as its line tells it (the furthest from the song's) and how many
+// locks, and whether it puts the bar's first beat on a bar start; then how many steady
+// songs meet each target and the processor time it took against the sound's length.
 //   live_beat_devset [--from=S --to=S] [NAME...]    (PULSE165_DEVSET_SECONDS: the length
 //   rendered; --from and --to judge the phase over those seconds instead of the last 30)
 //   live_beat_devset --export DIR SECONDS [NAME...]
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
     std::size_t next = 0;
     double worstMs = 0.0, firstLock = -1.0;
     // Each lock's tempo as it is told (the worst of them against the truth) and how many.
+    const double truthBpm = foldTempo(song.truth.bpm);
     double worstLockBpm = 0.0;
     int locks = 0;
     bool wasLocked = false;
@@ -130,8 +132,7 @@ int main(int argc, char** argv) {
       if (beat.locked() && firstLock < 0) firstLock = static_cast<double>(beat.lockedAt()) / music.rate;
       if (beat.locked() && !wasLocked) {
         ++locks;
-        if (locks == 1 ||
-            std::abs(beat.bpm() - foldTempo(song.truth.bpm)) > std::abs(worstLockBpm - foldTempo(song.truth.bpm)))
+        if (locks == 1 || std::abs(beat.bpm() - truthBpm) > std::abs(worstLockBpm - truthBpm))
           worstLockBpm = beat.bpm();
       }
       wasLocked = beat.locked();
@@ -159,7 +160,6 @@ int main(int argc, char** argv) {
     for (double e : signedMs) distances.push_back(std::abs(e));
     std::sort(distances.begin(), distances.end());
     const double ninetyMs = distances.empty() ? 1e9 : distances[distances.size() * 9 / 10];
-    const double truthBpm = foldTempo(song.truth.bpm);
     const double barSeconds = 4 * 60.0 / song.truth.bpm;
     const double lockBars = firstLock >= 0 ? (firstLock - song.truth.firstNote) / barSeconds : 1e9;
     // The bar: the clock's bar start nearest the last bar start of the truth.
