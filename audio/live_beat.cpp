@@ -111,7 +111,8 @@ void LiveBeat::close() {
   period = 0.0;
   isLocked = false;
   lockFrame = fedEnd = heardEnd = 0;
-  hops = 0;
+  hops = pieceHop = 0;
+  pieceMeasured = false;
   agreeing = otherTempo = barOffset = 0;
   std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
   lowState = lowLevel = 0.0f;
@@ -144,7 +145,16 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
     energy += lowState * lowState;
     level += mono[i] * mono[i];
   }
-  if (level / hop >= silentLevel) heardEnd = fedEnd;
+  if (level / hop >= silentLevel) {
+    // Sound after a pause (or at first) starts a piece: the quick measures hear it
+    // alone, neither the silence before it (which would favour short lags: 3/2 of the
+    // tempo) nor the last piece.
+    if (heardEnd == 0 || static_cast<double>(first - heardEnd) > pieceGapSeconds * sampleRate) {
+      pieceHop = hops;
+      pieceMeasured = false;
+    }
+    heardEnd = fedEnd;
+  }
   const float low = std::log1p(1000.0f * energy / hop);
   const float lowRise = std::max(0.0f, low - lowLevel);
   lowLevel = low;
@@ -167,7 +177,7 @@ void LiveBeat::feed(const float* mono, std::uint64_t first) {
   hopEnd[hops % historyHops] = static_cast<double>(fedEnd);
   ++hops;
 
-  if (hops >= shortestHistory && hops % measureEvery == 0) measure();
+  if (hops - pieceHop >= shortestHistory && hops % measureEvery == 0) measure();
   // The whole analysis once it has heard enough at one tempo.
   if (hops % wholeEvery == 0 && heard->hops() >= wholeHops && fedEnd - heardEnd <= static_cast<std::uint64_t>(hop))
     analyseWhole();
@@ -188,7 +198,7 @@ void LiveBeat::newPiece() {
 
 void LiveBeat::measure() {
   if (fedEnd - heardEnd > static_cast<std::uint64_t>(hop)) return;  // nothing to measure in silence
-  const int count = static_cast<int>(std::min<std::int64_t>(hops, historyHops));
+  const int count = static_cast<int>(std::min<std::int64_t>(hops - pieceHop, historyHops));
   const std::int64_t oldest = hops - count;
   auto at = [&](int i) { return strength[(oldest + i) % historyHops]; };  // i from the oldest kept
   double mean = 0.0;
@@ -301,15 +311,16 @@ void LiveBeat::measure() {
   const double measuredPeriod = 60.0 * sampleRate / foldTempo(bestBpm);
   const double per = std::max(1.0, std::round(measuredPeriod / (bestPeriod * hop)));
   steer(beatFrame, measuredPeriod, per, false);
+  pieceMeasured = true;
 }
 
 void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool whole) {
   const double now = static_cast<double>(fedEnd);
   if (period <= 0.0) {
-    // The first measure: the beat there is beat 0.
+    // The first measure: the beat there is beat 0, and the clock stands at 0 before it.
     period = measuredPeriod;
     clock.now = LiveBeatStretch{beatFrame, 0.0, 1.0 / period, beatFrame, period};
-    clock.before = clock.now;
+    clock.before = LiveBeatStretch{};
     return;
   }
   // Where the clock stands at the measured beat: ahead (positive) or behind (where the
@@ -335,7 +346,8 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       // Once placed, or locked in this piece, a relative of the tempo is the same music,
       // not another song: only the whole analysis may say the beat is that relative.
       if ((placed || lockedInPiece) && relative(measuredPeriod, period)) return;
-      if (++otherTempo < (placed ? placedOtherTempoMeasures : otherTempoMeasures)) return;
+      // The first measure of a piece is taken at once, as the very first is.
+      if (++otherTempo < (placed ? placedOtherTempoMeasures : otherTempoMeasures) && pieceMeasured) return;
       // A relative of the tempo may be the same music measured another way: the whole
       // analysis keeps what it heard since the last unrelated tempo (quick measures
       // that swing between 3/2 and 1 would otherwise keep it from ever running).

@@ -7,8 +7,11 @@
 // each lock's tempo as its line tells it (the furthest from the song's) and how many
 // locks, and whether it puts the bar's first beat on a bar start; then how many steady
 // songs meet each target and the processor time it took against the sound's length.
-//   live_beat_devset [--from=S --to=S] [NAME...]    (PULSE165_DEVSET_SECONDS: the length
-//   rendered; --from and --to judge the phase over those seconds instead of the last 30)
+//   live_beat_devset [--from=S --to=S] [--in-a-row] [NAME...]    (PULSE165_DEVSET_SECONDS:
+//   the length rendered; --from and --to judge the phase over those seconds instead of
+//   the last 30; --in-a-row plays the songs one after another to one listener, 2 s of
+//   silence apart, as scripts/listen-check does: a lock counts where it stands at the
+//   song's end, from the song's start, and none where the tempo changed after it)
 //   live_beat_devset --export DIR SECONDS [NAME...]
 // The second writes each steady song's first SECONDS as DIR/NAME.wav (stereo floats)
 // with the show's beats in it in DIR/NAME.beats (seconds, one a line), and prints a line a song:
@@ -32,6 +35,7 @@ constexpr double phaseTargetMs = 20.0;
 constexpr double lockTargetBars = 4.0;
 constexpr double judgedSeconds = 30.0;  // the last seconds judged for the phase
 constexpr double behindFrames = 2048;   // what the picture shows lags what was fed
+constexpr double rowGapSeconds = 2.0;   // between songs played in a row
 
 double cpuSeconds() {
   timespec t{};
@@ -89,6 +93,7 @@ int main(int argc, char** argv) {
     return exportSongs(argv[2], std::atof(argv[3]), std::vector<std::string>(argv + 4, argv + argc));
   // --from=S --to=S: the phase judged over those seconds of each song instead.
   double judgeFrom = -1.0, judgeTo = -1.0;
+  bool inARow = false;
   std::vector<std::string> only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -96,25 +101,40 @@ int main(int argc, char** argv) {
       judgeFrom = std::atof(arg.c_str() + 7);
     else if (arg.rfind("--to=", 0) == 0)
       judgeTo = std::atof(arg.c_str() + 5);
+    else if (arg == "--in-a-row")
+      inARow = true;
     else
       only.push_back(arg);
   }
   int judged = 0, tempoOk = 0, lockOk = 0, lockTempoOk = 0, phaseOk = 0, barOk = 0;
   double cpu = 0.0, heard = 0.0;
+  // In a row: one listener for every song, and where the next song starts in what it was fed.
+  LiveBeat listener;
+  if (inARow && !listener.open()) return 1;
+  std::uint64_t rowFrames = 0;
   std::printf("%-24s %-7s %7s %8s %8s %7s %8s %6s %9s %9s %8s %4s\n", "song", "class", "truth", "kept", "lock s",
               "bars", "lock bpm", "locks", "9/10 ms", "worst ms", "median", "bar");
   for (const devset::Song& song : devset::songs()) {
     if (!only.empty() && std::find(only.begin(), only.end(), song.name) == only.end()) continue;
+    if (inARow && only.empty() && !song.judged()) continue;  // as the screen's check plays them
     synth::Music music;
     std::string error;
     if (!devset::load(song, false, music, error)) {
       std::fprintf(stderr, "%s: %s\n", song.name.c_str(), error.c_str());
       continue;
     }
-    LiveBeat beat;
-    if (!beat.open()) return 1;
+    LiveBeat fresh;
+    if (!inARow && !fresh.open()) return 1;
+    LiveBeat& beat = inARow ? listener : fresh;
     const double start = cpuSeconds();
     std::vector<float> mono(LiveBeat::hop);
+    std::uint64_t songStart = 0;
+    if (inARow) {
+      std::fill(mono.begin(), mono.end(), 0.0f);
+      for (double gap = 0.0; gap < rowGapSeconds * music.rate; gap += LiveBeat::hop, rowFrames += LiveBeat::hop)
+        beat.feed(mono.data(), rowFrames);
+      songStart = rowFrames;
+    }
     const std::vector<double>& beats = song.truth.beats;
     std::size_t next = 0;
     double worstMs = 0.0, firstLock = -1.0;
@@ -122,14 +142,21 @@ int main(int argc, char** argv) {
     const double truthBpm = foldTempo(song.truth.bpm);
     double worstLockBpm = 0.0;
     int locks = 0;
-    bool wasLocked = false;
+    bool wasLocked = beat.locked();
+    // Played in a row, the last song's lock may stand through this one (no line tells
+    // it: counted as a lock at the tempo kept at the end).
+    const bool carried = wasLocked;
+    if (carried) firstLock = 0.0;
     std::vector<double> signedMs;
     const double seconds = static_cast<double>(music.frames()) / music.rate;
     for (std::int64_t first = 0; first + LiveBeat::hop <= music.frames(); first += LiveBeat::hop) {
       for (int i = 0; i < LiveBeat::hop; ++i)
         mono[i] = 0.5f * (music.stereo[2 * (first + i)] + music.stereo[2 * (first + i) + 1]);
-      beat.feed(mono.data(), static_cast<std::uint64_t>(first));
-      if (beat.locked() && firstLock < 0) firstLock = static_cast<double>(beat.lockedAt()) / music.rate;
+      beat.feed(mono.data(), songStart + static_cast<std::uint64_t>(first));
+      if (beat.locked() && firstLock < 0)
+        firstLock = static_cast<double>(beat.lockedAt() - std::min(beat.lockedAt(), songStart)) / music.rate;
+      if (inARow && wasLocked && !beat.locked() && beat.fedEnd - beat.heardEnd <= LiveBeat::hop)
+        firstLock = -1.0;  // another tempo (not a rest in the song)
       if (beat.locked() && !wasLocked) {
         ++locks;
         if (locks == 1 || std::abs(beat.bpm() - truthBpm) > std::abs(worstLockBpm - truthBpm))
@@ -141,7 +168,7 @@ int main(int argc, char** argv) {
         const double from = judgeFrom >= 0.0 ? judgeFrom : seconds - judgedSeconds;
         const double to = judgeTo >= 0.0 ? judgeTo : seconds;
         if (beats[next] < from || beats[next] > to || beat.bpm() <= 0) continue;
-        const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(beats[next] * music.rate)));
+        const double at = beat.beatAt(songStart + static_cast<std::uint64_t>(std::llround(beats[next] * music.rate)));
         // Judged on the show's beats: where the kept tempo is double the song's, the
         // song's beats fall on every other one, either half alike (as the track's
         // analysis is judged).
@@ -150,6 +177,8 @@ int main(int argc, char** argv) {
         signedMs.push_back(error);
       }
     }
+    rowFrames = songStart + static_cast<std::uint64_t>(music.frames() / LiveBeat::hop * LiveBeat::hop);
+    if (locks == 0 && carried && firstLock >= 0.0) worstLockBpm = beat.bpm(), locks = 1;
     const double used = cpuSeconds() - start;
     cpu += used;
     heard += seconds;
@@ -166,7 +195,7 @@ int main(int argc, char** argv) {
     bool onBar = false;
     if (!song.truth.bars.empty() && beat.bpm() > 0) {
       const double lastBar = song.truth.bars.back() < seconds ? song.truth.bars.back() : song.truth.bars.front();
-      const double at = beat.beatAt(static_cast<std::uint64_t>(std::llround(lastBar * music.rate)));
+      const double at = beat.beatAt(songStart + static_cast<std::uint64_t>(std::llround(lastBar * music.rate)));
       const long long k = std::llround(at);
       onBar = std::abs(at - static_cast<double>(k)) < 0.25 && ((k - beat.barStart()) % 4 + 4) % 4 == 0;
     }

@@ -17,6 +17,7 @@ namespace {
 struct Heard {
   std::vector<double> phaseMs;  // each beat of the music as the picture shows it: the clock's distance
   double lockSeconds = -1.0;    // sound fed before the first lock
+  double lockBpm = 0.0;         // and the tempo it locked on
   double relockSeconds = -1;    // sound fed before the last lock
   double worstStepBeats = 0;    // the largest step between hops, in beats of the tempo kept
   bool backwards = false;
@@ -41,7 +42,7 @@ Heard listen(LiveBeat& beat, const synth::Music& music, double gapFrom = -1, dou
     beat.feed(mono.data(), static_cast<std::uint64_t>(first));
     if (beat.locked() && !wasLocked) {
       const double at = static_cast<double>(beat.lockedAt()) / music.rate;
-      if (heard.lockSeconds < 0) heard.lockSeconds = at;
+      if (heard.lockSeconds < 0) heard.lockSeconds = at, heard.lockBpm = beat.bpm();
       heard.relockSeconds = at;
     }
     wasLocked = beat.locked();
@@ -77,21 +78,26 @@ TEST(LiveBeat, LocksOnTheBeatWithinFourBarsFollowsASongChangeAndRunsOnThroughGap
   struct Case {
     const char* what;
     synth::Music music;
-    double endBpm;
+    double firstBpm, endBpm;
     double changeAt, gapFrom, gapTo, quietFrom, quietTo;
   };
   synth::Music quiet = synth::kicks(128.0, 0.5, 60.0);
   for (std::size_t i = 2 * 25 * 44100; i < 2 * 35 * 44100; ++i) quiet.stereo[i] = 0.0f;  // 25 s to 35 s
   synth::Music pause = synth::kicks(synth::beatTimes(0.5, 64.0, 120.0, 180.0, 32.0, 32.0), 64.0);
   for (std::size_t i = 2 * 30 * 44100; i < 2 * 32 * 44100; ++i) pause.stereo[i] = 0.0f;  // 30 s to 32 s
+  // Silence before the music must not sway its first measures (it made them favour
+  // shorter lags: 172.7 for 174).
+  synth::Music late = synth::swing(174.0, 4.0, 40.0);
+  for (std::size_t i = 0; i < 2 * 3.9 * 44100; ++i) late.stereo[i] = 0.0f;
   const Case cases[] = {
-      {"steady 128 bpm", synth::kicks(128.0, 0.5, 40.0), 128.0, -1, -1, -1, -1, -1},
-      {"steady 174 bpm, a fast one", synth::kicks(174.0, 0.3, 40.0), 174.0, -1, -1, -1, -1, -1},
+      {"steady 128 bpm", synth::kicks(128.0, 0.5, 40.0), 128.0, 128.0, -1, -1, -1, -1, -1},
+      {"steady 174 bpm, a fast one", synth::kicks(174.0, 0.3, 40.0), 174.0, 174.0, -1, -1, -1, -1, -1},
+      {"swung 174 bpm after 4 s of silence", late, 174.0, 174.0, -1, -1, -1, -1, -1},
       {"the next song: 128 then 140 bpm from 30 s",
-       synth::kicks(synth::beatTimes(0.5, 60.0, 128.0, 140.0, 30.0, 30.0), 60.0), 140.0, 30.0, -1, -1, -1, -1},
-      {"a pause of 2 s, then a piece at 3/2 the tempo", pause, 180.0, 32.0, -1, -1, -1, -1},
-      {"half a second of sound lost at 20 s", synth::kicks(128.0, 0.5, 40.0), 128.0, -1, 20.0, 20.5, -1, -1},
-      {"ten seconds of silence from 25 s", quiet, 128.0, -1, -1, -1, 25.0, 35.0},
+       synth::kicks(synth::beatTimes(0.5, 60.0, 128.0, 140.0, 30.0, 30.0), 60.0), 128.0, 140.0, 30.0, -1, -1, -1, -1},
+      {"a pause of 2 s, then a piece at 3/2 the tempo", pause, 120.0, 180.0, 32.0, -1, -1, -1, -1},
+      {"half a second of sound lost at 20 s", synth::kicks(128.0, 0.5, 40.0), 128.0, 128.0, -1, 20.0, 20.5, -1, -1},
+      {"ten seconds of silence from 25 s", quiet, 128.0, 128.0, -1, -1, -1, 25.0, 35.0},
   };
   for (const Case& c : cases) {
     LiveBeat beat;
@@ -100,6 +106,7 @@ TEST(LiveBeat, LocksOnTheBeatWithinFourBarsFollowsASongChangeAndRunsOnThroughGap
     const double bar = 4 * 60.0 / c.endBpm;
     ASSERT_GE(heard.lockSeconds, 0.0) << c.what << ": never locked";
     EXPECT_LE(heard.lockSeconds, c.music.beats.front() + 4 * bar) << c.what << ": locked within four bars of its start";
+    EXPECT_NEAR(heard.lockBpm, c.firstBpm, 0.5) << c.what << ": the tempo it locked on";
     EXPECT_NEAR(beat.bpm(), c.endBpm, 0.5) << c.what;
     EXPECT_TRUE(beat.locked()) << c.what << ": locked at the end";
     EXPECT_LE(worstPhaseMs(heard, 16), 20.0) << c.what << ": on the beats at the end";
