@@ -101,7 +101,8 @@ void LiveBeat::close() {
   aubio = nullptr;
   strength = lowStrength = lastLog = lags = lowLags = nullptr;
   heard = nullptr;
-  placed = barFromWhole = lockedInPiece = corrected = false;
+  placed = barFromWhole = lockedInPiece = false;
+  corrections = 0;
   lastWholeFrame = -1.0;
   wholeStreak = otherWholes = 0;
   lastWholePeriod = 0.0;
@@ -358,10 +359,14 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       std::fill(std::begin(barWeight), std::end(barWeight), 0.0f);
     }
     period = measuredPeriod;  // its tempo at once, its phase by the glide below
-    corrected = whole;
     otherTempo = 0;
     agreeing = 0;
-    isLocked = lockedInPiece = false;
+    // The analysis, having heard more of the same music, corrects the tempo of a lock:
+    // the lock stands at the new tempo. Another tempo of the quick measures loses it.
+    if (whole && isLocked)
+      ++corrections;
+    else
+      isLocked = lockedInPiece = false;
     placed = false;
   } else {
     otherTempo = 0;

@@ -102,7 +102,7 @@ struct LiveBeat {
   BeatFeatureStream* heard = nullptr;  // what the whole analysis hears, since the music began or changed
   bool placed = false;                 // the whole analysis has placed the beat since the last new tempo
   bool lockedInPiece = false;          // the quick measures locked at this tempo since the piece began
-  bool corrected = false;              // the last new tempo was the whole analysis' (the same music)
+  int corrections = 0;                 // times the whole analysis corrected the tempo of a lock (the same music)
   double lastWholeFrame = -1.0;        // the last whole analysis' newest beat (a frame fed)
   double placedFrame = 0.0;            // a beat where the whole analysis last placed them
   int wholeStreak = 0;                 // whole analyses in a row that agreed with the one before

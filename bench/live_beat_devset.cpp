@@ -4,7 +4,7 @@
 // it takes to lock (and how many bars from the song's first note), its distance from
 // the song's beats over the last half minute as the picture would show them (2048
 // frames behind what was fed: nine beats in ten within, the worst, the median signed),
-// each lock's tempo as its line tells it (the furthest from the song's) and how many
+// each lock's tempo as its line tells it, or a correction's (the furthest from the song's) and how many
 // locks, and whether it puts the bar's first beat on a bar start; then how many steady
 // songs meet each target and the processor time it took against the sound's length.
 //   live_beat_devset [--from=S --to=S] [--in-a-row] [NAME...]    (PULSE165_DEVSET_SECONDS:
@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
     double worstLockBpm = 0.0;
     int locks = 0;
     bool wasLocked = beat.locked();
+    int corrections = beat.corrections;
     // Played in a row, the last song's lock may stand through this one (no line tells
     // it: counted as a lock at the tempo kept at the end).
     const bool carried = wasLocked;
@@ -157,7 +158,10 @@ int main(int argc, char** argv) {
         firstLock = static_cast<double>(beat.lockedAt() - std::min(beat.lockedAt(), songStart)) / music.rate;
       if (inARow && wasLocked && !beat.locked() && beat.fedEnd - beat.heardEnd <= LiveBeat::hop)
         firstLock = -1.0;  // another tempo (not a rest in the song)
-      if (beat.locked() && !wasLocked) {
+      // A lock's tempo corrected by the analysis is told as well.
+      const bool told = beat.locked() && (!wasLocked || beat.corrections != corrections);
+      corrections = beat.corrections;
+      if (told) {
         ++locks;
         if (locks == 1 || std::abs(beat.bpm() - truthBpm) > std::abs(worstLockBpm - truthBpm))
           worstLockBpm = beat.bpm();

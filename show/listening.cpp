@@ -64,13 +64,14 @@ void ListenHearing::tell(const ListenReport& before) {
     std::fprintf(stderr, "pulse165: locked: %.1f bpm after %.1f s of sound%s\n", beat.bpm(),
                  static_cast<double>(beat.lockedAt() - std::min(musicFrom, beat.lockedAt())) / sampleRate,
                  newTempo ? " at the new tempo" : "");
+  // The same music, heard longer: the lock stands at a relative of the tempo locked on.
+  if (beat.corrections > toldCorrections && report.locked && before.locked)
+    std::fprintf(stderr, "pulse165: tempo corrected: %.1f bpm, not %.1f\n", beat.bpm(), before.bpm);
+  toldCorrections = beat.corrections;
   if (!report.locked && before.locked) {
-    newTempo = music && !beat.corrected;
+    newTempo = music;
     if (!music) {
       std::fprintf(stderr, "pulse165: lost the beat: holding %.1f bpm\n", beat.bpm());
-    } else if (beat.corrected) {
-      // The same music, heard longer: its beat is a relative of the tempo locked on.
-      std::fprintf(stderr, "pulse165: tempo corrected: %.1f bpm, not %.1f\n", beat.bpm(), before.bpm);
     } else {
       std::fprintf(stderr, "pulse165: another tempo: %.1f bpm\n", beat.bpm());
       musicFrom = report.captured;  // the next lock counts from here

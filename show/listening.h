@@ -65,6 +65,7 @@ struct ListenHearing {
   int monoCount = 0;
   std::uint64_t musicFrom = 0;  // where the music began that a lock is counted from
   bool newTempo = false;        // or where another tempo was taken in it
+  int toldCorrections = 0;      // the beat's corrections of its tempo told so far
 
   // False where the beat's or the loudness' analysis cannot start.
   bool open() { return beat.open() && loudness.open(); }

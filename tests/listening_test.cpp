@@ -130,3 +130,29 @@ TEST(Listening, RunningLoudnessBringsQuietAndLoudStreamsAlike) {
     EXPECT_NEAR(loudness.gainDb, gainDb, 0.5) << amplitude << " in silence";
   }
 }
+
+// The quick measures locked on 2/3 of the tempo; three analyses in a row, having heard
+// more, say 160 bpm: the lock stands at the new tempo, and one line says so.
+TEST(Listening, TheAnalysisCorrectsTheTempoOfALockWhichStands) {
+  ListenHearing hearing;
+  ASSERT_TRUE(hearing.open());
+  LiveBeat& beat = hearing.beat;
+  const double locked = 60.0 * sampleRate / 106.7, heard = 60.0 * sampleRate / 160.0;
+  beat.period = locked;
+  beat.isLocked = beat.lockedInPiece = true;
+  beat.fedEnd = 20 * sampleRate;
+  hearing.loudness.lufs = -20.0;
+  hearing.tell(hearing.report);
+  ListenReport before = hearing.publish(0, 0);
+  testing::internal::CaptureStderr();
+  for (int k = 0; k < 3; ++k) {
+    beat.steer(static_cast<double>(beat.fedEnd) - 1000.0, heard, 1.0, true);
+    beat.fedEnd += 4 * sampleRate;
+    hearing.tell(before);
+    before = hearing.publish(0, 0);
+  }
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_NEAR(beat.bpm(), 160.0, 0.01);
+  EXPECT_TRUE(before.locked);
+  EXPECT_EQ(told, "pulse165: tempo corrected: 160.0 bpm, not 106.7\n");
+}
