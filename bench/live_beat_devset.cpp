@@ -4,8 +4,8 @@
 // it takes to lock (and how many bars from the song's first note), its distance from
 // the song's beats over the last half minute as the picture would show them (2048
 // frames behind what was fed: nine beats in ten within, the worst, the median signed),
-// each lock's tempo as its line tells it, or a correction's (the furthest from the song's) and how many
-// locks, and whether it puts the bar's first beat on a bar start; then how many steady
+// each lock's tempo as its line tells it, or a correction's (the furthest from the
+// song's) and how many such lines, and whether it puts the bar's first beat on a bar start; then how many steady
 // songs meet each target and the processor time it took against the sound's length.
 //   live_beat_devset [--from=S --to=S] [--in-a-row] [NAME...]    (PULSE165_DEVSET_SECONDS:
 //   the length rendered; --from and --to judge the phase over those seconds instead of
