@@ -5,10 +5,9 @@
 // one to four beats, each on the scale of its own spread, sought within an octave and
 // folded into the show's range as for a track), and the beat's phase where it gathers
 // when folded onto that period (on the beat or half a beat on, whichever holds more of
-// the low end: kicks fall on beats, hats
-// between them). A clock follows those measures: continuous, never backwards, pulling
-// its phase onto the beats over the next two beats and its tempo towards the measured
-// one; a new tempo held for half a second (a second and a half once the whole
+// the low end: kicks fall on beats, hats between them). A clock follows those measures:
+// continuous, never backwards, pulling its phase onto the beats over the next two
+// beats and its tempo towards the measured one; a new tempo held for half a second (a second and a half once the whole
 // analysis placed the beat) is taken at once, the phase then gliding onto it. The bar:
 // beat 0 of each bar is where the low end's onsets have been strongest over the last
 // bars. Every 4 s the track's own analysis runs on what was heard since the music
