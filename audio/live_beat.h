@@ -7,8 +7,9 @@
 // when folded onto that period (on the beat or half a beat on, whichever holds more of
 // the low end: kicks fall on beats, hats between them). A clock follows those measures:
 // continuous, never backwards, pulling its phase onto the beats over the next two
-// beats and its tempo towards the measured one; a new tempo held for half a second (a second and a half once the whole
-// analysis placed the beat) is taken at once, the phase then gliding onto it. The bar:
+// beats and its tempo towards the measured one; a new tempo held for half a second (a
+// second and a half once the whole analysis placed the beat) is taken at once, the
+// phase then gliding onto it. The bar:
 // beat 0 of each bar is where the low end's onsets have been strongest over the last
 // bars. Every 4 s the track's own analysis runs on what was heard since the music
 // began or changed its tempo (from 16 s up to the last two minutes; what it hears is
