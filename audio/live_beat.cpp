@@ -41,7 +41,13 @@ constexpr double onBeat = 0.15;               // the low end's onsets this close
 constexpr double barMemorySeconds = 15.0;
 constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
-constexpr double pieceGapSeconds = 1.5;  // silence this long ends a piece (a song may rest a second)
+constexpr double pieceGapSeconds = 1.5;
+// Of two related tempos (2/3, 3/4, 4/3, 3/2 of each other, within 1.5 %) the other one,
+// if its comb scores at least this share of the best's, is the beat where its four beats
+// repeat this many times better.
+constexpr double relativeReach = 0.015;
+constexpr double barRelativeShare = 0.6;
+constexpr double barRepeatBetter = 2.0;  // silence this long ends a piece (a song may rest a second)
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;
@@ -238,24 +244,49 @@ void LiveBeat::measure() {
     for (int k = 1; k <= combBeats; ++k) score += lagAt(v, k * p);
     return score;
   };
-  // The period (in hops) whose one to four beats repeat best in both strengths, found
-  // on a grid of tempos and then between its steps by a parabola.
+  // The tempo between two others whose one to four beats repeat best in both strengths,
+  // found on a grid of tempos and then between its steps by a parabola (none where no
+  // comb scores above 0).
   const double hopsPerMinute = 60.0 * sampleRate / hop;
   auto scoreAt = [&](double bpm) {
     const double p = hopsPerMinute / bpm;
     return comb(lags, p) + lowScale * comb(lowLags, p);
   };
-  const int steps = static_cast<int>(std::lround((highestSoughtBpm - lowestSoughtBpm) / bpmStep));
-  double best = 0.0;
-  int bestStep = -1;
-  for (int k = 0; k <= steps; ++k) {
-    const double score = scoreAt(lowestSoughtBpm + k * bpmStep);
-    if (score > best) best = score, bestStep = k;
-  }
-  if (bestStep < 0) return;
-  double bestBpm = lowestSoughtBpm + bestStep * bpmStep;
-  if (bestStep > 0 && bestStep < steps) {
-    bestBpm += bpmStep * parabolaShift(scoreAt(bestBpm - bpmStep), best, scoreAt(bestBpm + bpmStep));
+  struct Peak {
+    double bpm = 0.0, score = 0.0;
+  };
+  auto peakWithin = [&](double from, double to) {
+    Peak peak;
+    from = std::max(from, lowestSoughtBpm);
+    const int steps = static_cast<int>(std::floor((std::min(to, highestSoughtBpm) - from) / bpmStep + 1e-9));
+    int bestStep = -1;
+    for (int k = 0; k <= steps; ++k) {
+      const double score = scoreAt(from + k * bpmStep);
+      if (score > peak.score) peak.score = score, bestStep = k;
+    }
+    if (bestStep < 0) return peak;
+    peak.bpm = from + bestStep * bpmStep;
+    if (bestStep > 0 && bestStep < steps)
+      peak.bpm += bpmStep * parabolaShift(scoreAt(peak.bpm - bpmStep), peak.score, scoreAt(peak.bpm + bpmStep));
+    return peak;
+  };
+  const Peak best = peakWithin(lowestSoughtBpm, highestSoughtBpm);
+  if (best.score <= 0.0) return;
+  // A related tempo that also repeats well, and whose four beats (a bar) repeat far
+  // better, is the beat: kicks every three sixteenths repeat best at 4/3 of the tempo,
+  // yet they start again with each bar.
+  auto barRepeat = [&](double bpm) {
+    const double p = hopsPerMinute / bpm;
+    return lagAt(lags, barBeats * p) + lowScale * lagAt(lowLags, barBeats * p);
+  };
+  double bestBpm = best.bpm;
+  const double bestBar = barRepeat(best.bpm);
+  double chosenBar = bestBar;
+  for (double k : {2.0 / 3.0, 0.75, 4.0 / 3.0, 1.5}) {
+    const Peak other = peakWithin(best.bpm * k * (1.0 - relativeReach), best.bpm * k * (1.0 + relativeReach));
+    if (other.score < barRelativeShare * best.score) continue;
+    const double bar = barRepeat(other.bpm);
+    if (bar > barRepeatBetter * std::max(bestBar, 0.0) && bar > chosenBar) bestBpm = other.bpm, chosenBar = bar;
   }
   const double bestPeriod = hopsPerMinute / bestBpm;
 

@@ -93,6 +93,8 @@ TEST(LiveBeat, LocksOnTheBeatWithinFourBarsFollowsASongChangeAndRunsOnThroughGap
       {"steady 128 bpm", synth::kicks(128.0, 0.5, 40.0), 128.0, 128.0, -1, -1, -1, -1, -1},
       {"steady 174 bpm, a fast one", synth::kicks(174.0, 0.3, 40.0), 174.0, 174.0, -1, -1, -1, -1, -1},
       {"swung 174 bpm after 4 s of silence", late, 174.0, 174.0, -1, -1, -1, -1, -1},
+      {"kicks 3+3+3+3+2+2 sixteenths a bar at 124 bpm", synth::threesInBars(124.0, 0.5, 40.0), 124.0, 124.0, -1, -1, -1,
+       -1, -1},
       {"the next song: 128 then 140 bpm from 30 s",
        synth::kicks(synth::beatTimes(0.5, 60.0, 128.0, 140.0, 30.0, 30.0), 60.0), 128.0, 140.0, 30.0, -1, -1, -1, -1},
       {"a pause of 2 s, then a piece at 3/2 the tempo", pause, 120.0, 180.0, 32.0, -1, -1, -1, -1},

@@ -166,6 +166,20 @@ inline Music threeOverTwo(double bpm, double firstBeat, double seconds) {
   return m;
 }
 
+// Kicks on sixteenths 3+3+3+3+2+2 of every 4/4 bar (the first a bar's, lower and louder)
+// and a bass note on each bar start: within the bar the kicks repeat at 4/3 of the
+// tempo, the bar only at its own.
+inline Music threesInBars(double bpm, double firstBeat, double seconds) {
+  Music m = silence(seconds, beatTimes(firstBeat, seconds, bpm));
+  for (std::size_t s = 0; s < 4 * m.beats.size(); ++s) {
+    const double at = m.at(s / 4.0);
+    const std::size_t in = s % 16;
+    if (in == 14 || (in % 3 == 0 && in < 14)) kick(m, at, in == 0);
+    if (in == 0) tone(m, at, 55.0, 0.3, 0.6);
+  }
+  return m;
+}
+
 // Two slowly beating low tones and soft noise: no pulse at all.
 inline Music drone(double seconds) {
   Music m = silence(seconds);
