@@ -15,9 +15,12 @@
 namespace {
 constexpr int window = 1024;  // the phase vocoder's window
 constexpr int bins = window / 2 + 1;
-constexpr float compression = 10.0f;        // the spectrum compared as log(1 + compression x magnitude)
-constexpr double lowestSoughtBpm = 96.0;    // one octave of tempos is sought,
-constexpr double highestSoughtBpm = 192.0;  // then folded into the show's range
+constexpr float compression = 10.0f;  // the spectrum compared as log(1 + compression x magnitude)
+// An octave of tempos is sought, and a little on either side, so that a tempo at its
+// edge is found at its peak (192.25 was found at 192 and lost to 2/3 of it); then
+// folded into the show's range.
+constexpr double lowestSoughtBpm = 94.0;
+constexpr double highestSoughtBpm = 196.0;
 constexpr double bpmStep = 0.1;
 constexpr int combBeats = 4;          // the autocorrelation at one to four beats
 constexpr int shortestHistory = 256;  // hops (about 3 s) before the first measure

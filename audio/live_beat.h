@@ -2,7 +2,7 @@
 // an onset strength (the rise of the log spectrum, from aubio's phase vocoder) kept for
 // the last seconds of the piece (sound after a pause starts one); every few hops the
 // tempo is where that strength and the low end's repeat best (their autocorrelations at
-// one to four beats, each on the scale of its own spread, sought within an octave and
+// one to four beats, each on the scale of its own spread, sought within an octave or so and
 // folded into the show's range as for a track), and the beat's phase where it gathers
 // when folded onto that period (on the beat or half a beat on, whichever holds more of
 // the low end: kicks fall on beats, hats between them). A clock follows those measures:
@@ -57,7 +57,7 @@ struct LiveBeat {
   static constexpr int wholeHops = 1378;          // the whole analysis once 16 s are heard,
   static constexpr int longestWholeHops = 10336;  // on at most the last 120 s,
   static constexpr int wholeEvery = 345;          // every 4 s
-  static constexpr int longestLag = 4 * 54 + 2;   // hops in four beats at the slowest tempo sought (96 bpm), and room
+  static constexpr int longestLag = 4 * 56 + 2;   // hops in four beats at the slowest tempo sought (94 bpm), and room
 
   // False where aubio cannot make its objects.
   bool open();
