@@ -2,8 +2,9 @@
 // an onset strength (the rise of the log spectrum, from aubio's phase vocoder) kept for
 // the last seconds of the piece (sound after a pause starts one); every few hops the
 // tempo is where that strength and the low end's repeat best (their autocorrelations at
-// one to four beats, each on the scale of its own spread, sought within an octave or so and
-// folded into the show's range as for a track), and the beat's phase where it gathers
+// one to four beats, each on the scale of its own spread, sought over an octave or so,
+// a related tempo taken instead where its bar repeats far better, and folded into the
+// show's range as for a track), and the beat's phase where it gathers
 // when folded onto that period (on the beat or half a beat on, whichever holds more of
 // the low end: kicks fall on beats, hats between them). A clock follows those measures:
 // continuous, never backwards, pulling its phase onto the beats over the next two
