@@ -44,13 +44,16 @@ constexpr double onBeat = 0.15;               // the low end's onsets this close
 constexpr double barMemorySeconds = 15.0;
 constexpr float barSwitch = 1.25f;  // another place becomes the bar's start once this much stronger
 constexpr float lowCutoffHz = 150.0f;
-constexpr double pieceGapSeconds = 1.5;
+constexpr double pieceGapSeconds = 1.5;  // silence this long ends a piece (a song may rest a second)
 // Of two related tempos (2/3, 3/4, 4/3, 3/2 of each other, within 1.5 %) the other one,
 // if its comb scores at least this share of the best's, is the beat where its four beats
 // repeat this many times better.
 constexpr double relativeReach = 0.015;
 constexpr double barRelativeShare = 0.6;
-constexpr double barRepeatBetter = 2.0;  // silence this long ends a piece (a song may rest a second)
+constexpr double barRepeatBetter = 2.0;
+// A relative scoring this share of the best leaves the tempo in doubt: the lock waits
+// until the measures hear the longest span they keep.
+constexpr double doubtfulShare = 0.9;
 // The onset strength of a hop answers to an attack this many frames before the hop's
 // end (half the phase vocoder's window, where its taper lets an attack through most).
 constexpr double strengthDelay = window / 2.0;
@@ -285,8 +288,10 @@ void LiveBeat::measure() {
   double bestBpm = best.bpm;
   const double bestBar = barRepeat(best.bpm);
   double chosenBar = bestBar;
+  doubtful = false;
   for (double k : {2.0 / 3.0, 0.75, 4.0 / 3.0, 1.5}) {
     const Peak other = peakWithin(best.bpm * k * (1.0 - relativeReach), best.bpm * k * (1.0 + relativeReach));
+    if (other.score >= doubtfulShare * best.score) doubtful = true;
     if (other.score < barRelativeShare * best.score) continue;
     const double bar = barRepeat(other.bpm);
     if (bar > barRepeatBetter * std::max(bestBar, 0.0) && bar > chosenBar) bestBpm = other.bpm, chosenBar = bar;
@@ -347,6 +352,7 @@ void LiveBeat::measure() {
   const double per = std::max(1.0, std::round(measuredPeriod / (bestPeriod * hop)));
   steer(beatFrame, measuredPeriod, per, false);
   pieceMeasured = true;
+  doubtful = false;
 }
 
 void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool whole) {
@@ -368,6 +374,7 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
   const double lastWhole = lastWholePeriod;
   if (whole) lastWholePeriod = measuredPeriod;
   if (std::abs(measuredPeriod - period) > otherTempoShare * period) {
+    const bool sameMusic = relative(measuredPeriod, period);
     if (whole) {
       // Two whole analyses in a row at another tempo than the quick measures took:
       // those took a relative of it (3/2, 4/3 and the like), and the tempo is theirs.
@@ -375,18 +382,17 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       // piece, takes three: what music with accents every three eighths gives swings
       // between its tempo and 4/3 of it.
       otherWholes = std::abs(measuredPeriod - lastWhole) > wholeAgreeShare * measuredPeriod ? 1 : otherWholes + 1;
-      if (otherWholes < otherTempoWholes + ((placed || lockedInPiece) && relative(measuredPeriod, period) ? 1 : 0))
-        return;
+      if (otherWholes < otherTempoWholes + ((placed || lockedInPiece) && sameMusic ? 1 : 0)) return;
     } else {
       // Once placed, or locked in this piece, a relative of the tempo is the same music,
       // not another song: only the whole analysis may say the beat is that relative.
-      if ((placed || lockedInPiece) && relative(measuredPeriod, period)) return;
+      if ((placed || lockedInPiece) && sameMusic) return;
       // The first measure of a piece is taken at once, as the very first is.
       if (++otherTempo < (placed ? placedOtherTempoMeasures : otherTempoMeasures) && pieceMeasured) return;
       // A relative of the tempo may be the same music measured another way: the whole
       // analysis keeps what it heard since the last unrelated tempo (quick measures
       // that swing between 3/2 and 1 would otherwise keep it from ever running).
-      if (!relative(measuredPeriod, period)) heard->restart();
+      if (!sameMusic) heard->restart();
       // Its bars are found anew.
       barFromWhole = false;
       barCandidate = -1;
@@ -429,7 +435,9 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
     placedFrame = beatFrame;
   }
   if (std::abs(error) < agreeBeats && otherTempo == 0) {
-    if (++agreeing >= lockMeasures && !isLocked) {
+    // A tempo in doubt locks only once the measures hear their longest span.
+    const bool early = doubtful && hops - pieceHop < historyHops;
+    if (++agreeing >= lockMeasures && !isLocked && !early) {
       isLocked = true;
       lockedInPiece = true;
       lockFrame = fedEnd;

@@ -93,6 +93,7 @@ struct LiveBeat {
   std::int64_t pieceHop = 0;   // the hop where the piece's sound began: the quick measures hear from there
   bool pieceMeasured = false;  // whether a quick measure has heard this piece yet
   int agreeing = 0;            // measures in a row on the clock's beats
+  bool doubtful = false;       // the quick measure being steered by has a relative almost as good
   int otherTempo = 0;          // and in a row at another tempo
   // The onset strength of the last hops (a ring; hop n at n % historyHops) and the
   // frame each hop ended at; the spectrum's last log magnitudes.
