@@ -11,7 +11,10 @@
 //   the length rendered; --from and --to judge the phase over those seconds instead of
 //   the last 30; --in-a-row plays the songs one after another to one listener, 2 s of
 //   silence apart, as scripts/listen-check does: a lock counts where it stands at the
-//   song's end, from the song's start, and none where the tempo changed after it)
+//   song's end, from the song's start, and none where the tempo changed after it;
+//   --shifts=N also starts each song 0, 64, ... (N-1)*64 frames later to a fresh listener
+//   and counts the shifts whose first lock is at the song's tempo: where the hops fall
+//   in the sound decides some first locks)
 //   live_beat_devset --export DIR SECONDS [NAME...]
 // The second writes each steady song's first SECONDS as DIR/NAME.wav (stereo floats)
 // with the show's beats in it in DIR/NAME.beats (seconds, one a line), and prints a line a song:
@@ -33,9 +36,29 @@ namespace {
 constexpr double tempoTolerance = 0.5;  // bpm
 constexpr double phaseTargetMs = 20.0;
 constexpr double lockTargetBars = 4.0;
-constexpr double judgedSeconds = 30.0;  // the last seconds judged for the phase
-constexpr double behindFrames = 2048;   // what the picture shows lags what was fed
-constexpr double rowGapSeconds = 2.0;   // between songs played in a row
+constexpr double judgedSeconds = 30.0;   // the last seconds judged for the phase
+constexpr double behindFrames = 2048;    // what the picture shows lags what was fed
+constexpr double rowGapSeconds = 2.0;    // between songs played in a row
+constexpr int shiftStep = 64;            // frames between the starts --shifts tries
+constexpr double shiftedSeconds = 20.0;  // a shifted start is heard this long for its first lock
+
+// The tempo of a fresh listener's first lock on `music` started `shift` frames late
+// (0 if none in its first seconds).
+double firstLockBpm(const synth::Music& music, int shift) {
+  LiveBeat beat;
+  if (!beat.open()) return 0.0;
+  std::vector<float> mono(LiveBeat::hop);
+  const std::int64_t end = std::min<std::int64_t>(music.frames(), std::llround(shiftedSeconds * music.rate));
+  for (std::int64_t first = -shift; first + LiveBeat::hop <= end; first += LiveBeat::hop) {
+    for (int i = 0; i < LiveBeat::hop; ++i) {
+      const std::int64_t k = first + i;
+      mono[i] = k < 0 ? 0.0f : 0.5f * (music.stereo[2 * k] + music.stereo[2 * k + 1]);
+    }
+    beat.feed(mono.data(), static_cast<std::uint64_t>(first + shift));
+    if (beat.locked()) return beat.bpm();
+  }
+  return 0.0;
+}
 
 double cpuSeconds() {
   timespec t{};
@@ -94,6 +117,7 @@ int main(int argc, char** argv) {
   // --from=S --to=S: the phase judged over those seconds of each song instead.
   double judgeFrom = -1.0, judgeTo = -1.0;
   bool inARow = false;
+  int shifts = 0;
   std::vector<std::string> only;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -103,10 +127,12 @@ int main(int argc, char** argv) {
       judgeTo = std::atof(arg.c_str() + 5);
     else if (arg == "--in-a-row")
       inARow = true;
+    else if (arg.rfind("--shifts=", 0) == 0)
+      shifts = std::max(0, std::atoi(arg.c_str() + 9));
     else
       only.push_back(arg);
   }
-  int judged = 0, tempoOk = 0, lockOk = 0, lockTempoOk = 0, phaseOk = 0, barOk = 0;
+  int judged = 0, tempoOk = 0, lockOk = 0, lockTempoOk = 0, phaseOk = 0, barOk = 0, shiftsOk = 0;
   double cpu = 0.0, heard = 0.0;
   // In a row: one listener for every song, and where the next song starts in what it was fed.
   LiveBeat listener;
@@ -216,12 +242,24 @@ int main(int argc, char** argv) {
     std::printf("%-24s %-7s %7.2f %8.2f %8.1f %7.1f %8.2f %6d %9.1f %9.1f %+8.1f %4s%s\n", song.name.c_str(),
                 devset::kindName(song.truth.kind), truthBpm, beat.bpm(), firstLock, lockBars, worstLockBpm, locks,
                 ninetyMs, worstMs, medianMs, onBar ? "yes" : "no", isJudged ? "" : "  (not judged)");
+    if (shifts > 0) {
+      int right = 0;
+      std::printf("%24s first locks:", "");
+      for (int k = 0; k < shifts; ++k) {
+        const double bpm = firstLockBpm(music, k * shiftStep);
+        right += std::abs(bpm - truthBpm) <= tempoTolerance;
+        std::printf(" %.2f", bpm);
+      }
+      std::printf("  (%d of %d right)\n", right, shifts);
+      if (isJudged) shiftsOk += right == shifts;
+    }
   }
   std::printf(
       "\nsteady songs: %d; tempo within %.1f bpm: %d; locked within %.0f bars: %d; every lock's tempo within "
       "%.1f bpm: %d; nine beats in ten within %.0f ms over the last %.0f s: %d; bar start: %d\n",
       judged, tempoTolerance, tempoOk, lockTargetBars, lockOk, tempoTolerance, lockTempoOk, phaseTargetMs,
       judgedSeconds, phaseOk, barOk);
+  if (shifts > 0) std::printf("first lock's tempo right at all %d shifts: %d\n", shifts, shiftsOk);
   std::printf("processor time: %.2f s for %.1f minutes of sound (%.2f %% of one core in real time)\n", cpu,
               heard / 60.0, heard > 0 ? 100.0 * cpu / heard : 0.0);
   return 0;
