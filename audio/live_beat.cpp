@@ -288,7 +288,7 @@ void LiveBeat::measure() {
   double bestBpm = best.bpm;
   const double bestBar = barRepeat(best.bpm);
   double chosenBar = bestBar;
-  doubtful = false;
+  bool doubtful = false;
   for (double k : {2.0 / 3.0, 0.75, 4.0 / 3.0, 1.5}) {
     const Peak other = peakWithin(best.bpm * k * (1.0 - relativeReach), best.bpm * k * (1.0 + relativeReach));
     if (other.score >= doubtfulShare * best.score) doubtful = true;
@@ -350,12 +350,11 @@ void LiveBeat::measure() {
 
   const double measuredPeriod = 60.0 * sampleRate / foldTempo(bestBpm);
   const double per = std::max(1.0, std::round(measuredPeriod / (bestPeriod * hop)));
-  steer(beatFrame, measuredPeriod, per, false);
+  steer(beatFrame, measuredPeriod, per, false, doubtful);
   pieceMeasured = true;
-  doubtful = false;
 }
 
-void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool whole) {
+void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool whole, bool doubtful) {
   const double now = static_cast<double>(fedEnd);
   if (period <= 0.0) {
     // The first measure: the beat there is beat 0, and the clock stands at 0 before it.
@@ -472,7 +471,8 @@ void LiveBeat::analyseWhole() {
   const BeatMap map = grid.map();
   const double newestBeat = std::floor(map.beatAt(static_cast<double>(frames)));
   const double newest = map.positionAt(newestBeat);
-  steer(start + newest, grid.stretches.empty() ? grid.beatSamples : grid.stretches.back().beatSamples, 1.0, true);
+  steer(start + newest, grid.stretches.empty() ? grid.beatSamples : grid.stretches.back().beatSamples, 1.0, true,
+        false);
   if (grid.barFound) {
     // The grid's beat 0 starts a bar: the clock's beat that its newest beat falls on,
     // less as many beats, is the place of a bar start.

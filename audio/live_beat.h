@@ -93,7 +93,6 @@ struct LiveBeat {
   std::int64_t pieceHop = 0;   // the hop where the piece's sound began: the quick measures hear from there
   bool pieceMeasured = false;  // whether a quick measure has heard this piece yet
   int agreeing = 0;            // measures in a row on the clock's beats
-  bool doubtful = false;       // the quick measure being steered by has a relative almost as good
   int otherTempo = 0;          // and in a row at another tempo
   // The onset strength of the last hops (a ring; hop n at n % historyHops) and the
   // frame each hop ended at; the spectrum's last log magnitudes.
@@ -130,8 +129,9 @@ struct LiveBeat {
   // the clock.
   void measure();
   // The clock pulled towards a beat measured at `beatFrame` with `measuredPeriod`
-  // frames a beat (`per` measured beats to the clock's); `whole`: by the whole analysis.
-  void steer(double beatFrame, double measuredPeriod, double per, bool whole);
+  // frames a beat (`per` measured beats to the clock's); `whole`: by the whole analysis;
+  // `doubtful`: a relative of the tempo measured almost as well.
+  void steer(double beatFrame, double measuredPeriod, double per, bool whole, bool doubtful = false);
   // The track's own analysis (audio/beat_grid.h) on what was heard: the beat's phase,
   // the tempo and the bar as a track would have them.
   void analyseWhole();
