@@ -9,6 +9,7 @@ constexpr std::int64_t nanosecondsPerMillisecond = 1'000'000;
 constexpr std::int64_t nanosecondsPerSecond = 1'000'000'000;
 // A delay measured longer than this (a stall, a debugger) is not the path's.
 constexpr std::uint64_t longestDrawNs = 250'000'000;
+constexpr std::uint64_t longestShownNs = 100'000'000;
 }  // namespace
 
 std::uint32_t heardFrame(std::uint32_t handedOver, std::uint32_t latencyFrames, std::uint32_t lastReported,
@@ -25,6 +26,11 @@ std::uint32_t microsecondsToFrames(std::uint64_t microseconds) {
 
 void PictureDelay::add(std::uint64_t readNs, std::uint64_t swappedNs) {
   if (swappedNs < readNs) return;
+  // A gap longer than a frame could be shown (a pause, a stall) is not the frames' pace.
+  const std::uint64_t since = swappedNs - lastSwapNs;
+  if (lastSwapNs != 0 && swappedNs > lastSwapNs && since <= longestShownNs)
+    shownNs = shownNs > 0.0 ? shownNs + (static_cast<double>(since) - shownNs) / smoothing : static_cast<double>(since);
+  lastSwapNs = swappedNs;
   std::uint64_t took = swappedNs - readNs;
   if (took > longestDrawNs) took = longestDrawNs;
   if (!measured) {

@@ -18,11 +18,14 @@ std::uint32_t microsecondsToFrames(std::uint64_t microseconds);
 // How long a frame takes from reading the play position to being seen: the time to its
 // swap, smoothed over the last frames, and where swaps wait for the display's refresh,
 // on average half a refresh period more (the swap lands anywhere in the period).
+// Each frame then stays on screen until the next swap: that time, smoothed too.
 struct PictureDelay {
   static constexpr int smoothing = 8;  // each frame moves the average an eighth of the way
   std::uint64_t refreshNs = 0;         // 0: the swap shows the frame at once (no vertical blank)
   double drawNs = 0.0;
   bool measured = false;
+  double shownNs = 0.0;          // from one swap to the next
+  std::uint64_t lastSwapNs = 0;  // 0: none yet
 
   void add(std::uint64_t readNs, std::uint64_t swappedNs);
   std::uint64_t delayNs() const;

@@ -49,7 +49,11 @@ std::uint32_t PlayClock::aim(std::uint32_t heard) {
     const std::int64_t ahead = framesAhead(picture.delayNs(), avOffsetMs);
     const std::uint64_t aimed = listenAimedFrame(heardFrame, ahead, report.captured);
     const std::int64_t wanted = static_cast<std::int64_t>(heardFrame) + ahead;
-    showClock.beatLead = std::max(0.0, static_cast<double>(wanted - static_cast<std::int64_t>(aimed)));
+    // The beats, foreseen, are aimed at the middle of the frame's time on screen, so
+    // that a beat marker's step is seen as early as late: the frame is not drawn
+    // again until its next swap.
+    const double middle = picture.shownNs / 2.0 * sampleRate / 1e9;
+    showClock.beatLead = std::max(0.0, static_cast<double>(wanted - static_cast<std::int64_t>(aimed))) + middle;
     return listenPosition(aimed);
   }
   if (audio == nullptr) return heard;  // no sound to follow

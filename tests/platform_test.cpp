@@ -433,6 +433,9 @@ TEST(Latency, TheFrameIsAimedAtTheSoundHeardWhenItIsSeenAndTheViewersOffset) {
   vsync.refreshNs = 16'666'667;
   vsync.add(0, 4 * msNs);
   EXPECT_EQ(vsync.delayNs(), 4 * msNs + 8'333'333) << "on average half a refresh more where swaps wait for it";
+  PictureDelay paced;
+  for (std::uint64_t swap : {20, 40, 60, 1060, 1084}) paced.add(swap * msNs - 5 * msNs, swap * msNs);
+  EXPECT_EQ(paced.shownNs, 20.5 * msNs) << "each frame is seen until the next swap; a pause is no frame's time";
 
   struct Case {
     const char* what;
