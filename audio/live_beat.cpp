@@ -310,12 +310,20 @@ void LiveBeat::measure() {
   int peak = 0;
   for (int b = 1; b < phaseBins; ++b)
     if (folded[b] > folded[peak]) peak = b;
-  auto lowAround = [&](int b) {
-    return foldedLow[(b + phaseBins - 1) % phaseBins] + foldedLow[b] + foldedLow[(b + 1) % phaseBins];
+  auto around = [](const double* fold, int b) {
+    return fold[(b + phaseBins - 1) % phaseBins] + fold[b] + fold[(b + 1) % phaseBins];
+  };
+  // How far one place leads another, as a share of the two.
+  auto lead = [](double a, double b) {
+    const double both = std::abs(a) + std::abs(b);
+    return both > 0.0 ? (a - b) / both : 0.0;
   };
   const int opposite = (peak + phaseBins / 2) % phaseBins;
-  if (lowAround(opposite) > lowAround(peak)) {
-    // The strongest onsets fall between the low end's: the beat is the low end's.
+  if (lead(around(foldedLow, opposite), around(foldedLow, peak)) >
+      lead(around(folded, peak), around(folded, opposite))) {
+    // The strongest onsets fall between the low end's, and the low end leads there by
+    // more than they lead: the beat is the low end's. (A bass on the off-beats that
+    // gathers a little more there does not move onsets that gather clearly on the beat.)
     peak = opposite;
     for (int b = opposite - 2; b <= opposite + 2; ++b) {
       const int w = (b + phaseBins) % phaseBins;
@@ -386,6 +394,8 @@ void LiveBeat::steer(double beatFrame, double measuredPeriod, double per, bool w
       // Once placed, or locked in this piece, a relative of the tempo is the same music,
       // not another song: only the whole analysis may say the beat is that relative.
       if ((placed || lockedInPiece) && sameMusic) return;
+      // Not on the clock's beats: the measures that lock it must come in a row.
+      agreeing = 0;
       // The first measure of a piece is taken at once, as the very first is.
       if (++otherTempo < (placed ? placedOtherTempoMeasures : otherTempoMeasures) && pieceMeasured) return;
       // A relative of the tempo may be the same music measured another way: the whole
