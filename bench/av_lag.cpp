@@ -19,6 +19,7 @@
 #include "bench/series.h"
 
 namespace {
+constexpr double pictureReach = 2.0;  // seconds either side of the sound's match
 
 bool read(const char* path, bool picture, Series& series) {
   const bool ok = picture ? readSeries(path, "lavfi.signalstats.YAVG", false, series)
@@ -40,7 +41,11 @@ int main(int argc, char** argv) {
     return 1;
   double pictureLag = 0.0;
   double soundLag = 0.0;
-  if (!alignment(exactPicture, livePicture, pictureLag) || !alignment(exactSound, liveSound, soundLag)) {
+  // The picture is matched near the sound's match: its brightness comes round again
+  // every few seconds (a scene's figure of twelve beats is 4.4 s), and a match a whole
+  // round away, as good as the right one, would be no measure of the picture's lag.
+  if (!alignment(exactSound, liveSound, soundLag) ||
+      !alignment(exactPicture, livePicture, pictureLag, soundLag - pictureReach, soundLag + pictureReach)) {
     std::fprintf(stderr, "pulse165: av_lag: the live recordings do not match the capture\n");
     return 1;
   }

@@ -38,7 +38,6 @@ double correlation(const Series& exact, const Series& live, double lag, double s
 
 }  // namespace
 
-
 // Reads "pts:T" lines (microseconds: the filters set that time base) and the value line of `key` that follows each.
 bool readSeries(const char* path, const char* key, bool decibels, Series& series) {
   std::FILE* file = std::fopen(path, "r");
@@ -73,9 +72,9 @@ double valueAt(const Series& s, double t) {
 // Where `live` (on its recorder's clock) best matches `exact` (on the show's): the lag
 // that takes the show's time onto the recorder's, found coarsely over every lag that
 // leaves the shortest span in common, then to the millisecond.
-bool alignment(const Series& exact, const Series& live, double& lag) {
-  const double first = live.times.front() - exact.times.back() + shortestSpan;
-  const double last = live.times.back() - exact.times.front() - shortestSpan;
+bool alignment(const Series& exact, const Series& live, double& lag, double from, double to) {
+  const double first = std::max(from, live.times.front() - exact.times.back() + shortestSpan);
+  const double last = std::min(to, live.times.back() - exact.times.front() - shortestSpan);
   if (last < first) return false;
   double best = -2.0;
   for (double l = first; l <= last; l += coarseStep) {
@@ -89,4 +88,3 @@ bool alignment(const Series& exact, const Series& live, double& lag) {
   }
   return best > minimumCorrelation;
 }
-

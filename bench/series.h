@@ -2,6 +2,7 @@
 // frame or a block, with its time stamp in microseconds), and where two of them match.
 #pragma once
 
+#include <limits>
 #include <vector>
 
 struct Series {
@@ -19,4 +20,7 @@ double valueAt(const Series& s, double t);
 // Where `live` (on its recorder's clock) best matches `exact` (on another): the lag that
 // takes exact's time onto live's, found coarsely (5 ms) over every lag that leaves 4 s
 // in common, then to half a millisecond. False where no lag correlates above 0.5.
-bool alignment(const Series& exact, const Series& live, double& lag);
+// Only lags from `from` to `to` seconds are tried, where given.
+bool alignment(const Series& exact, const Series& live, double& lag,
+               double from = -std::numeric_limits<double>::infinity(),
+               double to = std::numeric_limits<double>::infinity());
