@@ -27,6 +27,7 @@
 #include "app/track.h"
 #include "audio/playback.h"
 #include "platform/headless.h"
+#include "platform/render_queue.h"
 #include "show/offline_run.h"
 
 namespace {
@@ -80,6 +81,7 @@ struct CaptureRenderer {
   // Draws the next frame and reads it back as OpenGL hands it over, bottom row first.
   void render(std::uint8_t* rgba) {
     run.step();
+    renderFinish();  // a fence of the queue's own, so that the read-back flushes nothing new
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, context.width, context.height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   }

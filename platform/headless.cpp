@@ -183,6 +183,7 @@ bool HeadlessContext::open(int requestedWidth, int requestedHeight, std::string&
 
 void HeadlessContext::readPixels(std::uint8_t* rgba) const {
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+  renderFinish();  // a fence of the queue's own, so that the read-back flushes nothing new
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   // OpenGL hands the rows over bottom-up; swap them in place so the top row comes first.

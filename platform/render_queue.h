@@ -11,6 +11,10 @@
 // A place where the drawing may pause for the renderer; cheap when it does not.
 void renderCheckpoint();
 
+// Waits until everything drawn so far is done, as glFinish does, with a fence of the
+// queue's own (kept a while once passed, as the checkpoints' are).
+void renderFinish();
+
 // Forgets the work in flight: after a new context is made current, and before the
 // current one goes.
 void resetRenderQueue();

@@ -193,6 +193,7 @@ void LiveWindow::present() {
 }
 
 void LiveWindow::swap() {
+  renderFinish();  // the present's fence of the queue's own (render_queue.h)
   SDL_GL_SwapWindow(native->window);
   if (picture.framebuffer != 0) picture.bind();
 }

@@ -2,13 +2,13 @@
 // per displayed frame, paced to the sound, with the viewer's input acted on.
 #include "show/live_loop.h"
 
-#include <GL/gl.h>
 #include <time.h>
 
 #include <algorithm>
 
 #include "audio/playback.h"
 #include "platform/live.h"
+#include "platform/render_queue.h"
 #include "show/frame.h"
 #include "show/player.h"
 #include "show/seek.h"
@@ -113,7 +113,7 @@ bool liveTurn(ShowFrame& frame, LiveWindow& window, PlayClock& clock, LivePlayer
     clock.beatJumped = false;
   }
   frame.draw(position);
-  glFinish();
+  renderFinish();
   // The picture onto the window, then what is drawn on the window alone.
   window.present();
   if (player.overlayOn) player.drawOverlay(window, position, clock);
