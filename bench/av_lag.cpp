@@ -20,6 +20,11 @@
 
 namespace {
 constexpr double pictureReach = 2.0;  // seconds either side of the sound's match
+// The show lights up on every beat, so where the grab dropped frames a match a beat or
+// two away can come out a little better than the right one: a match within half a beat
+// (at 165 bpm) of the sound's is taken where its correlation is this close to the best.
+constexpr double halfBeat = 30.0 / 165.0;
+constexpr double nearlyAsGood = 0.05;
 
 bool read(const char* path, bool picture, Series& series) {
   const bool ok = picture ? readSeries(path, "lavfi.signalstats.YAVG", false, series)
@@ -44,11 +49,16 @@ int main(int argc, char** argv) {
   // The picture is matched near the sound's match: its brightness comes round again
   // every few seconds (a scene's figure of twelve beats is 4.4 s), and a match a whole
   // round away, as good as the right one, would be no measure of the picture's lag.
+  double best = 0.0;
   if (!alignment(exactSound, liveSound, soundLag) ||
-      !alignment(exactPicture, livePicture, pictureLag, soundLag - pictureReach, soundLag + pictureReach)) {
+      !alignment(exactPicture, livePicture, pictureLag, soundLag - pictureReach, soundLag + pictureReach, &best)) {
     std::fprintf(stderr, "pulse165: av_lag: the live recordings do not match the capture\n");
     return 1;
   }
+  double nearLag = 0.0, near = 0.0;
+  if (alignment(exactPicture, livePicture, nearLag, soundLag - halfBeat, soundLag + halfBeat, &near) &&
+      near >= best - nearlyAsGood)
+    pictureLag = nearLag;
   std::printf("picture offset %+ld ms\n", std::lround((pictureLag - soundLag) * 1000.0));
   if (std::getenv("AV_LAG_DEBUG")) std::fprintf(stderr, "picture lag %.4f sound lag %.4f\n", pictureLag, soundLag);
   return 0;

@@ -72,7 +72,7 @@ double valueAt(const Series& s, double t) {
 // Where `live` (on its recorder's clock) best matches `exact` (on the show's): the lag
 // that takes the show's time onto the recorder's, found coarsely over every lag that
 // leaves the shortest span in common, then to the millisecond.
-bool alignment(const Series& exact, const Series& live, double& lag, double from, double to) {
+bool alignment(const Series& exact, const Series& live, double& lag, double from, double to, double* score) {
   const double first = std::max(from, live.times.front() - exact.times.back() + shortestSpan);
   const double last = std::min(to, live.times.back() - exact.times.front() - shortestSpan);
   if (last < first) return false;
@@ -86,5 +86,6 @@ bool alignment(const Series& exact, const Series& live, double& lag, double from
     const double r = correlation(exact, live, l, fineStep);
     if (r > best) best = r, lag = l;
   }
+  if (score != nullptr) *score = best;
   return best > minimumCorrelation;
 }

@@ -20,7 +20,8 @@ double valueAt(const Series& s, double t);
 // Where `live` (on its recorder's clock) best matches `exact` (on another): the lag that
 // takes exact's time onto live's, found coarsely (5 ms) over every lag that leaves 4 s
 // in common, then to half a millisecond. False where no lag correlates above 0.5.
-// Only lags from `from` to `to` seconds are tried, where given.
+// Only lags from `from` to `to` seconds are tried, where given; `score`, where given,
+// takes the match's correlation.
 bool alignment(const Series& exact, const Series& live, double& lag,
                double from = -std::numeric_limits<double>::infinity(),
-               double to = std::numeric_limits<double>::infinity());
+               double to = std::numeric_limits<double>::infinity(), double* score = nullptr);
